@@ -1,0 +1,107 @@
+// Win32 implementation of the OS queries the portable core needs.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "os/os.h"
+
+namespace sfx {
+namespace {
+
+uint32_t (*g_tick_source)() = nullptr;
+
+uint64_t fromFileTime(const FILETIME& ft) {
+  return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+FILETIME toFileTime(uint64_t v) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(v);
+  ft.dwHighDateTime = static_cast<DWORD>(v >> 32);
+  return ft;
+}
+
+void trimInPlace(char* s) {
+  size_t n = strlen(s);
+  while (n > 0 && strchr(" \t\r\n", s[n - 1])) s[--n] = '\0';
+  size_t lead = strspn(s, " \t\r\n");
+  if (lead) memmove(s, s + lead, n - lead + 1);
+}
+
+}  // namespace
+
+uint32_t tickCount() {
+  if (g_tick_source) return g_tick_source();
+  return GetTickCount();
+}
+
+void setTickSourceForTesting(uint32_t (*source)()) { g_tick_source = source; }
+
+uint32_t activeAnsiCodePage() { return GetACP(); }
+
+uint32_t lastOsError() { return GetLastError(); }
+
+void setLastOsError(uint32_t code) { SetLastError(code); }
+
+void osErrorText(uint32_t code, char* out, size_t outSize) {
+  if (!out || outSize == 0) return;
+  if (outSize < 2) {
+    out[0] = '\0';
+    return;
+  }
+  out[0] = 'x';
+  out[1] = '\0';
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), out, static_cast<DWORD>(outSize),
+                 nullptr);
+  out[outSize - 1] = '\0';
+  trimInPlace(out);
+}
+
+bool localFileTimeToUtc(uint64_t local, uint64_t* utc) {
+  if (!utc) return false;
+  FILETIME in = toFileTime(local), out;
+  if (!LocalFileTimeToFileTime(&in, &out)) return false;
+  *utc = fromFileTime(out);
+  return true;
+}
+
+bool utcFileTimeToLocal(uint64_t utc, uint64_t* local) {
+  if (!local) return false;
+  FILETIME in = toFileTime(utc), out;
+  if (!FileTimeToLocalFileTime(&in, &out)) return false;
+  *local = fromFileTime(out);
+  return true;
+}
+
+uint64_t localNowFileTime() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  FILETIME ft;
+  if (!SystemTimeToFileTime(&st, &ft)) return 0;
+  return fromFileTime(ft);
+}
+
+bool osRandomBytes(unsigned char* buf, size_t n) {
+  HCRYPTPROV prov = 0;
+  if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL,
+                            CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+    return false;
+  }
+  BOOL ok = CryptGenRandom(prov, static_cast<DWORD>(n), buf);
+  CryptReleaseContext(prov, 0);
+  return ok != FALSE;
+}
+
+void sleepMs(uint32_t ms) { Sleep(ms); }
+
+void fatalInternalError(const char* what) {
+  fprintf(stderr, "Fatal internal error: %s\n", what ? what : "");
+  fflush(stderr);
+  ExitProcess(3);
+}
+
+}  // namespace sfx
