@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, as root: CMake and
+# Ninja, GoogleTest sources, MinGW-w64 for i686, 32-bit Wine, Xvfb, libdeflate.
+# Idempotent and quick when everything is there.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
+for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev \
+         g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xvfb xauth \
+         wine wine32:i386; do
+  have_pkg "$p" || need+=("$p")
+done
+
+if ((${#need[@]})); then
+  if [ "$(id -u)" != 0 ]; then
+    echo "setup: missing packages (${need[*]}); run as root to install them" >&2
+    exit 1
+  fi
+  echo "setup: installing ${need[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${need[@]}"
+fi

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Runs every test: the unit tests natively (Debug, ASan and UBSan), the same
+# unit tests cross-built for Win32 under Wine, and the end-to-end tests of the
+# stub under Wine and Xvfb. Installs what is missing first.
+set -euo pipefail
+source "$(dirname "$0")/env.sh"
+cd "$repo"
+bash scripts/setup.sh
+
+summary=()
+run_ctest() {  # run_ctest LABEL ctest-args...
+  local label=$1 log
+  shift
+  log=$(mktemp)
+  set +e
+  ctest "$@" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+  summary+=("$label: ${line:-no result (exit $rc)}")
+  local total failed
+  total=$(sed -nE 's/.* out of ([0-9]+).*/\1/p' <<<"$line")
+  failed=$(sed -nE 's/.* ([0-9]+) tests failed.*/\1/p' <<<"$line")
+  all_total=$((all_total + ${total:-0}))
+  all_failed=$((all_failed + ${failed:-0}))
+  rm -f "$log"
+  [ "$rc" = 0 ] || status=1
+}
+all_total=0
+all_failed=0
+status=0
+
+echo "== native (Debug, sanitizers)"
+build_preset native
+run_ctest native --preset native
+
+echo "== native-release (packer, tools)"
+build_preset native-release
+echo "== win32 (MinGW-w64 i686)"
+build_preset win32
+
+wine_init
+xvfb_start
+trap xvfb_stop EXIT
+echo "== win32 unit tests under Wine"
+run_ctest win32 --preset win32
+echo "== end-to-end tests of the stub under Wine"
+run_ctest e2e --preset native-release -L e2e
+
+echo
+printf '%s\n' "${summary[@]}"
+echo "tests: $((all_total - all_failed)) passed, $all_failed failed"
+exit $status

@@ -1,0 +1,95 @@
+#include "payload_writer.h"
+
+#include <algorithm>
+
+namespace sfxpack {
+
+void PayloadWriter::put16(uint16_t v) {
+  put8(static_cast<uint8_t>(v));
+  put8(static_cast<uint8_t>(v >> 8));
+}
+
+void PayloadWriter::put32(uint32_t v) {
+  put16(static_cast<uint16_t>(v));
+  put16(static_cast<uint16_t>(v >> 16));
+}
+
+void PayloadWriter::put64(uint64_t v) {
+  put32(static_cast<uint32_t>(v));
+  put32(static_cast<uint32_t>(v >> 32));
+}
+
+void PayloadWriter::putBytes(const void* p, size_t n) {
+  const uint8_t* b = static_cast<const uint8_t*>(p);
+  bytes_.insert(bytes_.end(), b, b + n);
+}
+
+void PayloadWriter::BeginPayload(bool encrypted, uint8_t keyLengthCode) {
+  put32(kMarkerLow);
+  put32(kMarkerHigh);
+  put32(1);  // reserved
+  put8(encrypted ? 1 : 0);
+  put8(keyLengthCode);
+}
+
+bool PayloadWriter::AddArgs(const std::vector<std::pair<std::string, std::string>>& args,
+                            std::string* error) {
+  if (args.size() > kMaxArgs) {
+    *error = "too many arguments (at most " + std::to_string(kMaxArgs) + ")";
+    return false;
+  }
+  for (const auto& [name, value] : args) {
+    if (name.empty() || name.size() > kMaxArgBytes) {
+      *error = "argument name must be 1 to 65535 bytes: '" + name.substr(0, 40) + "'";
+      return false;
+    }
+    if (value.size() > kMaxArgBytes) {
+      *error = "value of argument '" + name + "' is " + std::to_string(value.size()) +
+               " bytes; at most 65535 fit";
+      return false;
+    }
+  }
+  for (const auto& [name, value] : args) {
+    put16(static_cast<uint16_t>(name.size()));
+    putBytes(name.data(), name.size());
+    put16(static_cast<uint16_t>(value.size()));
+    putBytes(value.data(), value.size());
+  }
+  put16(0);
+  return true;
+}
+
+void PayloadWriter::entryHead(EntryType type, const std::string& name, uint64_t time,
+                              uint32_t attributes) {
+  put32(kEntryMarker);
+  put8(static_cast<uint8_t>(type));
+  put16(static_cast<uint16_t>(name.size()));
+  putBytes(name.data(), name.size());
+  put64(time);
+  put32(attributes);
+}
+
+void PayloadWriter::AddDirectory(const std::string& utf8Name, uint64_t localFileTime,
+                                 uint32_t attributes) {
+  entryHead(EntryType::kDirectory, utf8Name, localFileTime, attributes);
+}
+
+void PayloadWriter::AddFile(const std::string& utf8Name, uint64_t localFileTime,
+                            uint32_t attributes, const std::vector<uint8_t>& data,
+                            size_t chunkSize) {
+  entryHead(EntryType::kFile, utf8Name, localFileTime, attributes);
+  chunkSize = std::clamp<size_t>(chunkSize, 1, kMaxChunkBytes);
+  for (size_t off = 0; off < data.size(); off += chunkSize) {
+    size_t n = std::min(chunkSize, data.size() - off);
+    put32(kStoredChunkBit | static_cast<uint32_t>(n));
+    putBytes(data.data() + off, n);
+  }
+  put32(0);
+}
+
+void PayloadWriter::AddEnd() {
+  put32(kEntryMarker);
+  put8(static_cast<uint8_t>(EntryType::kEnd));
+}
+
+}  // namespace sfxpack

@@ -1,0 +1,58 @@
+// Writes the payload that follows the stub in a self-extracting executable:
+// marker, header, argument block, entry records and the end-of-archive record.
+#ifndef SFX_TOOLS_SFXPACK_PAYLOAD_WRITER_H_
+#define SFX_TOOLS_SFXPACK_PAYLOAD_WRITER_H_
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sfxpack {
+
+// The record formats, as the stub reads them. All integers little-endian.
+constexpr uint32_t kMarkerLow = 0xBF6CD207u;   // first word of the payload marker
+constexpr uint32_t kMarkerHigh = 0xAAAB5921u;  // second word
+constexpr uint32_t kEntryMarker = 0x6D27E59Bu;
+constexpr uint32_t kStoredChunkBit = 0x80000000u;
+constexpr uint32_t kMaxChunkBytes = 2048575;   // stored chunk size must stay below 2,048,576
+constexpr size_t kMaxArgs = 199;               // the reader stops after 200 records
+constexpr size_t kMaxArgBytes = 65535;
+
+enum class EntryType : uint8_t { kEnd = 0, kDirectory = 1, kFile = 2 };
+
+// Collects a payload in memory, record by record. Each Add* returns false and
+// sets *error when a field does not fit the format.
+class PayloadWriter {
+ public:
+  // Marker and header: reserved 01 00 00 00, the encrypted flag and the
+  // key-length code (0 = 128, 1 = 192, 2 = 256 bits).
+  void BeginPayload(bool encrypted, uint8_t keyLengthCode);
+
+  // The argument block: every record, then the 2-byte terminator.
+  bool AddArgs(const std::vector<std::pair<std::string, std::string>>& args, std::string* error);
+
+  void AddDirectory(const std::string& utf8Name, uint64_t localFileTime, uint32_t attributes);
+
+  // A file entry whose data is cut into stored chunks of at most chunkSize bytes.
+  void AddFile(const std::string& utf8Name, uint64_t localFileTime, uint32_t attributes,
+               const std::vector<uint8_t>& data, size_t chunkSize);
+
+  void AddEnd();
+
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  void put8(uint8_t v) { bytes_.push_back(v); }
+  void put16(uint16_t v);
+  void put32(uint32_t v);
+  void put64(uint64_t v);
+  void putBytes(const void* p, size_t n);
+  void entryHead(EntryType type, const std::string& name, uint64_t time, uint32_t attributes);
+
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace sfxpack
+
+#endif  // SFX_TOOLS_SFXPACK_PAYLOAD_WRITER_H_
