@@ -9,6 +9,7 @@
 #include "codec/adler32.h"
 #include "codec/crc32.h"
 #include "codec/md5.h"
+#include "text/string_buffer.h"
 
 namespace sfx {
 namespace {
@@ -167,6 +168,8 @@ TEST(Md5Test, Rfc1321Suite) {
   for (const Case& c : cases) {
     unsigned char digest[kMd5DigestSize];
     Md5::digest(c.text, strlen(c.text), digest);
+    EXPECT_EQ(hex(digest, sizeof digest), c.digest) << c.text;
+    Md5::digestSb(StringBuffer(c.text), digest);
     EXPECT_EQ(hex(digest, sizeof digest), c.digest) << c.text;
   }
 }

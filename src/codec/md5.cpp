@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "text/string_buffer.h"
+
 namespace sfx {
 namespace {
 
@@ -136,6 +138,10 @@ void Md5::digest(const void* data, size_t len,
   Md5 md5;
   md5.update(data, len);
   md5.final(out);
+}
+
+void Md5::digestSb(const StringBuffer& sb, unsigned char out[kMd5DigestSize]) {
+  digest(sb.getString(), sb.getSize(), out);
 }
 
 }  // namespace sfx

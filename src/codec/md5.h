@@ -8,6 +8,8 @@
 
 namespace sfx {
 
+class StringBuffer;
+
 constexpr size_t kMd5DigestSize = 16;
 
 // Incremental MD5: init(), any number of update() calls, then final().
@@ -25,6 +27,9 @@ class Md5 {
   // The digest of `len` bytes at `data`.
   static void digest(const void* data, size_t len,
                      unsigned char out[kMd5DigestSize]);
+  // The digest of the bytes of `sb` (its text without the terminator).
+  static void digestSb(const StringBuffer& sb,
+                       unsigned char out[kMd5DigestSize]);
 
  private:
   void transform(const unsigned char block[64]);

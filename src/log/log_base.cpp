@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "os/os.h"
+#include "text/string_buffer.h"
 
 namespace sfx {
 
@@ -53,6 +54,12 @@ bool LogBase::logDataHex(const char* tag, uint32_t value) {
   snprintf(buf, sizeof buf, "0x%" PRIx32, value);
   return logData(tag, buf);
 }
+
+bool LogBase::logDataSb(const char* tag, const StringBuffer& value) {
+  return logData(tag, value.getString());
+}
+
+// logDataX lives in log_base_xstring.cpp: XString sits above this file.
 
 void LogBase::logLastWindowsError() {
   uint32_t code = lastOsError();

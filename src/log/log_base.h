@@ -9,6 +9,7 @@
 namespace sfx {
 
 class StringBuffer;
+class XString;
 
 // Base class of every log. Usable as is: every virtual operation does
 // nothing and reports success, which is exactly what LogNull does. Logger
@@ -61,6 +62,8 @@ class LogBase {
   bool logDataUint32(const char* tag, uint32_t value);  // decimal
   bool logDataInt64(const char* tag, int64_t value);    // decimal, signed
   bool logDataHex(const char* tag, uint32_t value);     // "0x%x"
+  bool logDataSb(const char* tag, const StringBuffer& value);
+  bool logDataX(const char* tag, const XString& value);  // its UTF-8 form
 
   // Reads the calling thread's last OS error code, then logs "WindowsError"
   // with the system message text for it and "WindowsErrorCode" as "0x%x".

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "os/os.h"
+#include "text/string_buffer.h"
+#include "text/xstring.h"
 
 namespace sfx {
 namespace {
@@ -35,7 +37,7 @@ class RecordingLog : public LogBase {
   std::vector<std::string> calls;
 };
 
-TEST(LogBaseTest, NumericConveniencesFormatTheValue) {
+TEST(LogBaseTest, ConveniencesFormatTheValue) {
   struct Case {
     void (*log)(LogBase&);
     const char* expected;
@@ -49,6 +51,13 @@ TEST(LogBaseTest, NumericConveniencesFormatTheValue) {
       {[](LogBase& l) { l.logDataInt64("n", 5000000000LL); }, "n=5000000000"},
       {[](LogBase& l) { l.logDataHex("n", 0); }, "n=0x0"},
       {[](LogBase& l) { l.logDataHex("n", 0xABCDEF01u); }, "n=0xabcdef01"},
+      {[](LogBase& l) { l.logDataSb("s", StringBuffer("text")); }, "s=text"},
+      {[](LogBase& l) {
+         XString x;
+         x.setFromUtf16(u"caf\u00e9");
+         l.logDataX("x", x);
+       },
+       "x=caf\xc3\xa9"},
   };
   for (const Case& c : cases) {
     RecordingLog log;
