@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/log_base.h"
 #include "os/os.h"
+#include "text/content_coding.h"
 #include "text/string_buffer.h"
 
 namespace sfx {
@@ -240,6 +242,44 @@ bool DataBuffer::equals(const DataBuffer& other) const {
   other.checkValid();
   return size_ == other.size_ &&
          (size_ == 0 || memcmp(data_, other.data_, size_) == 0);
+}
+
+bool DataBuffer::encodeDB(const char* encoding, StringBuffer& out,
+                          LogBase& log) const {
+  checkValid();
+  StringBuffer name(encoding);
+  name.trim2();
+  ContentCoding coding;
+  bool ok = true;
+  if (name.equalsIgnoreCase("base64") || name.equalsIgnoreCase("base-64")) {
+    ok = ContentCoding::encodeBase64(data_, size_, out);
+  } else if (name.equalsIgnoreCase("qp") ||
+             name.equalsIgnoreCase("quoted-printable")) {
+    ok = coding.encodeQuotedPrintable(data_, size_, out);
+  } else if (name.beginsWithIgnoreCase("qp-")) {
+    StringBuffer length(name.getString() + 3);
+    int32_t n = length.intValue();
+    if (n != 0) coding.setMaxLineLength(n < 0 ? 0 : static_cast<uint32_t>(n));
+    ok = coding.encodeQuotedPrintable(data_, size_, out);
+  } else if (name.equalsIgnoreCase("hex") ||
+             name.equalsIgnoreCase("hexidecimal")) {
+    ok = ContentCoding::encodeHex(data_, size_, out);
+  } else if (name.equalsIgnoreCase("asc") || name.equalsIgnoreCase("ansi")) {
+    ok = out.appendN(reinterpret_cast<const char*>(data_), size_);
+  } else if (name.equalsIgnoreCase("url") ||
+             name.equalsIgnoreCase("url_rfc3986") ||
+             name.equalsIgnoreCase("url_oauth")) {
+    ok =
+        ContentCoding::encodeUrl(data_, size_, ContentCoding::kUrlRfc3986, out);
+  } else if (name.equalsIgnoreCase("url_rfc1738")) {
+    ok =
+        ContentCoding::encodeUrl(data_, size_, ContentCoding::kUrlRfc1738, out);
+  } else if (name.equalsIgnoreCase("url_rfc2396")) {
+    ok =
+        ContentCoding::encodeUrl(data_, size_, ContentCoding::kUrlRfc2396, out);
+  }
+  if (!ok) log.memoryAllocFailed(1, static_cast<int>(size_));
+  return ok;
 }
 
 }  // namespace sfx

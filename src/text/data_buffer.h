@@ -75,6 +75,16 @@ class DataBuffer : public MarlithObject {
 
   bool equals(const DataBuffer& other) const;
 
+  // Appends the text encoding of all bytes to `out`. `encoding` is trimmed
+  // of surrounding whitespace and compared without regard to ASCII case:
+  // "base64"/"base-64"; "qp"/"quoted-printable" (line length 76) or "qp-N"
+  // (line length N; 0 or unreadable keeps 76, below 10 gives 10);
+  // "hex"/"hexidecimal"; "asc"/"ansi" (the bytes as they are);
+  // "url"/"url_rfc3986"/"url_oauth", "url_rfc1738", "url_rfc2396". A name
+  // that matches nothing appends nothing. Returns false only when memory
+  // runs out, after logging it.
+  bool encodeDB(const char* encoding, StringBuffer& out, LogBase& log) const;
+
  private:
   friend class DataBufferTestPeer;
 

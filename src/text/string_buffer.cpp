@@ -140,6 +140,11 @@ bool StringBuffer::ensureRoom(uint32_t count) {
   return true;
 }
 
+bool StringBuffer::expectNumBytes(uint32_t count) {
+  checkValid();
+  return ensureRoom(count);
+}
+
 bool StringBuffer::append(const char* text) {
   return appendN(text, safeLen(text));
 }

@@ -62,6 +62,10 @@ class StringBuffer : public NonRefCountedObj {
   // the system has no text for the code).
   bool appendWindowsErrorText(uint32_t code);
 
+  // Makes room for `count` more bytes of text by the growth rule, so that
+  // later appends of up to that many bytes do not allocate.
+  bool expectNumBytes(uint32_t count);
+
   // Inserts `text` at the front.
   bool prepend(const char* text);
   // Replaces the whole text (null gives the empty text).
