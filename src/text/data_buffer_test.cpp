@@ -81,6 +81,15 @@ TEST(DataBufferTest, NullOrEmptyAppendIsANoOp) {
   EXPECT_EQ(nullptr, db.getData());
 }
 
+TEST(DataBufferTest, AnAppendBeyond32BitsFailsAndChangesNothing) {
+  DataBuffer db;
+  db.append("abc", 3);
+  const uint8_t* before = db.getData();
+  EXPECT_FALSE(db.append("x", UINT32_MAX - 1));
+  EXPECT_EQ("abc", str(db));
+  EXPECT_EQ(before, db.getData());
+}
+
 TEST(DataBufferTest, AppendsStringBuffersAndOtherBuffers) {
   DataBuffer db;
   StringBuffer sb("abc");

@@ -113,6 +113,14 @@ TEST(StringBufferTest, ClearAndFreeAndSecureClearReleaseTheHeap) {
   EXPECT_STREQ("", sb.getString());
 }
 
+TEST(StringBufferTest, AnAppendBeyond32BitsFailsAndChangesNothing) {
+  StringBuffer sb;
+  sb.appendCharN('a', 100);
+  EXPECT_FALSE(sb.appendN("x", UINT32_MAX - 10));
+  EXPECT_FALSE(sb.appendCharN('x', UINT32_MAX - 10));
+  EXPECT_EQ(std::string(100, 'a'), str(sb));
+}
+
 TEST(StringBufferTest, AppendsOfEveryKind) {
   StringBuffer sb;
   EXPECT_TRUE(sb.append(nullptr));
