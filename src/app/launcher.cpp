@@ -1,0 +1,238 @@
+// Start-up: WinMain, the hidden owner window, the payload and configuration
+// (GetSettings), the mode choice and the exit code.
+#include "app/launcher.h"
+
+#include <commctrl.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+#include "app/resource.h"
+#include "fs/file.h"
+#include "log/logger.h"
+#include "stream/data_source.h"
+#include "text/xstring.h"
+
+namespace sfx {
+
+LauncherState g_launcher;
+
+namespace {
+
+constexpr const char kErrorCaption[] = "Error";
+constexpr const char kErrorFileName[] = "sfxErrorLog.txt";
+constexpr const char kBuildDate[] = "Sep 13 2014";
+constexpr UINT kHeartbeatMs = 200;
+
+LRESULT CALLBACK hiddenWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_COMMAND:
+      if (LOWORD(wp) == IDM_EXIT) DestroyWindow(hwnd);
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      BeginPaint(hwnd, &ps);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, msg, wp, lp);
+  }
+}
+
+ATOM registerWindowClass(HINSTANCE instance) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = hiddenWindowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszMenuName = L"SELFEXTRACT";
+  wc.lpszClassName = g_launcher.className;
+  return RegisterClassExW(&wc);
+}
+
+void errorBox(HWND owner, const char* text) {
+  if (!isSilent()) MessageBoxA(owner, text, kErrorCaption, MB_OK);
+}
+
+// The error file in the current directory, written when the executable
+// cannot open itself: the path, then the log text with LF line ends (text
+// mode turns each into CR LF).
+void writeErrorFile(const char* exePath, const StringBuffer& logText) {
+  FILE* f = fopen(kErrorFileName, "w");
+  if (!f) return;
+  StringBuffer text(logText);
+  text.toLF();
+  fprintf(f, "Failed to open EXE: %s\n", exePath);
+  fprintf(f, "%s\n", text.getString());
+  fclose(f);
+}
+
+}  // namespace
+
+void LauncherProgressEvent::percentDone(uint32_t percent, bool* abort) {
+  if (abort) *abort = false;
+  if (static_cast<int32_t>(percent) <= g_launcher.lastPercent) return;
+  g_launcher.lastPercent = static_cast<int32_t>(percent);
+  HWND dialogs[] = {g_launcher.progressDialog, g_launcher.mainDialog};
+  for (HWND dlg : dialogs) {
+    if (dlg) SendDlgItemMessageW(dlg, IDC_PROGRESS, PBM_SETPOS, percent, 0);
+  }
+}
+
+void runLog(const char* format, ...) {
+  if (!g_launcher.logFile) return;
+  va_list args;
+  va_start(args, format);
+  vfprintf(g_launcher.logFile, format, args);
+  va_end(args);
+}
+
+void reopenLog(int point) {
+  if (!g_launcher.logFile) return;
+  fclose(g_launcher.logFile);
+  g_launcher.logFile = fopen(g_launcher.logPath.getString(), "ab");
+  if (g_launcher.logFile) runLog("Log opened from internal point %d\r\n", point);
+}
+
+bool isSilent() { return g_launcher.config.isSilent(); }
+
+bool GetSettings(HWND owner) {
+  XString exePath;
+  getModulePath(exePath);
+  Logger log;
+  log.enterContext("GetSettings", true);
+
+  auto* source = new FileDataSource();
+  if (!source->openDataSource(exePath, log)) {
+    delete source;
+    log.leaveContext();
+    StringBuffer logText;
+    log.getLogText(logText);
+    writeErrorFile(exePath.getUtf8(), logText);
+    std::string message = std::string("Failed to open EXE: ") + exePath.getUtf8() + "\n" +
+                          logText.getString();
+    errorBox(owner, message.c_str());
+    return false;
+  }
+  source->setProgressByBytes(true);
+  g_launcher.archive.setSource(source);
+
+  g_launcher.exeFileSize = source->getFileSize64(log);
+  if (g_launcher.exeFileSize < 0) {
+    errorBox(owner, "Failed to get file size.");
+    return false;
+  }
+  delete g_launcher.progressMonitor;
+  g_launcher.progressMonitor =
+      new ProgressMonitor(&g_launcher.progressEvent, kHeartbeatMs, g_launcher.exeFileSize);
+
+  if (!g_launcher.archive.findMarker(log, nullptr)) {
+    errorBox(owner, "Failed to find marker.");
+    return false;
+  }
+  StringBuffer errorText;
+  if (!g_launcher.archive.readHeader(errorText, log, nullptr)) {
+    errorText.prepend("Failed to read internal header: ");
+    errorBox(owner, errorText.getString());
+    return false;
+  }
+  if (!g_launcher.archive.readArgs(log, nullptr)) {
+    errorBox(owner, "Failed to read internal args.");
+    return false;
+  }
+  XString xml;
+  g_launcher.archive.getArg("xmlConfig", xml);
+  g_launcher.config.loadDocument(xml);
+  return true;
+}
+
+BOOL InitInstance(HINSTANCE instance, int /*showCommand*/, const char* /*commandLine*/,
+                  bool* noMessageLoop) {
+  *noMessageLoop = false;
+  g_launcher.instance = instance;
+  HWND hidden = CreateWindowExW(0, g_launcher.className, g_launcher.title, WS_POPUP,
+                                CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, instance,
+                                nullptr);
+  if (!hidden) return FALSE;
+
+  GetSettings(hidden);
+
+  if (g_launcher.logFile) {
+    XString version;
+    g_launcher.config.getText("VersionCreatedBy", version);
+    runLog("Created by version %s\r\n", version.isEmpty() ? "prior to 14.3.0" : version.getUtf8());
+    runLog("%s\r\n", kBuildDate);
+    XString doc;
+    g_launcher.config.getDocument(doc);
+    runLog("%s\r\n", doc.getUtf8());
+    reopenLog(2);
+  }
+
+  SfxConfig& config = g_launcher.config;
+  if (!config.getShowMain() && config.unzipDirKnown()) {
+    if (!config.getShowProgress()) {
+      runLog("Automatically unzipping...\r\n");
+      bool ok = unzipAndRun(hidden);
+      if (config.getShowFin()) runFinishedDialog(hidden);
+      *noMessageLoop = true;
+      return ok ? TRUE : FALSE;
+    }
+    runLog("Showing progress dialog...\r\n");
+    reopenLog(3);
+    runProgressDialog(hidden);
+    runLog("Created progress dialog...\r\n");
+    reopenLog(4);
+    *noMessageLoop = true;
+    return TRUE;
+  }
+  runLog("Showing main dialog...\r\n");
+  runMainDialog(hidden);
+  return TRUE;
+}
+
+}  // namespace sfx
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
+  using sfx::g_launcher;
+  LoadStringW(instance, IDS_APP_TITLE, g_launcher.title, 100);
+  LoadStringW(instance, IDS_WINDOW_CLASS, g_launcher.className, 100);
+  sfx::registerWindowClass(instance);
+
+  bool noMessageLoop = false;
+  if (!sfx::InitInstance(instance, showCommand, commandLine, &noMessageLoop)) {
+    sfx::runLog("InitInstance failed.\r\n");
+    return 1;
+  }
+  if (noMessageLoop) {
+    if (g_launcher.logFile) {
+      sfx::runLog("Return from WinMain without entering message loop...\r\n");
+      sfx::runLog("exitCode = %d\r\n", g_launcher.exitCode);
+      fclose(g_launcher.logFile);
+      g_launcher.logFile = nullptr;
+    }
+    return g_launcher.exitCode;
+  }
+  if (g_launcher.logFile) {
+    sfx::runLog("Initialization finished.\r\n");
+    sfx::reopenLog(1);
+  }
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  if (g_launcher.logFile) {
+    sfx::runLog("Closing log from WinMain.\r\n");
+    sfx::runLog("exitCode = %d\r\n", g_launcher.exitCode);
+    fclose(g_launcher.logFile);
+    g_launcher.logFile = nullptr;
+  }
+  return g_launcher.exitCode;
+}

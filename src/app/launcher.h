@@ -1,0 +1,72 @@
+// The launcher's process-wide state and the steps of start-up: the hidden
+// owner window, the payload location, the configuration and the mode.
+#ifndef SFX_APP_LAUNCHER_H_
+#define SFX_APP_LAUNCHER_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "archive/sfx_config.h"
+#include "archive/simple_archive.h"
+#include "stream/progress_monitor.h"
+#include "text/string_buffer.h"
+
+namespace sfx {
+
+// Receives percent-done notifications for the dialogs' progress bars.
+class LauncherProgressEvent : public ProgressEvent {
+ public:
+  void percentDone(uint32_t percent, bool* abort) override;
+};
+
+// One instance for the life of the process.
+struct LauncherState {
+  HINSTANCE instance = nullptr;
+  wchar_t title[100] = {0};
+  wchar_t className[100] = {0};
+  SfxConfig config;
+  SimpleArchive archive;
+  StringBuffer password;
+  StringBuffer logPath;
+  FILE* logFile = nullptr;
+  bool passwordCancelled = false;
+  int32_t exitCode = 0;
+  int64_t exeFileSize = 0;
+  int32_t lastPercent = 0;
+  bool setupDetached = false;
+  HWND mainDialog = nullptr;
+  HWND progressDialog = nullptr;
+  ProgressMonitor* progressMonitor = nullptr;
+  bool progressStarted = false;
+  LauncherProgressEvent progressEvent;
+};
+
+extern LauncherState g_launcher;
+
+// Writes one printf-style line to the run log when it is open.
+void runLog(const char* format, ...);
+// Closes the run log and reopens it for appending, so that what was written
+// reaches the disk; a failed reopen ends the run log for the rest of the run.
+void reopenLog(int point);
+// True exactly when ShowMain, ShowProgress and ShowFin are all false.
+bool isSilent();
+
+// Opens the own executable, finds the payload, reads header and arguments
+// and loads the configuration. Failures show a message box unless silent.
+bool GetSettings(HWND owner);
+BOOL InitInstance(HINSTANCE instance, int showCommand, const char* commandLine,
+                  bool* noMessageLoop);
+
+// The unzip-and-run driver. Returns false when the run failed.
+bool unzipAndRun(HWND owner);
+
+// The modal dialogs, each owned by `owner`.
+INT_PTR runMainDialog(HWND owner);
+INT_PTR runProgressDialog(HWND owner);
+INT_PTR runFinishedDialog(HWND owner);
+
+}  // namespace sfx
+
+#endif  // SFX_APP_LAUNCHER_H_

@@ -1,0 +1,126 @@
+#include "archive/simple_archive.h"
+
+#include <memory>
+#include <new>
+
+#include "log/log_base.h"
+#include "stream/data_source.h"
+#include "text/xstring.h"
+
+namespace sfx {
+namespace {
+
+// The marker words' top bytes live apart from their 24-bit bodies, in data,
+// so the compiler cannot fold them into the 32-bit constants.
+volatile uint32_t g_markerTopBytes[2] = {0xBFu, 0xAAu};
+
+uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t le32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+uint32_t payloadMarkerWord(int index) {
+  uint32_t body = index == 0 ? kMarkerLow24 : kMarkerHigh24;
+  return body | (g_markerTopBytes[index == 0 ? 0 : 1] << 24);
+}
+
+SimpleArchive::SimpleArchive() : chunkBuffer_(new (std::nothrow) unsigned char[kChunkBufferSize]) {}
+
+SimpleArchive::~SimpleArchive() { delete[] chunkBuffer_; }
+
+bool SimpleArchive::readExact(void* buf, uint32_t count, ProgressMonitor* pm, LogBase& log) {
+  uint32_t got = 0;
+  return source_->readSourcePM(buf, count, &got, pm, log) && got == count;
+}
+
+bool SimpleArchive::findMarker(LogBase& log, ProgressMonitor* pm) {
+  if (!source_) return false;
+  const uint32_t first = payloadMarkerWord(0);
+  const uint32_t second = payloadMarkerWord(1);
+  for (;;) {
+    if (!source_->scanForUint32(first, log)) return false;
+    unsigned char next[4];
+    if (!readExact(next, 4, pm, log)) return false;
+    // A run of first words: the last of them may begin the real marker.
+    while (le32(next) == first) {
+      if (!readExact(next, 4, pm, log)) return false;
+    }
+    if (le32(next) == second) return true;
+    // A false first half: go on scanning after the 4 bytes just read.
+  }
+}
+
+bool SimpleArchive::readHeader(StringBuffer& errorText, LogBase& log, ProgressMonitor* pm) {
+  LogContextExitor ctx(log, "readHeader");
+  errorText.clear();
+  if (!source_) {
+    errorText.setString("No source");
+    return false;
+  }
+  unsigned char header[6];
+  if (!readExact(header, 6, pm, log)) {
+    errorText.setString("Failed to get 1st 6 bytes.");
+    return false;
+  }
+  encrypted_ = header[4] != 0;
+  keyLengthBits_ = header[5] == 0 ? 128 : (header[5] == 1 ? 192 : 256);
+  if (log.verbose()) {
+    log.logDataLong("aes", encrypted_ ? 1 : 0);
+    if (encrypted_) log.logDataLong("keyLength", keyLengthBits_);
+  }
+  return true;
+}
+
+bool SimpleArchive::readArgs(LogBase& log, ProgressMonitor* pm) {
+  LogContextExitor ctx(log, "readArgs");
+  if (!source_) {
+    log.logError("no source");
+    return false;
+  }
+  for (int record = 1; record <= kMaxArgRecords; ++record) {
+    unsigned char len[2];
+    if (!readExact(len, 2, pm, log)) {
+      log.logError("Failed to read arg name len");
+      return false;
+    }
+    uint16_t nameLen = le16(len);
+    if (nameLen == 0) return true;
+    std::unique_ptr<char[]> name(new (std::nothrow) char[nameLen + 1u]);
+    if (!name) return false;
+    if (!readExact(name.get(), nameLen, pm, log)) {
+      log.logError("Failed to read arg name");
+      return false;
+    }
+    name[nameLen] = '\0';
+    if (!readExact(len, 2, pm, log)) {
+      log.logError("Failed to read arg value len");
+      return false;
+    }
+    uint16_t valueLen = le16(len);
+    StringBuffer value;
+    std::unique_ptr<char[]> bytes(new (std::nothrow) char[valueLen + 1u]);
+    if (!bytes) return false;
+    if (valueLen != 0 && !readExact(bytes.get(), valueLen, pm, log)) {
+      log.logError("Failed to read arg value");
+      return false;
+    }
+    if (!value.appendN(bytes.get(), valueLen)) return false;
+    if (log.verbose()) log.logData(name.get(), value.getString());
+    if (!args_.insert(name.get(), value)) return false;
+  }
+  return true;
+}
+
+bool SimpleArchive::getArg(const char* name, XString& out) const {
+  out.clear();
+  const StringBuffer* value = args_.lookup(name);
+  if (!value) return false;
+  out.setFromUtf8Sb(*value);
+  return true;
+}
+
+}  // namespace sfx

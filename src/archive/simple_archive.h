@@ -1,0 +1,78 @@
+// The payload reader. A payload follows the stub in its own executable:
+// marker, header, argument block, optional password verifier, entry records
+// and the end-of-archive record. SimpleArchive walks it strictly forward
+// through a DataSource; apart from the marker scan it never seeks.
+#ifndef SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
+#define SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
+
+#include <cstdint>
+#include "text/hash_map.h"
+#include "text/string_buffer.h"
+
+namespace sfx {
+
+class DataSource;
+class LogBase;
+class ProgressMonitor;
+class XString;
+
+// The payload's fixed values. The stub must never hold the 8 marker bytes
+// in sequence (the marker scan takes the first match from the start of the
+// file), so each marker word is kept as a 24-bit constant and its top byte
+// and put together at run time by payloadMarkerWord.
+constexpr uint32_t kMarkerLow24 = 0x6CD207u;
+constexpr uint32_t kMarkerHigh24 = 0xAB5921u;
+constexpr uint32_t kEntryMarker = 0x6D27E59Bu;
+constexpr uint32_t kChunkBufferSize = 2048576;  // stored chunks are smaller than this
+constexpr int kMaxArgRecords = 200;
+
+// Word 0 (0xBF6CD207) or word 1 (0xAAAB5921) of the payload marker.
+uint32_t payloadMarkerWord(int index);
+
+class SimpleArchive {
+ public:
+  // Allocates the chunk buffer; chunkBuffer() is null if that failed.
+  SimpleArchive();
+  virtual ~SimpleArchive();
+  SimpleArchive(const SimpleArchive&) = delete;
+  SimpleArchive& operator=(const SimpleArchive&) = delete;
+
+  // Attaches the source every read goes through. Not owned; nothing is read.
+  void setSource(DataSource* source) { source_ = source; }
+  DataSource* source() const { return source_; }
+
+  // Scans from the source's position for the payload marker and leaves the
+  // source just after it. Returns false when the source ends first.
+  bool findMarker(LogBase& log, ProgressMonitor* pm);
+
+  // Reads the 6-byte header. Clears *errorText first; on failure puts the
+  // reason into it ("No source", "Failed to get 1st 6 bytes.").
+  bool readHeader(StringBuffer& errorText, LogBase& log, ProgressMonitor* pm);
+
+  // Reads the argument block: at most 200 records, a later record replacing
+  // an earlier one of the same name. Stops after record 200 without reading
+  // the terminator.
+  bool readArgs(LogBase& log, ProgressMonitor* pm);
+
+  // Clears `out`; if an argument of exactly that name was read, sets `out`
+  // from its value taken as UTF-8 and returns true.
+  bool getArg(const char* name, XString& out) const;
+
+  bool isEncrypted() const { return encrypted_; }
+  int keyLengthBits() const { return keyLengthBits_; }
+  unsigned char* chunkBuffer() { return chunkBuffer_; }
+
+ private:
+  // Reads exactly `count` bytes; false on a failed or short read.
+  bool readExact(void* buf, uint32_t count, ProgressMonitor* pm, LogBase& log);
+
+  DataSource* source_ = nullptr;
+  bool encrypted_ = false;
+  int keyLengthBits_ = 128;
+  HashMap args_{HashMap::kDefaultBuckets};
+  unsigned char* chunkBuffer_ = nullptr;
+};
+
+}  // namespace sfx
+
+#endif  // SFX_ARCHIVE_SIMPLE_ARCHIVE_H_

@@ -1,0 +1,252 @@
+#include "archive/simple_archive.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "log/log_base.h"
+#include "stream/data_source.h"
+#include "text/xstring.h"
+
+namespace sfx {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Keeps the error lines and named values it is given.
+class CapturingLog : public LogBase {
+ public:
+  bool logError(const char* text) override {
+    errors.push_back(text);
+    return true;
+  }
+  bool logData(const char* tag, const char* value) override {
+    data.push_back(std::string(tag) + "=" + value);
+    return true;
+  }
+  std::vector<std::string> errors;
+  std::vector<std::string> data;
+};
+
+void put16(Bytes& b, uint16_t v) {
+  b.push_back(static_cast<unsigned char>(v));
+  b.push_back(static_cast<unsigned char>(v >> 8));
+}
+
+void put32(Bytes& b, uint32_t v) {
+  put16(b, static_cast<uint16_t>(v));
+  put16(b, static_cast<uint16_t>(v >> 16));
+}
+
+void putArg(Bytes& b, const std::string& name, const std::string& value) {
+  put16(b, static_cast<uint16_t>(name.size()));
+  b.insert(b.end(), name.begin(), name.end());
+  put16(b, static_cast<uint16_t>(value.size()));
+  b.insert(b.end(), value.begin(), value.end());
+}
+
+Bytes markerAndHeader(unsigned char encrypted = 0, unsigned char keyCode = 0) {
+  Bytes b;
+  put32(b, payloadMarkerWord(0));
+  put32(b, payloadMarkerWord(1));
+  put32(b, 1);
+  b.push_back(encrypted);
+  b.push_back(keyCode);
+  return b;
+}
+
+// A source over a copy of the bytes, and an archive attached to it.
+struct Reader {
+  explicit Reader(Bytes b) : bytes(std::move(b)) {
+    src.setData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    archive.setSource(&src);
+  }
+  bool headerAndArgs(CapturingLog& log) {
+    StringBuffer err;
+    return archive.findMarker(log, nullptr) && archive.readHeader(err, log, nullptr) &&
+           archive.readArgs(log, nullptr);
+  }
+  Bytes bytes;
+  MemoryDataSource src;
+  SimpleArchive archive;
+};
+
+TEST(PayloadMarkerTest, WordsAreTheMarker) {
+  EXPECT_EQ(0xBF6CD207u, payloadMarkerWord(0));
+  EXPECT_EQ(0xAAAB5921u, payloadMarkerWord(1));
+}
+
+TEST(SimpleArchiveTest, FalseFirstHalfThenRealMarker) {
+  Bytes b = {'M', 'Z', 1, 2};
+  put32(b, payloadMarkerWord(0));
+  put32(b, 0x12345678);  // not the second word
+  Bytes real = markerAndHeader();
+  b.insert(b.end(), real.begin(), real.end());
+  Reader r(b);
+  CapturingLog log;
+  ASSERT_TRUE(r.archive.findMarker(log, nullptr));
+  EXPECT_EQ(4 + 8 + 8, r.src.getPosition());
+}
+
+TEST(SimpleArchiveTest, FirstHalfOverlappingTheSecondSearch) {
+  // The 4 bytes after a false first word are themselves the real first word.
+  Bytes b;
+  put32(b, payloadMarkerWord(0));
+  put32(b, payloadMarkerWord(0));
+  put32(b, payloadMarkerWord(1));
+  Reader r(b);
+  CapturingLog log;
+  ASSERT_TRUE(r.archive.findMarker(log, nullptr));
+  EXPECT_EQ(12, r.src.getPosition());
+}
+
+TEST(SimpleArchiveTest, MarkerMissingOrCut) {
+  for (Bytes b : {Bytes{}, Bytes{1, 2, 3}, Bytes{0x07, 0xD2, 0x6C, 0xBF, 0x21, 0x59, 0xAB}}) {
+    Reader r(b);
+    CapturingLog log;
+    EXPECT_FALSE(r.archive.findMarker(log, nullptr)) << b.size();
+  }
+  SimpleArchive detached;
+  CapturingLog log;
+  EXPECT_FALSE(detached.findMarker(log, nullptr));
+}
+
+TEST(SimpleArchiveTest, HeaderFlags) {
+  struct Case {
+    unsigned char encrypted, keyCode;
+    bool isEncrypted;
+    int bits;
+  } cases[] = {{0, 0, false, 128}, {1, 0, true, 128}, {1, 1, true, 192},
+               {1, 2, true, 256},  {9, 7, true, 256}, {0, 7, false, 256}};
+  for (const Case& c : cases) {
+    Reader r(markerAndHeader(c.encrypted, c.keyCode));
+    CapturingLog log;
+    StringBuffer err;
+    err.setString("stale");
+    ASSERT_TRUE(r.archive.findMarker(log, nullptr));
+    ASSERT_TRUE(r.archive.readHeader(err, log, nullptr));
+    EXPECT_TRUE(err.isEmpty());
+    EXPECT_EQ(c.isEncrypted, r.archive.isEncrypted());
+    EXPECT_EQ(c.bits, r.archive.keyLengthBits());
+  }
+}
+
+TEST(SimpleArchiveTest, HeaderVerboseValues) {
+  Reader r(markerAndHeader(1, 1));
+  CapturingLog log;
+  log.setVerbose(true);
+  StringBuffer err;
+  ASSERT_TRUE(r.archive.findMarker(log, nullptr));
+  ASSERT_TRUE(r.archive.readHeader(err, log, nullptr));
+  EXPECT_EQ((std::vector<std::string>{"aes=1", "keyLength=192"}), log.data);
+}
+
+TEST(SimpleArchiveTest, HeaderFailures) {
+  SimpleArchive detached;
+  CapturingLog log;
+  StringBuffer err;
+  EXPECT_FALSE(detached.readHeader(err, log, nullptr));
+  EXPECT_STREQ("No source", err.getString());
+
+  Bytes cut = markerAndHeader();
+  cut.resize(8 + 5);  // one header byte missing
+  Reader r(cut);
+  ASSERT_TRUE(r.archive.findMarker(log, nullptr));
+  EXPECT_FALSE(r.archive.readHeader(err, log, nullptr));
+  EXPECT_STREQ("Failed to get 1st 6 bytes.", err.getString());
+}
+
+TEST(SimpleArchiveTest, OnlyTheTerminator) {
+  Bytes b = markerAndHeader();
+  put16(b, 0);
+  Reader r(b);
+  CapturingLog log;
+  ASSERT_TRUE(r.headerAndArgs(log));
+  XString value;
+  value.setFromUtf8("stale");
+  EXPECT_FALSE(r.archive.getArg("xmlConfig", value));
+  EXPECT_TRUE(value.isEmpty());
+}
+
+TEST(SimpleArchiveTest, ArgumentsDuplicatesAndEmptyValues) {
+  Bytes b = markerAndHeader();
+  putArg(b, "xmlConfig", "<SfxConfig/>");
+  putArg(b, "empty", "");
+  putArg(b, "dup", "first");
+  putArg(b, "dup", "second");
+  putArg(b, "bom", "\xEF\xBB\xBFtext");
+  put16(b, 0);
+  b.push_back(0x42);  // what follows the block stays unread
+  Reader r(b);
+  CapturingLog log;
+  ASSERT_TRUE(r.headerAndArgs(log));
+  XString v;
+  ASSERT_TRUE(r.archive.getArg("xmlConfig", v));
+  EXPECT_STREQ("<SfxConfig/>", v.getUtf8());
+  ASSERT_TRUE(r.archive.getArg("empty", v));
+  EXPECT_TRUE(v.isEmpty());
+  ASSERT_TRUE(r.archive.getArg("dup", v));
+  EXPECT_STREQ("second", v.getUtf8());
+  ASSERT_TRUE(r.archive.getArg("bom", v));
+  EXPECT_STREQ("text", v.getUtf8());
+  EXPECT_FALSE(r.archive.getArg("Dup", v));  // exact names only
+  EXPECT_FALSE(r.archive.getArg("xmlconfig", v));
+  EXPECT_EQ(static_cast<int64_t>(b.size()) - 1, r.src.getPosition());
+}
+
+TEST(SimpleArchiveTest, TwoHundredRecordsLeaveTheTerminatorUnread) {
+  for (int records : {199, 200, 201}) {
+    Bytes b = markerAndHeader();
+    for (int i = 0; i < records; ++i) putArg(b, "a" + std::to_string(i), std::to_string(i));
+    put16(b, 0);
+    Reader r(b);
+    CapturingLog log;
+    ASSERT_TRUE(r.headerAndArgs(log)) << records;
+    XString v;
+    EXPECT_TRUE(r.archive.getArg("a199", v) == (records >= 200)) << records;
+    EXPECT_FALSE(r.archive.getArg("a200", v));
+    // 199 records: the terminator was read. 200 or more: the reader stopped
+    // right after record 200, whatever follows.
+    int64_t unread = static_cast<int64_t>(b.size()) - r.src.getPosition();
+    EXPECT_EQ(records == 199 ? 0 : (records == 200 ? 2 : (2 + 4) + (2 + 3) + 2), unread) << records;
+  }
+}
+
+TEST(SimpleArchiveTest, EachShortReadHasItsMessage) {
+  Bytes full = markerAndHeader();
+  size_t argsStart = full.size();
+  putArg(full, "name", "value");
+  put16(full, 0);
+  struct Case {
+    size_t keep;  // bytes of the argument block kept
+    const char* message;
+  } cases[] = {
+      {0, "Failed to read arg name len"},  {1, "Failed to read arg name len"},
+      {2, "Failed to read arg name"},      {5, "Failed to read arg name"},
+      {6, "Failed to read arg value len"}, {7, "Failed to read arg value len"},
+      {8, "Failed to read arg value"},     {12, "Failed to read arg value"},
+      {13, "Failed to read arg name len"},  // the terminator is cut
+  };
+  for (const Case& c : cases) {
+    Bytes b(full.begin(), full.begin() + static_cast<long>(argsStart + c.keep));
+    Reader r(b);
+    CapturingLog log;
+    EXPECT_FALSE(r.headerAndArgs(log)) << c.keep;
+    ASSERT_EQ(1u, log.errors.size()) << c.keep;
+    EXPECT_EQ(c.message, log.errors[0]) << c.keep;
+  }
+  SimpleArchive detached;
+  CapturingLog log;
+  EXPECT_FALSE(detached.readArgs(log, nullptr));
+  EXPECT_EQ((std::vector<std::string>{"no source"}), log.errors);
+}
+
+TEST(SimpleArchiveTest, ChunkBufferIsAllocated) {
+  SimpleArchive a;
+  ASSERT_NE(nullptr, a.chunkBuffer());
+  a.chunkBuffer()[kChunkBufferSize - 1] = 1;  // the whole block is usable
+}
+
+}  // namespace
+}  // namespace sfx

@@ -1,0 +1,290 @@
+#include "stream/data_source.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "fs/file.h"
+#include "log/log_base.h"
+#include "stream/progress_monitor.h"
+#include "text/xstring.h"
+
+namespace sfx {
+namespace {
+
+constexpr uint32_t kDiscardPiece = 20000;
+constexpr uint32_t kScanWindow = 20000;
+
+uint32_t le32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// A heap block freed on scope exit; allocation failure leaves it empty.
+struct ScratchBlock {
+  explicit ScratchBlock(size_t n) : p(new (std::nothrow) unsigned char[n]) {}
+  ~ScratchBlock() { delete[] p; }
+  unsigned char* p;
+};
+
+}  // namespace
+
+// ---- DataSource --------------------------------------------------------
+
+DataSource::~DataSource() = default;
+
+void DataSource::closeSource() {}
+
+bool DataSource::readSource(void*, uint32_t, uint32_t* numRead, bool* endReached,
+                            ProgressMonitor*, LogBase&) {
+  *numRead = 0;
+  *endReached = true;
+  return true;
+}
+
+bool DataSource::endOfStream() { return true; }
+bool DataSource::seekAbsolute(int64_t, LogBase&) { return false; }
+bool DataSource::seekRelative(int64_t, LogBase&) { return false; }
+int64_t DataSource::getPosition() { return 0; }
+void DataSource::rewindSource() {}
+bool DataSource::scanForUint32(uint32_t, LogBase&) { return false; }
+
+bool DataSource::discardBytes(uint64_t count, ProgressMonitor* pm, LogBase& log) {
+  ScratchBlock work(kDiscardPiece + 8);
+  if (!work.p) return false;
+  while (count > 0) {
+    if (endOfStream()) return true;
+    uint32_t piece = count < kDiscardPiece ? static_cast<uint32_t>(count) : kDiscardPiece;
+    uint32_t got = 0;
+    bool end = false;
+    if (!readSource(work.p, piece, &got, &end, pm, log)) return false;
+    if (got < piece) return endOfStream();
+    count -= got;
+  }
+  return true;
+}
+
+bool DataSource::readSourcePM(void* buf, uint32_t count, uint32_t* numRead, ProgressMonitor* pm,
+                              LogBase& log) {
+  bool endReached = false;
+  bool ok = readSource(buf, count, numRead, &endReached, pm, log);
+  if (!ok || *numRead == 0) return ok;
+  totalDelivered_ += *numRead;
+  if (pm) {
+    bool aborted = progressByBytes_ ? pm->consumeBytes(*numRead, log) : pm->pollAbort();
+    if (aborted) {
+      log.logError("Source read aborted by application callback.");
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---- FileDataSource ----------------------------------------------------
+
+FileDataSource::FileDataSource() : DataSource(kFileSource) {}
+
+FileDataSource::~FileDataSource() { close(); }
+
+void FileDataSource::close() {
+  delete file_;
+  file_ = nullptr;
+  path_.clear();
+}
+
+void FileDataSource::closeSource() { close(); }
+
+bool FileDataSource::openPath(LogBase& log) {
+  delete file_;
+  file_ = nullptr;
+  XString path;
+  path.setFromUtf8(path_.getString());
+  int errorKind = 0;
+  file_ = openForReadWin32(path, &errorKind, &log);
+  return file_ != nullptr;
+}
+
+bool FileDataSource::openDataSource(const XString& path, LogBase& log) {
+  close();
+  path_.setString(path.getUtf8());
+  endReached_ = false;
+  if (!openPath(log)) {
+    log.logError("Failed to open file data source.");
+    return false;
+  }
+  return true;
+}
+
+int64_t FileDataSource::getFileSize64(LogBase& log) {
+  return file_ ? file_->getFileSize64(&log) : -1;
+}
+
+bool FileDataSource::readSource(void* buf, uint32_t maxCount, uint32_t* numRead, bool* endReached,
+                                ProgressMonitor*, LogBase& log) {
+  *numRead = 0;
+  *endReached = false;
+  if (!buf || maxCount == 0 || !file_) return false;
+  bool eof = false;
+  if (!file_->readFull(buf, maxCount, numRead, &eof, &log)) {
+    endReached_ = true;
+    *endReached = true;
+    return false;
+  }
+  endReached_ = eof;
+  *endReached = eof;
+  return true;
+}
+
+bool FileDataSource::endOfStream() { return !file_ || endReached_; }
+
+bool FileDataSource::seekAbsolute(int64_t position, LogBase& log) {
+  if (!file_ || !file_->seekAbsolute(position, &log)) return false;
+  endReached_ = false;
+  return true;
+}
+
+bool FileDataSource::seekRelative(int64_t distance, LogBase& log) {
+  if (!file_) {
+    log.logError("Cannot fseek relative, file already closed.");
+    return false;
+  }
+  if (!file_->seekRelative(distance, &log)) {
+    log.logError("Failed to seek to relative offset in file");
+    return false;
+  }
+  int64_t position = file_->getPosition(&log);
+  if (position < 0) return false;
+  if (distance >= 0 || path_.getSize() == 0) {
+    endReached_ = false;
+    return true;
+  }
+  // Backwards: start again from a fresh open of the same file.
+  if (!openPath(log)) return false;
+  return seekAbsolute(position, log);
+}
+
+int64_t FileDataSource::getPosition() { return file_ ? file_->getPosition(nullptr) : 0; }
+
+void FileDataSource::rewindSource() {
+  LogNull quiet;
+  seekAbsolute(0, quiet);
+  endReached_ = false;
+}
+
+bool FileDataSource::scanForUint32(uint32_t value, LogBase& log) {
+  if (!file_) return false;
+  ScratchBlock window(kScanWindow);
+  if (!window.p) return false;
+  uint32_t filled = 0;
+  bool end = false;
+  if (!readSource(window.p, kScanWindow, &filled, &end, nullptr, log) || filled < 4) return false;
+  for (;;) {
+    uint32_t i = 0;
+    for (; i + 4 <= filled; ++i) {
+      if (le32(window.p + i) == value) {
+        int64_t after = static_cast<int64_t>(filled) - (i + 4);
+        return seekRelative(-after, log);
+      }
+    }
+    // Carry the 0 to 3 unexamined bytes to the front and refill behind them.
+    uint32_t keep = filled - i;
+    memmove(window.p, window.p + i, keep);
+    uint32_t got = 0;
+    if (!readSource(window.p + keep, kScanWindow - keep, &got, &end, nullptr, log) || got == 0) {
+      return false;
+    }
+    filled = keep + got;
+  }
+}
+
+bool FileDataSource::discardBytes(uint64_t count, ProgressMonitor*, LogBase& log) {
+  return seekRelative(static_cast<int64_t>(count), log);
+}
+
+// ---- MemoryDataSource --------------------------------------------------
+
+MemoryDataSource::MemoryDataSource() : DataSource(kMemorySource) {}
+
+MemoryDataSource::~MemoryDataSource() { closeSource(); }
+
+void MemoryDataSource::setData(const void* data, uint32_t length) {
+  data_ = static_cast<const unsigned char*>(data);
+  size_ = length;
+  position_ = 0;
+}
+
+void MemoryDataSource::closeSource() {
+  data_ = nullptr;
+  size_ = 0;
+  position_ = 0;
+}
+
+bool MemoryDataSource::readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
+                                  bool* endReached, ProgressMonitor*, LogBase&) {
+  *numRead = 0;
+  *endReached = false;
+  if (!buf || maxCount == 0) return false;
+  if (!data_ || size_ == 0) {
+    *endReached = true;
+    return true;
+  }
+  if (buf == data_ && maxCount == size_) {
+    // The caller reads the whole buffer in place: nothing to copy.
+    if (position_ != 0) return false;
+    *numRead = maxCount;
+    position_ = size_;
+    return true;
+  }
+  uint64_t left = size_ - position_;
+  uint32_t n = left < maxCount ? static_cast<uint32_t>(left) : maxCount;
+  if (n) memcpy(buf, data_ + position_, n);
+  position_ += n;
+  *numRead = n;
+  if (position_ >= size_ || n == 0) *endReached = true;
+  return true;
+}
+
+bool MemoryDataSource::endOfStream() { return position_ >= size_; }
+
+bool MemoryDataSource::seekAbsolute(int64_t position, LogBase&) {
+  if (position < 0) position = 0;
+  position_ = static_cast<uint64_t>(position) > size_ ? size_ : static_cast<uint64_t>(position);
+  return true;
+}
+
+bool MemoryDataSource::seekRelative(int64_t distance, LogBase&) {
+  if (distance < 0) {
+    uint64_t back = distance == INT64_MIN ? UINT64_MAX : static_cast<uint64_t>(-distance);
+    position_ = back >= position_ ? 0 : position_ - back;
+  } else {
+    uint64_t ahead = static_cast<uint64_t>(distance);
+    position_ = ahead >= size_ - position_ ? size_ : position_ + ahead;
+  }
+  return true;
+}
+
+int64_t MemoryDataSource::getPosition() { return static_cast<int64_t>(position_); }
+
+void MemoryDataSource::rewindSource() { position_ = 0; }
+
+bool MemoryDataSource::scanForUint32(uint32_t value, LogBase&) {
+  if (!data_) return false;
+  if (size_ - position_ < 4) {
+    position_ = size_;
+    return false;
+  }
+  for (uint64_t i = position_; i + 4 <= size_; ++i) {
+    if (le32(data_ + i) == value) {
+      position_ = i + 4;
+      return true;
+    }
+  }
+  position_ = size_;
+  return false;
+}
+
+bool MemoryDataSource::discardBytes(uint64_t count, ProgressMonitor*, LogBase& log) {
+  return seekRelative(count > INT64_MAX ? INT64_MAX : static_cast<int64_t>(count), log);
+}
+
+}  // namespace sfx
