@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# End-to-end tests of the stub: real payloads made by sfxpack, the real
+# sfxstub.exe under Wine, its windows driven by sfxdriver.exe.
+#
+#   e2e.sh CASE     runs one case (see the case_* functions below)
+#
+# Environment: SFX_PACK (the packer), SFX_WIN32_BIN (folder of sfxstub.exe and
+# sfxdriver.exe), SFX_WORK (a scratch folder), and the Wine settings and
+# DISPLAY of the caller.
+set -euo pipefail
+
+: "${SFX_PACK:?}" "${SFX_WIN32_BIN:?}" "${SFX_WORK:?}"
+here=$(cd "$(dirname "$0")" && pwd)
+stub="$SFX_WIN32_BIN/sfxstub.exe"
+driver="$SFX_WIN32_BIN/sfxdriver.exe"
+main_title="Marlith Zip Self-Extractor"
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+winpath() {  # the Windows form of an absolute POSIX path (drive Z: is /)
+  local p=${1//\//\\}
+  printf 'Z:%s' "$p"
+}
+
+# Writes a configuration document with the given child elements (KEY=VALUE).
+config() {
+  local out=$1
+  shift
+  {
+    echo '<?xml version="1.0" encoding="utf-8" ?>'
+    echo '<SfxConfig>'
+    local kv
+    for kv in "$@"; do echo "  <${kv%%=*}>${kv#*=}</${kv%%=*}>"; done
+    echo '</SfxConfig>'
+  } >"$out"
+}
+
+# pack OUT.exe [sfxpack options...]: packs the example folder.
+pack() {
+  local out=$1
+  shift
+  "$SFX_PACK" create -o "$out" --stub "$stub" "$@" "$here/../../examples/hello" >/dev/null
+}
+
+# drive SCRIPT-LINES...: runs sfxdriver with the given commands, one a line.
+drive() {
+  local script="$SFX_WORK/script.txt"
+  printf '%s\n' "$@" >"$script"
+  wine "$driver" -t 20000 -f "$(winpath "$script")"
+}
+
+case_stub_file() {
+  # The stub must not hold the 8 payload marker bytes in sequence: the
+  # marker scan takes the first match from the start of the file.
+  if LC_ALL=C grep -qaP '\x07\xD2\x6C\xBF\x21\x59\xAB\xAA' "$stub"; then
+    fail "sfxstub.exe contains the payload marker"
+  fi
+  local dump
+  dump=$(i686-w64-mingw32-objdump -p "$stub")
+  grep -q 'file format pei-i386' <<<"$dump" || fail "not a PE32 image"
+  grep -qE 'Subsystem\s+0+2\s+\(Windows GUI\)' <<<"$dump" || fail "not a GUI-subsystem program"
+  local dll
+  while read -r dll; do
+    case "${dll,,}" in
+      kernel32.dll | user32.dll | gdi32.dll | shell32.dll | comctl32.dll | advapi32.dll | \
+        msvcrt.dll | ole32.dll | comdlg32.dll) ;;
+      *) fail "imports a non-system DLL: $dll" ;;
+    esac
+  done < <(sed -nE 's/^\s*DLL Name: (.*)$/\1/p' <<<"$dump")
+  # The resources: the four dialogs, the two strings and the manifest.
+  local rc
+  rc=$(i686-w64-mingw32-windres -i "$stub" -O rc)
+  local id
+  for id in 129 130 139 140; do
+    grep -qE "^$id DIALOGEX" <<<"$rc" || fail "no dialog resource $id"
+  done
+  grep -q '"Nimbral Unpacker"' <<<"$rc" || fail "no string 103"
+  grep -q '"SELFEXTRACT"' <<<"$rc" || fail "no string 109"
+  grep -qE '^1 24' <<<"$rc" || fail "no application manifest"
+  echo "stub file checks passed"
+}
+
+case_no_payload() {
+  cp "$stub" "$SFX_WORK/bare.exe"
+  drive "run $(winpath "$SFX_WORK/bare.exe")" \
+    "wait-window Error" \
+    "expect-text Error 65535 'Failed to find marker.'" \
+    "press Error 1" \
+    "wait-window '$main_title'" \
+    "expect-text '$main_title' 1017 'Unzip to dir:'" \
+    "press '$main_title' 2" \
+    "wait-exit" \
+    "exit-code 0"
+}
+
+# A payload cut inside its header or its argument block.
+cut_payload_case() {
+  local keep_after_marker=$1 message=$2
+  pack "$SFX_WORK/full.exe"
+  local stub_size
+  stub_size=$(stat -c %s "$stub")
+  head -c $((stub_size + 8 + keep_after_marker)) "$SFX_WORK/full.exe" >"$SFX_WORK/cut.exe"
+  drive "run $(winpath "$SFX_WORK/cut.exe")" \
+    "wait-window Error" \
+    "expect-text Error 65535 '$message'" \
+    "press Error 1" \
+    "wait-window '$main_title'" \
+    "close '$main_title'" \
+    "wait-exit" \
+    "exit-code 0"
+}
+
+case_truncated_header() {
+  cut_payload_case 3 "Failed to read internal header: Failed to get 1st 6 bytes."
+}
+
+case_truncated_args() {
+  cut_payload_case 9 "Failed to read internal args."
+}
+
+case_payload_found() {
+  # A whole payload: no message box, straight to the main dialog.
+  pack "$SFX_WORK/hello.exe" --config "$here/../../examples/hello.xml"
+  drive "run $(winpath "$SFX_WORK/hello.exe")" \
+    "wait-window '$main_title'" \
+    "wait-gone Error 0" \
+    "press '$main_title' 2" \
+    "wait-exit" \
+    "exit-code 0"
+}
+
+case_silent_shows_no_box() {
+  # ShowMain, ShowProgress and ShowFin all 0 with no unzip directory: the
+  # main dialog still comes (there is no directory to unzip to), no box.
+  config "$SFX_WORK/silent.xml" ShowMain=0 ShowProgress=0 ShowFin=0
+  pack "$SFX_WORK/silent.exe" --config "$SFX_WORK/silent.xml"
+  drive "run $(winpath "$SFX_WORK/silent.exe")" \
+    "wait-window '$main_title'" \
+    "wait-gone Error 0" \
+    "close '$main_title'" \
+    "wait-exit" \
+    "exit-code 0"
+}
+
+case_automatic_failure_exits_1() {
+  # Silent and automatic: no window at all; the driver cannot unpack, so the
+  # run fails with exit code 1.
+  config "$SFX_WORK/auto.xml" ShowMain=0 ShowProgress=0 ShowFin=0 AutoTemp=1
+  pack "$SFX_WORK/auto.exe" --config "$SFX_WORK/auto.xml"
+  drive "run $(winpath "$SFX_WORK/auto.exe")" \
+    "wait-exit" \
+    "exit-code 1"
+}
+
+case_progress_mode() {
+  # The progress dialog starts the driver from its timer and closes when it
+  # returns; the process ends with the exit code field (0).
+  config "$SFX_WORK/progress.xml" ShowMain=0 ShowProgress=1 AutoTemp=1
+  pack "$SFX_WORK/progress.exe" --config "$SFX_WORK/progress.xml"
+  drive "run $(winpath "$SFX_WORK/progress.exe")" \
+    "wait-window Unzipping..." \
+    "expect-text Unzipping... 1014 'Unzip Progress...'" \
+    "wait-window Error" \
+    "press Error 1" \
+    "wait-exit" \
+    "exit-code 0"
+}
+
+name=${1:?usage: e2e.sh CASE}
+rm -rf "$SFX_WORK"
+mkdir -p "$SFX_WORK"
+"case_$name"
