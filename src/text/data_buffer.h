@@ -75,6 +75,14 @@ class DataBuffer : public MarlithObject {
 
   bool equals(const DataBuffer& other) const;
 
+  // Replaces the contents with the whole file at `path`, read with one
+  // allocation (the file size plus 32 zero bytes) and one read request. An
+  // empty file gives an empty buffer. On failure returns false with the
+  // reason in `log` ("Failed to open for read.", "Failed to get file size.",
+  // "Out of memory ...", "Failed to read the entire file (2)"); after a short
+  // read the buffer holds the bytes that were read.
+  bool loadFileX(const XString& path, LogBase& log);
+
   // Appends the text encoding of all bytes to `out`. `encoding` is trimmed
   // of surrounding whitespace and compared without regard to ASCII case:
   // "base64"/"base-64"; "qp"/"quoted-printable" (line length 76) or "qp-N"
