@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "log/log_base.h"
 #include "text/data_buffer.h"
@@ -176,6 +177,59 @@ TEST(EncodingConvertTest, MalformedInputStaysInBounds) {
     EXPECT_EQ(c.out, convert(c.from, c.to, c.in, &ok));
     EXPECT_FALSE(ok);
   }
+}
+
+// Records contexts, information lines and named values as flat text lines.
+class RecordingLog : public LogBase {
+ public:
+  bool enterContext(const char* tag, bool) override {
+    lines.push_back(std::string("enter ") + tag);
+    return true;
+  }
+  bool logInfo(const char* text) override {
+    lines.push_back(std::string("info ") + text);
+    return true;
+  }
+  bool logError(const char* text) override {
+    lines.push_back(std::string("error ") + text);
+    return true;
+  }
+  bool logData(const char* tag, const char* value) override {
+    lines.push_back(std::string(tag) + "=" + value);
+    return true;
+  }
+  bool has(const std::string& line) const {
+    for (const std::string& l : lines) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+  std::vector<std::string> lines;
+};
+
+TEST(EncodingConvertTest, VerboseLogNamesTheContextsAndCodePages) {
+  RecordingLog log;
+  log.setVerbose(true);
+  EncodingConvert conv;
+  DataBuffer out;
+  ASSERT_TRUE(conv.EncConvert(
+      1252, 65001, reinterpret_cast<const uint8_t*>("ab\xE9"), 3, out, log));
+  for (const char* line :
+       {"enter EncConvert", "fromCodePage=1252", "toCodePage=65001",
+        "enter convert_a",
+        "info Converting to utf-8 using utf-16 as a pivot table...",
+        "enter convertToUnicodeHC", "inDataLen=3",
+        "enter convertToUnicodeByLookup", "enter convertFromUnicode"}) {
+    EXPECT_TRUE(log.has(line)) << line;
+  }
+
+  RecordingLog quiet;
+  DataBuffer none;
+  EXPECT_FALSE(conv.EncConvert(
+      65001, 4242, reinterpret_cast<const uint8_t*>("a"), 1, none, quiet));
+  EXPECT_FALSE(
+      quiet.has("fromCodePage=65001"));  // named values only when verbose
+  EXPECT_TRUE(quiet.has("codePage=4242"));
 }
 
 TEST(EncodingConvertTest, LongInputCrossesTheChunkSize) {
