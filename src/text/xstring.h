@@ -40,8 +40,10 @@ class XString : public MarlithObject {
   bool setFromUtf16(const char16_t* text);
   bool setFromUtf16N(const char16_t* text, uint32_t numUnits);
 
-  // Each form, converted first if it is not current; never null. The
-  // pointers stay valid until the next non-const call on this string.
+  // Each form, converted first if it is not current; never null. A pointer
+  // stays valid until the next non-const call on this string, or the next
+  // call for the same form while that form is not current (getAnsi after a
+  // lossy conversion).
   // Input that has no mapping in the ANSI code page is dropped from the
   // ANSI form, and that form then stays not current (it is made again on
   // the next call).
