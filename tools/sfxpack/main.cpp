@@ -314,7 +314,8 @@ int runCreate(const Options& o) {
   if (!writeOutput(o.output, stub, payload, &error)) return failure(error);
   std::cout << "sfxpack: wrote " << o.output << ": " << packer.files() << " files, "
             << packer.bytesIn() << " bytes in, " << stub.size() + payload.size()
-            << " bytes out\n";
+            << " bytes out (payload of " << payload.size() << " bytes at offset " << stub.size()
+            << ")\n";
   return kExitOk;
 }
 
