@@ -21,7 +21,8 @@ INT_PTR CALLBACK mainDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
     case WM_COMMAND:
       switch (LOWORD(wp)) {
         case IDC_UNZIP:
-          SetDlgItemTextW(dlg, IDC_RESULT, unzipAndRun(dlg) ? L"Finished!" : L"Error!");
+          SetDlgItemTextW(dlg, IDC_RESULT,
+                          unzipAndRun(dlg) ? L"Finished!" : L"Error!");
           return TRUE;
         case IDCANCEL:
           EndDialog(dlg, IDCANCEL);
@@ -72,17 +73,18 @@ INT_PTR CALLBACK finishedDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
 }  // namespace
 
 INT_PTR runMainDialog(HWND owner) {
-  return DialogBoxParamW(g_launcher.instance, MAKEINTRESOURCEW(IDD_MAIN), owner, mainDlgProc, 0);
+  return DialogBoxParamW(g_launcher.instance, MAKEINTRESOURCEW(IDD_MAIN), owner,
+                         mainDlgProc, 0);
 }
 
 INT_PTR runProgressDialog(HWND owner) {
-  return DialogBoxParamW(g_launcher.instance, MAKEINTRESOURCEW(IDD_PROGRESS), owner,
-                         progressDlgProc, 0);
+  return DialogBoxParamW(g_launcher.instance, MAKEINTRESOURCEW(IDD_PROGRESS),
+                         owner, progressDlgProc, 0);
 }
 
 INT_PTR runFinishedDialog(HWND owner) {
-  return DialogBoxParamW(g_launcher.instance, MAKEINTRESOURCEW(IDD_FINISHED), owner,
-                         finishedDlgProc, 0);
+  return DialogBoxParamW(g_launcher.instance, MAKEINTRESOURCEW(IDD_FINISHED),
+                         owner, finishedDlgProc, 0);
 }
 
 }  // namespace sfx

@@ -8,7 +8,8 @@ namespace sfx {
 bool unzipAndRun(HWND owner) {
   runLog("Extraction is not available in this build.\r\n");
   if (!isSilent()) {
-    MessageBoxA(owner, "Extraction is not available in this build.", "Error", MB_OK);
+    MessageBoxA(owner, "Extraction is not available in this build.", "Error",
+                MB_OK);
   }
   return false;
 }

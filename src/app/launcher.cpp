@@ -98,7 +98,8 @@ void reopenLog(int point) {
   if (!g_launcher.logFile) return;
   fclose(g_launcher.logFile);
   g_launcher.logFile = fopen(g_launcher.logPath.getString(), "ab");
-  if (g_launcher.logFile) runLog("Log opened from internal point %d\r\n", point);
+  if (g_launcher.logFile)
+    runLog("Log opened from internal point %d\r\n", point);
 }
 
 bool isSilent() { return g_launcher.config.isSilent(); }
@@ -116,8 +117,8 @@ bool GetSettings(HWND owner) {
     StringBuffer logText;
     log.getLogText(logText);
     writeErrorFile(exePath.getUtf8(), logText);
-    std::string message = std::string("Failed to open EXE: ") + exePath.getUtf8() + "\n" +
-                          logText.getString();
+    std::string message = std::string("Failed to open EXE: ") +
+                          exePath.getUtf8() + "\n" + logText.getString();
     errorBox(owner, message.c_str());
     return false;
   }
@@ -130,8 +131,8 @@ bool GetSettings(HWND owner) {
     return false;
   }
   delete g_launcher.progressMonitor;
-  g_launcher.progressMonitor =
-      new ProgressMonitor(&g_launcher.progressEvent, kHeartbeatMs, g_launcher.exeFileSize);
+  g_launcher.progressMonitor = new ProgressMonitor(
+      &g_launcher.progressEvent, kHeartbeatMs, g_launcher.exeFileSize);
 
   if (!g_launcher.archive.findMarker(log, nullptr)) {
     errorBox(owner, "Failed to find marker.");
@@ -153,13 +154,13 @@ bool GetSettings(HWND owner) {
   return true;
 }
 
-BOOL InitInstance(HINSTANCE instance, int /*showCommand*/, const char* /*commandLine*/,
-                  bool* noMessageLoop) {
+BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
+                  const char* /*commandLine*/, bool* noMessageLoop) {
   *noMessageLoop = false;
   g_launcher.instance = instance;
-  HWND hidden = CreateWindowExW(0, g_launcher.className, g_launcher.title, WS_POPUP,
-                                CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, instance,
-                                nullptr);
+  HWND hidden = CreateWindowExW(0, g_launcher.className, g_launcher.title,
+                                WS_POPUP, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                                nullptr, nullptr, instance, nullptr);
   if (!hidden) return FALSE;
 
   GetSettings(hidden);
@@ -167,7 +168,8 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/, const char* /*command
   if (g_launcher.logFile) {
     XString version;
     g_launcher.config.getText("VersionCreatedBy", version);
-    runLog("Created by version %s\r\n", version.isEmpty() ? "prior to 14.3.0" : version.getUtf8());
+    runLog("Created by version %s\r\n",
+           version.isEmpty() ? "prior to 14.3.0" : version.getUtf8());
     runLog("%s\r\n", kBuildDate);
     XString doc;
     g_launcher.config.getDocument(doc);
@@ -199,7 +201,8 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/, const char* /*command
 
 }  // namespace sfx
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine,
+                   int showCommand) {
   using sfx::g_launcher;
   LoadStringW(instance, IDS_APP_TITLE, g_launcher.title, 100);
   LoadStringW(instance, IDS_WINDOW_CLASS, g_launcher.className, 100);

@@ -32,11 +32,20 @@ std::string trimmed(const std::string& s) {
 void appendEscaped(std::string& out, const std::string& text) {
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
 }
@@ -45,7 +54,11 @@ bool decodeEntities(const std::string& in, std::string* out) {
   static const struct {
     const char* name;
     char c;
-  } kEntities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  } kEntities[] = {{"&amp;", '&'},
+                   {"&lt;", '<'},
+                   {"&gt;", '>'},
+                   {"&quot;", '"'},
+                   {"&apos;", '\''}};
   out->clear();
   for (size_t i = 0; i < in.size();) {
     if (in[i] == '&') {
@@ -70,7 +83,8 @@ bool decodeEntities(const std::string& in, std::string* out) {
 // then the root holding one child element per key, each with text only.
 // The full XML parser replaces this reader; until then documents with
 // attributes, nested elements or CDATA in the children do not load.
-bool parseFlatConfig(const std::string& doc, std::vector<std::pair<std::string, std::string>>* out) {
+bool parseFlatConfig(const std::string& doc,
+                     std::vector<std::pair<std::string, std::string>>* out) {
   size_t i = 0;
   auto skipSpace = [&] {
     while (i < doc.size() && strchr(" \t\r\n", doc[i])) ++i;
@@ -105,7 +119,8 @@ bool parseFlatConfig(const std::string& doc, std::vector<std::pair<std::string, 
       size_t tagEnd = doc.find_first_of(" \t\r\n/>", i + 1);
       if (tagEnd == std::string::npos) return false;
       std::string tag = doc.substr(i + 1, tagEnd - i - 1);
-      if (tag.empty() || tag[0] == '/' || tag[0] == '!' || tag[0] == '?') return false;
+      if (tag.empty() || tag[0] == '/' || tag[0] == '!' || tag[0] == '?')
+        return false;
       size_t close = doc.find('>', tagEnd);
       if (close == std::string::npos) return false;
       if (doc[close - 1] == '/') {
@@ -131,8 +146,9 @@ bool parseFlatConfig(const std::string& doc, std::vector<std::pair<std::string, 
 }  // namespace
 
 SfxConfig::SfxConfig()
-    : elements_{{"AutoTemp", "0"},     {"DeleteAfterSetup", "0"}, {"ShowFin", "0"},
-                {"ShowMain", "1"},     {"ShowProgress", "1"},     {"WaitForSetup", "1"},
+    : elements_{{"AutoTemp", "0"},     {"DeleteAfterSetup", "0"},
+                {"ShowFin", "0"},      {"ShowMain", "1"},
+                {"ShowProgress", "1"}, {"WaitForSetup", "1"},
                 {"Encryption", "0"},   {"KeyLength", "128"}} {}
 
 SfxConfig::~SfxConfig() = default;
@@ -170,10 +186,13 @@ void SfxConfig::setText(const char* key, const char* utf8Value) {
   elements_.emplace_back(tag, value);
 }
 
-void SfxConfig::setInt(const char* key, int value) { setText(key, std::to_string(value).c_str()); }
+void SfxConfig::setInt(const char* key, int value) {
+  setText(key, std::to_string(value).c_str());
+}
 
 void SfxConfig::getDocument(XString& out) const {
-  std::string doc = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<SfxConfig>\r\n";
+  std::string doc =
+      "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<SfxConfig>\r\n";
   for (const auto& e : elements_) {
     doc += "    <" + e.first + ">";
     appendEscaped(doc, e.second);
@@ -190,7 +209,9 @@ bool SfxConfig::loadDocument(const XString& doc) {
   return true;
 }
 
-bool SfxConfig::isSilent() const { return !getShowMain() && !getShowProgress() && !getShowFin(); }
+bool SfxConfig::isSilent() const {
+  return !getShowMain() && !getShowProgress() && !getShowFin();
+}
 
 bool SfxConfig::unzipDirKnown() const {
   if (getAutoTemp()) return true;

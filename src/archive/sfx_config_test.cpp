@@ -32,12 +32,15 @@ TEST(SfxConfigTest, ConstructionDefaults) {
   XString doc;
   c.getDocument(doc);
   std::string d = doc.getUtf8();
-  EXPECT_LT(d.find("<AutoTemp>0</AutoTemp>"), d.find("<KeyLength>128</KeyLength>"));
+  EXPECT_LT(d.find("<AutoTemp>0</AutoTemp>"),
+            d.find("<KeyLength>128</KeyLength>"));
 }
 
 TEST(SfxConfigTest, LoadedDocumentReplacesEverything) {
   SfxConfig c;
-  ASSERT_TRUE(load(c, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<SfxConfig>\n</SfxConfig>"));
+  ASSERT_TRUE(load(
+      c,
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<SfxConfig>\n</SfxConfig>"));
   EXPECT_FALSE(c.getShowMain());
   EXPECT_FALSE(c.getWaitForSetup());
   EXPECT_TRUE(c.isSilent());
@@ -46,11 +49,12 @@ TEST(SfxConfigTest, LoadedDocumentReplacesEverything) {
 
 TEST(SfxConfigTest, ValuesReadAsIntegers) {
   SfxConfig c;
-  ASSERT_TRUE(load(c,
-                   "<SfxConfig><ShowMain>true</ShowMain><ShowProgress>2</ShowProgress>"
-                   "<MainWidth>-5</MainWidth><ShowFin>007x</ShowFin><A>+3</A>"
-                   "<UnzipDir>C:\\a &amp; b</UnzipDir><UnzipDir>second</UnzipDir>"
-                   "<Empty/></SfxConfig>"));
+  ASSERT_TRUE(
+      load(c,
+           "<SfxConfig><ShowMain>true</ShowMain><ShowProgress>2</ShowProgress>"
+           "<MainWidth>-5</MainWidth><ShowFin>007x</ShowFin><A>+3</A>"
+           "<UnzipDir>C:\\a &amp; b</UnzipDir><UnzipDir>second</UnzipDir>"
+           "<Empty/></SfxConfig>"));
   EXPECT_FALSE(c.getShowMain());
   EXPECT_TRUE(c.getShowProgress());
   EXPECT_EQ(-5, c.getInt("MainWidth"));
@@ -71,13 +75,15 @@ TEST(SfxConfigTest, SetAppendsMissingKeysLast) {
   XString doc;
   c.getDocument(doc);
   std::string d = doc.getUtf8();
-  EXPECT_NE(std::string::npos, d.find("<Unzip_Dir>x</Unzip_Dir>\r\n</SfxConfig>"));
+  EXPECT_NE(std::string::npos,
+            d.find("<Unzip_Dir>x</Unzip_Dir>\r\n</SfxConfig>"));
   EXPECT_TRUE(c.unzipDirKnown());
 }
 
 TEST(SfxConfigTest, UnparsableDocumentKeepsWhatIsInForce) {
-  for (const char* bad : {"", "not xml", "<Other/>", "<SfxConfig><ShowMain>0</ShowMain>",
-                          "<SfxConfig><ShowMain>0</Wrong></SfxConfig>"}) {
+  for (const char* bad :
+       {"", "not xml", "<Other/>", "<SfxConfig><ShowMain>0</ShowMain>",
+        "<SfxConfig><ShowMain>0</Wrong></SfxConfig>"}) {
     SfxConfig c;
     EXPECT_FALSE(load(c, bad)) << bad;
     EXPECT_TRUE(c.getShowMain()) << bad;

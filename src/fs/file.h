@@ -36,11 +36,13 @@ class MarlithHandle {
   // One read request. Stores the count read in *numRead and sets *eof when
   // the file ended (a read of 0 bytes succeeds with *eof set). Fails on a
   // missing buffer, a zero count or no open file.
-  bool readSome(void* buf, uint32_t count, uint32_t* numRead, bool* eof, LogBase* log);
+  bool readSome(void* buf, uint32_t count, uint32_t* numRead, bool* eof,
+                LogBase* log);
 
   // Reads in pieces of at most 65536 bytes until `count` bytes are read, the
   // file ends or a read fails. A zero count succeeds at once.
-  bool readFull(void* buf, uint32_t count, uint32_t* numRead, bool* eof, LogBase* log);
+  bool readFull(void* buf, uint32_t count, uint32_t* numRead, bool* eof,
+                LogBase* log);
 
   // The size of the open file, or -1 on failure.
   int64_t getFileSize64(LogBase* log);
@@ -58,10 +60,12 @@ class MarlithHandle {
 // Opens an existing file for reading, shared for reading and writing.
 // Returns a new handle owned by the caller, or nullptr with *errorKind set
 // (1 access denied, 2 path not found, 3 other) and the reason logged.
-MarlithHandle* openForReadWin32(const XString& path, int* errorKind, LogBase* log);
+MarlithHandle* openForReadWin32(const XString& path, int* errorKind,
+                                LogBase* log);
 
 // Companion that opens into a caller's handle. Returns false on failure.
-bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind, LogBase* log);
+bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind,
+                      LogBase* log);
 
 // The full path of the program's own module file (empty on failure).
 void getModulePath(XString& out);

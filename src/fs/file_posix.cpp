@@ -66,7 +66,8 @@ void MarlithHandle::adoptOsHandle(intptr_t handle) {
 }
 
 int64_t MarlithHandle::getPosition(LogBase* log) {
-  if (handle_ == kNoHandle) return stream_ ? static_cast<int64_t>(ftello(stream_)) : -1;
+  if (handle_ == kNoHandle)
+    return stream_ ? static_cast<int64_t>(ftello(stream_)) : -1;
   off_t pos = lseek(fdOf(handle_), 0, SEEK_CUR);
   if (pos < 0) {
     int err = errno;
@@ -83,8 +84,9 @@ bool MarlithHandle::seekAbsolute(int64_t position, LogBase* log) {
                                  : fseeko(stream_, position, SEEK_SET) == 0;
   if (!ok && log) {
     logOsError(log, errno);
-    log->logError(handle_ != kNoHandle ? "Failed to SetFilePointer to absolute file position"
-                                       : "Failed to fseek to absolute file position");
+    log->logError(handle_ != kNoHandle
+                      ? "Failed to SetFilePointer to absolute file position"
+                      : "Failed to fseek to absolute file position");
     log->logDataInt64("position", position);
   }
   return ok;
@@ -95,8 +97,9 @@ bool MarlithHandle::seekRelative(int64_t offset, LogBase* log) {
   bool ok = handle_ != kNoHandle ? lseek(fdOf(handle_), offset, SEEK_CUR) >= 0
                                  : fseeko(stream_, offset, SEEK_CUR) == 0;
   if (!ok && log) {
-    log->logError(handle_ != kNoHandle ? "Failed to SetFilePointer to relative file position"
-                                       : "Failed to fseek to relative file position");
+    log->logError(handle_ != kNoHandle
+                      ? "Failed to SetFilePointer to relative file position"
+                      : "Failed to fseek to relative file position");
     logOsError(log, errno);
     log->logDataInt64("position", offset);
   }
@@ -108,15 +111,16 @@ bool MarlithHandle::seekToEnd(LogBase* log) {
   bool ok = handle_ != kNoHandle ? lseek(fdOf(handle_), 0, SEEK_END) >= 0
                                  : fseeko(stream_, 0, SEEK_END) == 0;
   if (!ok && log) {
-    log->logError(handle_ != kNoHandle ? "Failed to SetFilePointer to end of file."
-                                       : "Failed to fseek to end of file");
+    log->logError(handle_ != kNoHandle
+                      ? "Failed to SetFilePointer to end of file."
+                      : "Failed to fseek to end of file");
     logOsError(log, errno);
   }
   return ok;
 }
 
-bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead, bool* eof,
-                             LogBase* log) {
+bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead,
+                             bool* eof, LogBase* log) {
   *numRead = 0;
   *eof = false;
   if (!buf || count == 0) {
@@ -152,8 +156,8 @@ bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead, bool*
   }
 }
 
-bool MarlithHandle::readFull(void* buf, uint32_t count, uint32_t* numRead, bool* eof,
-                             LogBase* log) {
+bool MarlithHandle::readFull(void* buf, uint32_t count, uint32_t* numRead,
+                             bool* eof, LogBase* log) {
   *numRead = 0;
   *eof = false;
   if (!buf) {
@@ -188,7 +192,8 @@ int64_t MarlithHandle::getFileSize64(LogBase* log) {
   return st.st_size;
 }
 
-MarlithHandle* openForReadWin32(const XString& path, int* errorKind, LogBase* log) {
+MarlithHandle* openForReadWin32(const XString& path, int* errorKind,
+                                LogBase* log) {
   MarlithHandle* h = new MarlithHandle();
   if (!openForReadWin32(path, *h, errorKind, log)) {
     delete h;
@@ -197,7 +202,8 @@ MarlithHandle* openForReadWin32(const XString& path, int* errorKind, LogBase* lo
   return h;
 }
 
-bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind, LogBase* log) {
+bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind,
+                      LogBase* log) {
   if (errorKind) *errorKind = 0;
   std::string p = nativePath(path);
   if (p.empty()) {
@@ -216,7 +222,9 @@ bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind, L
   }
   if (fd < 0) {
     int err = errno;
-    if (errorKind) *errorKind = (err == EACCES || err == EPERM) ? 1 : (err == ENOENT ? 2 : 3);
+    if (errorKind)
+      *errorKind =
+          (err == EACCES || err == EPERM) ? 1 : (err == ENOENT ? 2 : 3);
     if (log) {
       char text[1024];
       osErrorText(static_cast<uint32_t>(err), text, sizeof text);
@@ -234,7 +242,8 @@ bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind, L
 void getModulePath(XString& out) {
   char buf[PATH_MAX + 1];
   ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
-  out.setFromUtf8(n > 0 ? std::string(buf, static_cast<size_t>(n)).c_str() : "");
+  out.setFromUtf8(n > 0 ? std::string(buf, static_cast<size_t>(n)).c_str()
+                        : "");
 }
 
 void getCurrentDir(XString& out) {

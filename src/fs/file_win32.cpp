@@ -59,7 +59,8 @@ void MarlithHandle::adoptOsHandle(intptr_t handle) {
 }
 
 int64_t MarlithHandle::getPosition(LogBase* log) {
-  if (handle_ == kNoHandle) return stream_ ? static_cast<int64_t>(ftello64(stream_)) : -1;
+  if (handle_ == kNoHandle)
+    return stream_ ? static_cast<int64_t>(ftello64(stream_)) : -1;
   LARGE_INTEGER zero, pos;
   zero.QuadPart = 0;
   if (!SetFilePointerEx(osHandle(handle_), zero, &pos, FILE_CURRENT)) {
@@ -105,7 +106,8 @@ bool MarlithHandle::seekRelative(int64_t offset, LogBase* log) {
   }
   LARGE_INTEGER by;
   by.QuadPart = offset;
-  if (SetFilePointerEx(osHandle(handle_), by, nullptr, FILE_CURRENT)) return true;
+  if (SetFilePointerEx(osHandle(handle_), by, nullptr, FILE_CURRENT))
+    return true;
   if (log) {
     log->logError("Failed to SetFilePointer to relative file position");
     log->logLastWindowsError();
@@ -131,8 +133,8 @@ bool MarlithHandle::seekToEnd(LogBase* log) {
   return false;
 }
 
-bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead, bool* eof,
-                             LogBase* log) {
+bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead,
+                             bool* eof, LogBase* log) {
   *numRead = 0;
   *eof = false;
   if (!buf || count == 0) {
@@ -170,8 +172,8 @@ bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead, bool*
   return true;
 }
 
-bool MarlithHandle::readFull(void* buf, uint32_t count, uint32_t* numRead, bool* eof,
-                             LogBase* log) {
+bool MarlithHandle::readFull(void* buf, uint32_t count, uint32_t* numRead,
+                             bool* eof, LogBase* log) {
   *numRead = 0;
   *eof = false;
   if (!buf) {
@@ -211,7 +213,8 @@ int64_t MarlithHandle::getFileSize64(LogBase* log) {
   return size.QuadPart;
 }
 
-MarlithHandle* openForReadWin32(const XString& path, int* errorKind, LogBase* log) {
+MarlithHandle* openForReadWin32(const XString& path, int* errorKind,
+                                LogBase* log) {
   MarlithHandle* h = new MarlithHandle();
   if (!openForReadWin32(path, *h, errorKind, log)) {
     delete h;
@@ -220,7 +223,8 @@ MarlithHandle* openForReadWin32(const XString& path, int* errorKind, LogBase* lo
   return h;
 }
 
-bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind, LogBase* log) {
+bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind,
+                      LogBase* log) {
   if (errorKind) *errorKind = 0;
   std::wstring p = widePath(path);
   if (p.empty()) {
@@ -230,9 +234,10 @@ bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind, L
   }
   HANDLE h = INVALID_HANDLE_VALUE;
   for (DWORD attempt = 0;; ++attempt) {
-    h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+    h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE ||
+        GetLastError() != ERROR_SHARING_VIOLATION ||
         attempt >= kSharingViolationRetries) {
       break;
     }
@@ -241,7 +246,9 @@ bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind, L
   if (h == INVALID_HANDLE_VALUE) {
     DWORD err = GetLastError();
     if (errorKind) {
-      *errorKind = err == ERROR_ACCESS_DENIED ? 1 : (err == ERROR_PATH_NOT_FOUND ? 2 : 3);
+      *errorKind = err == ERROR_ACCESS_DENIED
+                       ? 1
+                       : (err == ERROR_PATH_NOT_FOUND ? 2 : 3);
     }
     if (log) {
       char text[1024];
@@ -259,7 +266,8 @@ bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind, L
 void getModulePath(XString& out) {
   std::wstring buf(1024, L'\0');
   for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
+    DWORD n =
+        GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
     if (n == 0) {
       out.clear();
       return;

@@ -1,7 +1,8 @@
 // The few operating-system queries the portable core needs: a millisecond
 // tick counter, the active ANSI code page, OS error texts, local-time/UTC
 // file-time conversion, random seed bytes and the fatal-error exit.
-// os_win32.cpp and os_posix.cpp implement it; nothing else here is platform code.
+// os_win32.cpp and os_posix.cpp implement it; nothing else here is platform
+// code.
 #ifndef SFX_OS_OS_H_
 #define SFX_OS_OS_H_
 

@@ -70,8 +70,9 @@ void osErrorText(uint32_t code, char* out, size_t outSize) {
 
 bool localFileTimeToUtc(uint64_t local, uint64_t* utc) {
   if (!utc) return false;
-  int64_t shifted = static_cast<int64_t>(local) -
-                    static_cast<int64_t>(currentUtcOffsetSeconds()) * kTicksPerSecond;
+  int64_t shifted =
+      static_cast<int64_t>(local) -
+      static_cast<int64_t>(currentUtcOffsetSeconds()) * kTicksPerSecond;
   if (shifted < 0) return false;
   *utc = static_cast<uint64_t>(shifted);
   return true;
@@ -79,8 +80,9 @@ bool localFileTimeToUtc(uint64_t local, uint64_t* utc) {
 
 bool utcFileTimeToLocal(uint64_t utc, uint64_t* local) {
   if (!local) return false;
-  int64_t shifted = static_cast<int64_t>(utc) +
-                    static_cast<int64_t>(currentUtcOffsetSeconds()) * kTicksPerSecond;
+  int64_t shifted =
+      static_cast<int64_t>(utc) +
+      static_cast<int64_t>(currentUtcOffsetSeconds()) * kTicksPerSecond;
   if (shifted < 0) return false;
   *local = static_cast<uint64_t>(shifted);
   return true;
@@ -89,7 +91,8 @@ bool utcFileTimeToLocal(uint64_t utc, uint64_t* local) {
 uint64_t localNowFileTime() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
-  int64_t utc = kUnixEpochAsFileTime + static_cast<int64_t>(ts.tv_sec) * kTicksPerSecond +
+  int64_t utc = kUnixEpochAsFileTime +
+                static_cast<int64_t>(ts.tv_sec) * kTicksPerSecond +
                 ts.tv_nsec / 100;
   uint64_t local = 0;
   utcFileTimeToLocal(static_cast<uint64_t>(utc), &local);

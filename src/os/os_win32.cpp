@@ -1,6 +1,6 @@
 // Win32 implementation of the OS queries the portable core needs.
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -54,9 +54,9 @@ void osErrorText(uint32_t code, char* out, size_t outSize) {
   }
   out[0] = 'x';
   out[1] = '\0';
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), out, static_cast<DWORD>(outSize),
-                 nullptr);
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), out,
+                 static_cast<DWORD>(outSize), nullptr);
   out[outSize - 1] = '\0';
   trimInPlace(out);
 }

@@ -35,8 +35,8 @@ DataSource::~DataSource() = default;
 
 void DataSource::closeSource() {}
 
-bool DataSource::readSource(void*, uint32_t, uint32_t* numRead, bool* endReached,
-                            ProgressMonitor*, LogBase&) {
+bool DataSource::readSource(void*, uint32_t, uint32_t* numRead,
+                            bool* endReached, ProgressMonitor*, LogBase&) {
   *numRead = 0;
   *endReached = true;
   return true;
@@ -49,12 +49,14 @@ int64_t DataSource::getPosition() { return 0; }
 void DataSource::rewindSource() {}
 bool DataSource::scanForUint32(uint32_t, LogBase&) { return false; }
 
-bool DataSource::discardBytes(uint64_t count, ProgressMonitor* pm, LogBase& log) {
+bool DataSource::discardBytes(uint64_t count, ProgressMonitor* pm,
+                              LogBase& log) {
   ScratchBlock work(kDiscardPiece + 8);
   if (!work.p) return false;
   while (count > 0) {
     if (endOfStream()) return true;
-    uint32_t piece = count < kDiscardPiece ? static_cast<uint32_t>(count) : kDiscardPiece;
+    uint32_t piece =
+        count < kDiscardPiece ? static_cast<uint32_t>(count) : kDiscardPiece;
     uint32_t got = 0;
     bool end = false;
     if (!readSource(work.p, piece, &got, &end, pm, log)) return false;
@@ -64,14 +66,15 @@ bool DataSource::discardBytes(uint64_t count, ProgressMonitor* pm, LogBase& log)
   return true;
 }
 
-bool DataSource::readSourcePM(void* buf, uint32_t count, uint32_t* numRead, ProgressMonitor* pm,
-                              LogBase& log) {
+bool DataSource::readSourcePM(void* buf, uint32_t count, uint32_t* numRead,
+                              ProgressMonitor* pm, LogBase& log) {
   bool endReached = false;
   bool ok = readSource(buf, count, numRead, &endReached, pm, log);
   if (!ok || *numRead == 0) return ok;
   totalDelivered_ += *numRead;
   if (pm) {
-    bool aborted = progressByBytes_ ? pm->consumeBytes(*numRead, log) : pm->pollAbort();
+    bool aborted =
+        progressByBytes_ ? pm->consumeBytes(*numRead, log) : pm->pollAbort();
     if (aborted) {
       log.logError("Source read aborted by application callback.");
       return false;
@@ -119,8 +122,9 @@ int64_t FileDataSource::getFileSize64(LogBase& log) {
   return file_ ? file_->getFileSize64(&log) : -1;
 }
 
-bool FileDataSource::readSource(void* buf, uint32_t maxCount, uint32_t* numRead, bool* endReached,
-                                ProgressMonitor*, LogBase& log) {
+bool FileDataSource::readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
+                                bool* endReached, ProgressMonitor*,
+                                LogBase& log) {
   *numRead = 0;
   *endReached = false;
   if (!buf || maxCount == 0 || !file_) return false;
@@ -163,7 +167,9 @@ bool FileDataSource::seekRelative(int64_t distance, LogBase& log) {
   return seekAbsolute(position, log);
 }
 
-int64_t FileDataSource::getPosition() { return file_ ? file_->getPosition(nullptr) : 0; }
+int64_t FileDataSource::getPosition() {
+  return file_ ? file_->getPosition(nullptr) : 0;
+}
 
 void FileDataSource::rewindSource() {
   LogNull quiet;
@@ -177,7 +183,9 @@ bool FileDataSource::scanForUint32(uint32_t value, LogBase& log) {
   if (!window.p) return false;
   uint32_t filled = 0;
   bool end = false;
-  if (!readSource(window.p, kScanWindow, &filled, &end, nullptr, log) || filled < 4) return false;
+  if (!readSource(window.p, kScanWindow, &filled, &end, nullptr, log) ||
+      filled < 4)
+    return false;
   for (;;) {
     uint32_t i = 0;
     for (; i + 4 <= filled; ++i) {
@@ -190,14 +198,17 @@ bool FileDataSource::scanForUint32(uint32_t value, LogBase& log) {
     uint32_t keep = filled - i;
     memmove(window.p, window.p + i, keep);
     uint32_t got = 0;
-    if (!readSource(window.p + keep, kScanWindow - keep, &got, &end, nullptr, log) || got == 0) {
+    if (!readSource(window.p + keep, kScanWindow - keep, &got, &end, nullptr,
+                    log) ||
+        got == 0) {
       return false;
     }
     filled = keep + got;
   }
 }
 
-bool FileDataSource::discardBytes(uint64_t count, ProgressMonitor*, LogBase& log) {
+bool FileDataSource::discardBytes(uint64_t count, ProgressMonitor*,
+                                  LogBase& log) {
   return seekRelative(static_cast<int64_t>(count), log);
 }
 
@@ -219,8 +230,9 @@ void MemoryDataSource::closeSource() {
   position_ = 0;
 }
 
-bool MemoryDataSource::readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
-                                  bool* endReached, ProgressMonitor*, LogBase&) {
+bool MemoryDataSource::readSource(void* buf, uint32_t maxCount,
+                                  uint32_t* numRead, bool* endReached,
+                                  ProgressMonitor*, LogBase&) {
   *numRead = 0;
   *endReached = false;
   if (!buf || maxCount == 0) return false;
@@ -248,13 +260,16 @@ bool MemoryDataSource::endOfStream() { return position_ >= size_; }
 
 bool MemoryDataSource::seekAbsolute(int64_t position, LogBase&) {
   if (position < 0) position = 0;
-  position_ = static_cast<uint64_t>(position) > size_ ? size_ : static_cast<uint64_t>(position);
+  position_ = static_cast<uint64_t>(position) > size_
+                  ? size_
+                  : static_cast<uint64_t>(position);
   return true;
 }
 
 bool MemoryDataSource::seekRelative(int64_t distance, LogBase&) {
   if (distance < 0) {
-    uint64_t back = distance == INT64_MIN ? UINT64_MAX : static_cast<uint64_t>(-distance);
+    uint64_t back =
+        distance == INT64_MIN ? UINT64_MAX : static_cast<uint64_t>(-distance);
     position_ = back >= position_ ? 0 : position_ - back;
   } else {
     uint64_t ahead = static_cast<uint64_t>(distance);
@@ -263,7 +278,9 @@ bool MemoryDataSource::seekRelative(int64_t distance, LogBase&) {
   return true;
 }
 
-int64_t MemoryDataSource::getPosition() { return static_cast<int64_t>(position_); }
+int64_t MemoryDataSource::getPosition() {
+  return static_cast<int64_t>(position_);
+}
 
 void MemoryDataSource::rewindSource() { position_ = 0; }
 
@@ -283,8 +300,10 @@ bool MemoryDataSource::scanForUint32(uint32_t value, LogBase&) {
   return false;
 }
 
-bool MemoryDataSource::discardBytes(uint64_t count, ProgressMonitor*, LogBase& log) {
-  return seekRelative(count > INT64_MAX ? INT64_MAX : static_cast<int64_t>(count), log);
+bool MemoryDataSource::discardBytes(uint64_t count, ProgressMonitor*,
+                                    LogBase& log) {
+  return seekRelative(
+      count > INT64_MAX ? INT64_MAX : static_cast<int64_t>(count), log);
 }
 
 }  // namespace sfx

@@ -28,8 +28,8 @@ class DataSource {
   virtual void closeSource();
   // Delivers up to maxCount bytes into buf. Stores the count in *numRead and
   // sets *endReached when the source ended. Returns false on failure.
-  virtual bool readSource(void* buf, uint32_t maxCount, uint32_t* numRead, bool* endReached,
-                          ProgressMonitor* pm, LogBase& log);
+  virtual bool readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
+                          bool* endReached, ProgressMonitor* pm, LogBase& log);
   virtual bool endOfStream();
   virtual bool seekAbsolute(int64_t position, LogBase& log);
   virtual bool seekRelative(int64_t distance, LogBase& log);
@@ -47,8 +47,8 @@ class DataSource {
   // pollAbort). An abort logs "Source read aborted by application callback."
   // and returns false; the bytes stay in buf and *numRead stands. Callers
   // compare *numRead with count themselves.
-  bool readSourcePM(void* buf, uint32_t count, uint32_t* numRead, ProgressMonitor* pm,
-                    LogBase& log);
+  bool readSourcePM(void* buf, uint32_t count, uint32_t* numRead,
+                    ProgressMonitor* pm, LogBase& log);
 
   uint64_t totalDelivered() const { return totalDelivered_; }
   int32_t kind() const { return kind_; }
@@ -74,11 +74,12 @@ class FileDataSource : public DataSource {
   void close();
 
   void closeSource() override;
-  bool readSource(void* buf, uint32_t maxCount, uint32_t* numRead, bool* endReached,
-                  ProgressMonitor* pm, LogBase& log) override;
+  bool readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
+                  bool* endReached, ProgressMonitor* pm, LogBase& log) override;
   bool endOfStream() override;
   bool seekAbsolute(int64_t position, LogBase& log) override;
-  // A backward seek re-opens the file and seeks it to the new absolute position.
+  // A backward seek re-opens the file and seeks it to the new absolute
+  // position.
   bool seekRelative(int64_t distance, LogBase& log) override;
   int64_t getPosition() override;
   void rewindSource() override;
@@ -103,8 +104,8 @@ class MemoryDataSource : public DataSource {
   void setData(const void* data, uint32_t length);
 
   void closeSource() override;
-  bool readSource(void* buf, uint32_t maxCount, uint32_t* numRead, bool* endReached,
-                  ProgressMonitor* pm, LogBase& log) override;
+  bool readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
+                  bool* endReached, ProgressMonitor* pm, LogBase& log) override;
   bool endOfStream() override;
   bool seekAbsolute(int64_t position, LogBase& log) override;
   bool seekRelative(int64_t distance, LogBase& log) override;

@@ -28,7 +28,8 @@ class TempFile {
              ("sfx_ds_" + std::to_string(++serial) + ".bin"))
                 .string();
     std::ofstream(path_, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
   ~TempFile() { std::remove(path_.c_str()); }
   XString xpath() const {
@@ -43,7 +44,8 @@ class TempFile {
 
 std::vector<unsigned char> filler(size_t n) {
   std::vector<unsigned char> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<unsigned char>('a' + i % 23);
+  for (size_t i = 0; i < n; ++i)
+    v[i] = static_cast<unsigned char>('a' + i % 23);
   return v;
 }
 
@@ -55,8 +57,8 @@ TEST(FileDataSourceTest, ScanFindsValueWherever) {
   // Offsets relative to the scan start: at the start, straddling the end of
   // the first 20,000-byte window, at several carries, and in the last bytes.
   const size_t kSize = 70001;
-  for (size_t at : {size_t{0}, size_t{19997}, size_t{19998}, size_t{19999}, size_t{20000},
-                    size_t{39998}, kSize - 4}) {
+  for (size_t at : {size_t{0}, size_t{19997}, size_t{19998}, size_t{19999},
+                    size_t{20000}, size_t{39998}, kSize - 4}) {
     std::vector<unsigned char> bytes = filler(kSize);
     putValueAt(bytes, at);
     TempFile f(bytes);
@@ -175,10 +177,12 @@ TEST(MemoryDataSourceTest, SeeksClampToBounds) {
     bool absolute;
     int64_t arg;
     int64_t expect;
-  } steps[] = {{true, -5, 0},  {true, 60, 50},    {true, 20, 20},   {false, -25, 0},
-               {false, 30, 30}, {false, 100, 50}, {false, INT64_MIN, 0}, {false, INT64_MAX, 50}};
+  } steps[] = {{true, -5, 0},         {true, 60, 50},        {true, 20, 20},
+               {false, -25, 0},       {false, 30, 30},       {false, 100, 50},
+               {false, INT64_MIN, 0}, {false, INT64_MAX, 50}};
   for (const Step& s : steps) {
-    EXPECT_TRUE(s.absolute ? src.seekAbsolute(s.arg, log) : src.seekRelative(s.arg, log));
+    EXPECT_TRUE(s.absolute ? src.seekAbsolute(s.arg, log)
+                           : src.seekRelative(s.arg, log));
     EXPECT_EQ(s.expect, src.getPosition()) << s.arg;
   }
 }
@@ -238,8 +242,8 @@ TEST(DataSourceTest, BaseDiscardBytes) {
   // The base algorithm, through a source that only reads.
   struct ReadOnly : DataSource {
     explicit ReadOnly(MemoryDataSource* m) : DataSource(kMemorySource), m_(m) {}
-    bool readSource(void* b, uint32_t n, uint32_t* got, bool* end, ProgressMonitor* pm,
-                    LogBase& l) override {
+    bool readSource(void* b, uint32_t n, uint32_t* got, bool* end,
+                    ProgressMonitor* pm, LogBase& l) override {
       ++reads;
       return m_->readSource(b, n, got, end, pm, l);
     }
@@ -252,7 +256,8 @@ TEST(DataSourceTest, BaseDiscardBytes) {
   EXPECT_TRUE(ro.DataSource::discardBytes(45000, nullptr, log));
   EXPECT_EQ(3, ro.reads);  // 20,000 + 20,000 + 5,000
   EXPECT_EQ(45000, src.getPosition());
-  EXPECT_TRUE(ro.DataSource::discardBytes(45000, nullptr, log));  // ends early: true at the end
+  EXPECT_TRUE(ro.DataSource::discardBytes(45000, nullptr,
+                                          log));  // ends early: true at the end
   EXPECT_TRUE(src.endOfStream());
 }
 

@@ -24,7 +24,8 @@ void AsyncProgressEvent::abortCheck(bool* abort) {
   if (abort) *abort = abortRequested_;
 }
 
-ProgressMonitor::ProgressMonitor(ProgressEvent* sink, uint32_t heartbeatMs, int64_t total)
+ProgressMonitor::ProgressMonitor(ProgressEvent* sink, uint32_t heartbeatMs,
+                                 int64_t total)
     : sink_(sink ? sink : &ownSink_),
       total_(total < 0 ? 0 : total),
       heartbeatMs_(heartbeatMs),

@@ -45,13 +45,18 @@ TEST(PercentOfTest, Rule) {
     int64_t done, total;
     uint32_t percent;
   } cases[] = {
-      {5, 0, 100},       {0, -3, 100},    {0, 10, 0},    {1, 3, 33},
-      {10, 10, 100},     {1250000000, 2500000000LL, 50},
+      {5, 0, 100},
+      {0, -3, 100},
+      {0, 10, 0},
+      {1, 3, 33},
+      {10, 10, 100},
+      {1250000000, 2500000000LL, 50},
       {999999, 1000000, 99},  // no scaling at exactly 1,000,000
       {1999999, 2000000, 99},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.percent, ProgressMonitor::percentOf(c.done, c.total)) << c.done << "/" << c.total;
+    EXPECT_EQ(c.percent, ProgressMonitor::percentOf(c.done, c.total))
+        << c.done << "/" << c.total;
   }
 }
 

@@ -47,19 +47,25 @@ constexpr const char kDefaultConfig[] =
     "</SfxConfig>\r\n";
 
 const char kUsage[] =
-    "Usage: sfxpack create -o OUT.exe --stub STUB.exe [options] [DIR|FILE ...]\n"
+    "Usage: sfxpack create -o OUT.exe --stub STUB.exe [options] [DIR|FILE "
+    "...]\n"
     "\n"
-    "Writes a copy of STUB.exe followed by a payload: the configuration document,\n"
-    "the named arguments and the given folders and files. The contents of each\n"
+    "Writes a copy of STUB.exe followed by a payload: the configuration "
+    "document,\n"
+    "the named arguments and the given folders and files. The contents of "
+    "each\n"
     "DIR are stored relative to DIR; a FILE is stored under its own name.\n"
     "\n"
     "Options:\n"
     "  -o, --output OUT.exe     the self-extracting executable to write\n"
     "  --stub STUB.exe          the stub executable to copy\n"
-    "  --config FILE            configuration document (XML, UTF-8) stored as the\n"
-    "                           xmlConfig argument; without it the stub's defaults\n"
+    "  --config FILE            configuration document (XML, UTF-8) stored as "
+    "the\n"
+    "                           xmlConfig argument; without it the stub's "
+    "defaults\n"
     "  --arg NAME=VALUE         a further named argument (repeatable)\n"
-    "  --chunk-size BYTES       bytes of file data per chunk (default 1048576)\n"
+    "  --chunk-size BYTES       bytes of file data per chunk (default "
+    "1048576)\n"
     "  --hidden-dotfiles        mark names beginning with '.' hidden\n"
     "  -h, --help               show this help\n"
     "\n"
@@ -87,13 +93,15 @@ int failure(const std::string& message) {
   return kExitFailure;
 }
 
-bool readFile(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
+bool readFile(const std::string& path, std::vector<uint8_t>* out,
+              std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = "cannot read '" + path + "': " + std::strerror(errno);
     return false;
   }
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  out->assign(std::istreambuf_iterator<char>(in),
+              std::istreambuf_iterator<char>());
   if (in.bad()) {
     *error = "error reading '" + path + "'";
     return false;
@@ -140,29 +148,34 @@ class Packer {
 
   bool checkName(const std::string& name, std::string* error) {
     if (name.size() > kMaxArgBytes) {
-      *error = "entry name longer than 65535 bytes: '" + name.substr(0, 60) + "...'";
+      *error =
+          "entry name longer than 65535 bytes: '" + name.substr(0, 60) + "...'";
       return false;
     }
     return true;
   }
 
-  bool addFile(const fs::path& path, const std::string& name, const struct stat& st,
-               std::string* error) {
+  bool addFile(const fs::path& path, const std::string& name,
+               const struct stat& st, std::string* error) {
     if (!checkName(name, error)) return false;
     std::vector<uint8_t> data;
     if (!readFile(path.string(), &data, error)) return false;
-    writer_.AddFile(name, localFileTimeOf(st), attributesFor(path.filename().string()), data,
+    writer_.AddFile(name, localFileTimeOf(st),
+                    attributesFor(path.filename().string()), data,
                     opts_.chunkSize);
     ++files_;
     bytesIn_ += data.size();
     return true;
   }
 
-  // Adds the contents of dir, sorted by name, directories before their contents.
-  bool addTree(const fs::path& dir, const std::string& prefix, std::string* error) {
+  // Adds the contents of dir, sorted by name, directories before their
+  // contents.
+  bool addTree(const fs::path& dir, const std::string& prefix,
+               std::string* error) {
     std::error_code ec;
     std::vector<fs::path> children;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end;
+         it.increment(ec)) {
       children.push_back(it->path());
     }
     if (ec) {
@@ -175,7 +188,8 @@ class Packer {
       std::string name = prefix.empty() ? leaf : prefix + "/" + leaf;
       struct stat st;
       if (stat(child.c_str(), &st) != 0) {
-        *error = "cannot read '" + child.string() + "': " + std::strerror(errno);
+        *error =
+            "cannot read '" + child.string() + "': " + std::strerror(errno);
         return false;
       }
       if (S_ISDIR(st.st_mode)) {
@@ -185,7 +199,8 @@ class Packer {
       } else if (S_ISREG(st.st_mode)) {
         if (!addFile(child, name, st, error)) return false;
       } else {
-        std::cerr << "sfxpack: skipping '" << child.string() << "': not a regular file\n";
+        std::cerr << "sfxpack: skipping '" << child.string()
+                  << "': not a regular file\n";
       }
     }
     return true;
@@ -206,7 +221,8 @@ bool writeOutput(const std::string& path, const std::vector<uint8_t>& stub,
       *error = "cannot create '" + tmp + "': " + std::strerror(errno);
       return false;
     }
-    out.write(reinterpret_cast<const char*>(stub.data()), static_cast<std::streamsize>(stub.size()));
+    out.write(reinterpret_cast<const char*>(stub.data()),
+              static_cast<std::streamsize>(stub.size()));
     out.write(reinterpret_cast<const char*>(payload.data()),
               static_cast<std::streamsize>(payload.size()));
     out.close();
@@ -237,8 +253,8 @@ int parseCreate(int argc, char** argv, Options* o) {
     if (a == "-h" || a == "--help") {
       std::cout << kUsage;
       return kExitOk;
-    } else if (a == "-o" || a == "--output" || a == "--stub" || a == "--config" ||
-               a == "--arg" || a == "--chunk-size") {
+    } else if (a == "-o" || a == "--output" || a == "--stub" ||
+               a == "--config" || a == "--arg" || a == "--chunk-size") {
       const char* v = value(a.c_str());
       if (!v) return usageError("option " + a + " needs a value");
       if (a == "-o" || a == "--output") {
@@ -260,7 +276,8 @@ int parseCreate(int argc, char** argv, Options* o) {
         errno = 0;
         unsigned long long n = std::strtoull(v, &end, 10);
         if (errno || !end || *end || n == 0 || n > kMaxChunkBytes) {
-          return usageError("--chunk-size must be 1 to " + std::to_string(kMaxChunkBytes));
+          return usageError("--chunk-size must be 1 to " +
+                            std::to_string(kMaxChunkBytes));
         }
         o->chunkSize = static_cast<size_t>(n);
       }
@@ -312,10 +329,10 @@ int runCreate(const Options& o) {
 
   const auto& payload = packer.writer().bytes();
   if (!writeOutput(o.output, stub, payload, &error)) return failure(error);
-  std::cout << "sfxpack: wrote " << o.output << ": " << packer.files() << " files, "
-            << packer.bytesIn() << " bytes in, " << stub.size() + payload.size()
-            << " bytes out (payload of " << payload.size() << " bytes at offset " << stub.size()
-            << ")\n";
+  std::cout << "sfxpack: wrote " << o.output << ": " << packer.files()
+            << " files, " << packer.bytesIn() << " bytes in, "
+            << stub.size() + payload.size() << " bytes out (payload of "
+            << payload.size() << " bytes at offset " << stub.size() << ")\n";
   return kExitOk;
 }
 

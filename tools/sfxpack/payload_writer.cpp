@@ -32,20 +32,22 @@ void PayloadWriter::BeginPayload(bool encrypted, uint8_t keyLengthCode) {
   put8(keyLengthCode);
 }
 
-bool PayloadWriter::AddArgs(const std::vector<std::pair<std::string, std::string>>& args,
-                            std::string* error) {
+bool PayloadWriter::AddArgs(
+    const std::vector<std::pair<std::string, std::string>>& args,
+    std::string* error) {
   if (args.size() > kMaxArgs) {
     *error = "too many arguments (at most " + std::to_string(kMaxArgs) + ")";
     return false;
   }
   for (const auto& [name, value] : args) {
     if (name.empty() || name.size() > kMaxArgBytes) {
-      *error = "argument name must be 1 to 65535 bytes: '" + name.substr(0, 40) + "'";
+      *error = "argument name must be 1 to 65535 bytes: '" +
+               name.substr(0, 40) + "'";
       return false;
     }
     if (value.size() > kMaxArgBytes) {
-      *error = "value of argument '" + name + "' is " + std::to_string(value.size()) +
-               " bytes; at most 65535 fit";
+      *error = "value of argument '" + name + "' is " +
+               std::to_string(value.size()) + " bytes; at most 65535 fit";
       return false;
     }
   }
@@ -59,8 +61,8 @@ bool PayloadWriter::AddArgs(const std::vector<std::pair<std::string, std::string
   return true;
 }
 
-void PayloadWriter::entryHead(EntryType type, const std::string& name, uint64_t time,
-                              uint32_t attributes) {
+void PayloadWriter::entryHead(EntryType type, const std::string& name,
+                              uint64_t time, uint32_t attributes) {
   put32(kEntryMarker);
   put8(static_cast<uint8_t>(type));
   put16(static_cast<uint16_t>(name.size()));
@@ -69,13 +71,14 @@ void PayloadWriter::entryHead(EntryType type, const std::string& name, uint64_t 
   put32(attributes);
 }
 
-void PayloadWriter::AddDirectory(const std::string& utf8Name, uint64_t localFileTime,
-                                 uint32_t attributes) {
+void PayloadWriter::AddDirectory(const std::string& utf8Name,
+                                 uint64_t localFileTime, uint32_t attributes) {
   entryHead(EntryType::kDirectory, utf8Name, localFileTime, attributes);
 }
 
 void PayloadWriter::AddFile(const std::string& utf8Name, uint64_t localFileTime,
-                            uint32_t attributes, const std::vector<uint8_t>& data,
+                            uint32_t attributes,
+                            const std::vector<uint8_t>& data,
                             size_t chunkSize) {
   entryHead(EntryType::kFile, utf8Name, localFileTime, attributes);
   chunkSize = std::clamp<size_t>(chunkSize, 1, kMaxChunkBytes);

@@ -11,12 +11,14 @@
 namespace sfxpack {
 
 // The record formats, as the stub reads them. All integers little-endian.
-constexpr uint32_t kMarkerLow = 0xBF6CD207u;   // first word of the payload marker
+constexpr uint32_t kMarkerLow =
+    0xBF6CD207u;  // first word of the payload marker
 constexpr uint32_t kMarkerHigh = 0xAAAB5921u;  // second word
 constexpr uint32_t kEntryMarker = 0x6D27E59Bu;
 constexpr uint32_t kStoredChunkBit = 0x80000000u;
-constexpr uint32_t kMaxChunkBytes = 2048575;   // stored chunk size must stay below 2,048,576
-constexpr size_t kMaxArgs = 199;               // the reader stops after 200 records
+constexpr uint32_t kMaxChunkBytes =
+    2048575;                      // stored chunk size must stay below 2,048,576
+constexpr size_t kMaxArgs = 199;  // the reader stops after 200 records
 constexpr size_t kMaxArgBytes = 65535;
 
 enum class EntryType : uint8_t { kEnd = 0, kDirectory = 1, kFile = 2 };
@@ -30,13 +32,17 @@ class PayloadWriter {
   void BeginPayload(bool encrypted, uint8_t keyLengthCode);
 
   // The argument block: every record, then the 2-byte terminator.
-  bool AddArgs(const std::vector<std::pair<std::string, std::string>>& args, std::string* error);
+  bool AddArgs(const std::vector<std::pair<std::string, std::string>>& args,
+               std::string* error);
 
-  void AddDirectory(const std::string& utf8Name, uint64_t localFileTime, uint32_t attributes);
+  void AddDirectory(const std::string& utf8Name, uint64_t localFileTime,
+                    uint32_t attributes);
 
-  // A file entry whose data is cut into stored chunks of at most chunkSize bytes.
-  void AddFile(const std::string& utf8Name, uint64_t localFileTime, uint32_t attributes,
-               const std::vector<uint8_t>& data, size_t chunkSize);
+  // A file entry whose data is cut into stored chunks of at most chunkSize
+  // bytes.
+  void AddFile(const std::string& utf8Name, uint64_t localFileTime,
+               uint32_t attributes, const std::vector<uint8_t>& data,
+               size_t chunkSize);
 
   void AddEnd();
 
@@ -48,7 +54,8 @@ class PayloadWriter {
   void put32(uint32_t v);
   void put64(uint64_t v);
   void putBytes(const void* p, size_t n);
-  void entryHead(EntryType type, const std::string& name, uint64_t time, uint32_t attributes);
+  void entryHead(EntryType type, const std::string& name, uint64_t time,
+                 uint32_t attributes);
 
   std::vector<uint8_t> bytes_;
 };

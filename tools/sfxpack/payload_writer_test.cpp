@@ -19,9 +19,10 @@ TEST(PayloadWriterTest, ReaderFindsWhatTheWriterWrote) {
   PayloadWriter w;
   w.BeginPayload(false, 2);
   std::string error;
-  ASSERT_TRUE(w.AddArgs({{"xmlConfig", "<SfxConfig><AutoTemp>1</AutoTemp></SfxConfig>"},
-                         {"other", "\xC3\xA9t\xC3\xA9"}},
-                        &error));
+  ASSERT_TRUE(
+      w.AddArgs({{"xmlConfig", "<SfxConfig><AutoTemp>1</AutoTemp></SfxConfig>"},
+                 {"other", "\xC3\xA9t\xC3\xA9"}},
+                &error));
   w.AddEnd();
   file.insert(file.end(), w.bytes().begin(), w.bytes().end());
 
@@ -55,8 +56,9 @@ TEST(PayloadWriterTest, EntriesAndStoredChunks) {
   w.AddFile("empty", 7, 0x22, {}, 4);
   const std::vector<uint8_t>& b = w.bytes();
   // directory: marker, type 1, name length 1, "d", time, attributes
-  ASSERT_EQ(4u + 1 + 2 + 1 + 8 + 4, b.size() - (4 + 1 + 2 + 3 + 8 + 4 + 3 * 4 + 10 + 4) -
-                                        (4 + 1 + 2 + 5 + 8 + 4 + 4));
+  ASSERT_EQ(4u + 1 + 2 + 1 + 8 + 4,
+            b.size() - (4 + 1 + 2 + 3 + 8 + 4 + 3 * 4 + 10 + 4) -
+                (4 + 1 + 2 + 5 + 8 + 4 + 4));
   EXPECT_EQ(1, b[4]);
   EXPECT_EQ(0x08, b[8]);  // time, little-endian
   // file chunks: 4 + 4 + 2 stored bytes, then the 0 word
@@ -67,7 +69,8 @@ TEST(PayloadWriterTest, EntriesAndStoredChunks) {
   EXPECT_EQ(4u, b[chunks]);
   size_t last = chunks + 2 * (4 + 4);
   EXPECT_EQ(2u, b[last]);
-  EXPECT_EQ(0u, b[last + 4 + 2] | b[last + 4 + 3] | b[last + 4 + 4] | b[last + 4 + 5]);
+  EXPECT_EQ(0u, b[last + 4 + 2] | b[last + 4 + 3] | b[last + 4 + 4] |
+                    b[last + 4 + 5]);
 }
 
 TEST(PayloadWriterTest, RejectsWhatDoesNotFit) {
