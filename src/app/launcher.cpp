@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/resource.h"
 #include "fs/file.h"
 #include "log/logger.h"
@@ -155,7 +156,7 @@ bool GetSettings(HWND owner) {
 }
 
 BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
-                  const char* /*commandLine*/, bool* noMessageLoop) {
+                  const char* commandLine, bool* noMessageLoop) {
   *noMessageLoop = false;
   g_launcher.instance = instance;
   HWND hidden = CreateWindowExW(0, g_launcher.className, g_launcher.title,
@@ -164,6 +165,13 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
   if (!hidden) return FALSE;
 
   GetSettings(hidden);
+
+  CommandLineTarget target;
+  target.config = &g_launcher.config;
+  target.password = &g_launcher.password;
+  target.logPath = &g_launcher.logPath;
+  target.logFile = &g_launcher.logFile;
+  parseCommandLine(commandLine, target);
 
   if (g_launcher.logFile) {
     XString version;

@@ -1,6 +1,7 @@
 // Win32 implementation of the OS queries the portable core needs.
-#include <wincrypt.h>
 #include <windows.h>
+// wincrypt.h needs the types of windows.h.
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -169,6 +169,59 @@ case_progress_mode() {
     "exit-code 0"
 }
 
+expect_lines() {  # expect_lines FILE LINE...: each line, in this order, indentation aside
+  local file=$1 line n=0 at
+  shift
+  for line in "$@"; do
+    at=$(tail -n +$((n + 1)) "$file" | sed 's/^ *//' | grep -nxF -m1 -- "$line" | cut -d: -f1)
+    [ -n "$at" ] || fail "run log lacks, after line $n: $line"$'\n'"$(cat "$file")"
+    n=$((n + at))
+  done
+}
+
+case_run_log() {
+  # -log opens the run log first; start-up then writes its version lines, the
+  # configuration and the reopen points, and WinMain the exit code.
+  pack "$SFX_WORK/log.exe"
+  local log="$SFX_WORK/run.log"
+  drive "run $(winpath "$SFX_WORK/log.exe") -pwd secret -log $(winpath "$log")" \
+    "wait-window '$main_title'" \
+    "press '$main_title' 2" \
+    "wait-exit" \
+    "exit-code 0"
+  tr -d '\r' <"$log" >"$log.lf"
+  expect_lines "$log.lf" \
+    "command line: -pwd secret -log $(winpath "$log")" \
+    "Created by version prior to 14.3.0" \
+    "Sep 13 2014" \
+    "<SfxConfig>" \
+    "</SfxConfig>" \
+    "Log opened from internal point 2" \
+    "Showing main dialog..." \
+    "Initialization finished." \
+    "Log opened from internal point 1" \
+    "Closing log from WinMain." \
+    "exitCode = 0"
+  grep -q $'\r$' "$log" || fail "run log lines do not end in CR LF"
+}
+
+case_unzip_dir_option_makes_run_automatic() {
+  # ShowMain=0 without a directory would show the main dialog; -unzipDir
+  # makes the directory known, so the run is automatic (and silent here).
+  config "$SFX_WORK/auto.xml" ShowMain=0 ShowProgress=0 ShowFin=0 VersionCreatedBy=9.9.9
+  pack "$SFX_WORK/auto.exe" --config "$SFX_WORK/auto.xml"
+  local log="$SFX_WORK/run.log"
+  drive "run $(winpath "$SFX_WORK/auto.exe") -log $(winpath "$log") -unzipDir 'C:\\target dir'" \
+    "wait-exit" \
+    "exit-code 1"
+  tr -d '\r' <"$log" >"$log.lf"
+  expect_lines "$log.lf" \
+    "Created by version 9.9.9" \
+    "<UnzipDir>C:\\target dir</UnzipDir>" \
+    "Automatically unzipping..." \
+    "InitInstance failed."
+}
+
 name=${1:?usage: e2e.sh CASE}
 rm -rf "$SFX_WORK"
 mkdir -p "$SFX_WORK"
