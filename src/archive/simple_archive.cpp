@@ -1,10 +1,12 @@
 #include "archive/simple_archive.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 
 #include "log/log_base.h"
 #include "stream/data_source.h"
+#include "text/data_buffer.h"
 #include "text/xstring.h"
 
 namespace sfx {
@@ -30,7 +32,10 @@ uint32_t payloadMarkerWord(int index) {
 
 SimpleArchive::SimpleArchive() : chunkBuffer_(new (std::nothrow) unsigned char[kChunkBufferSize]) {}
 
-SimpleArchive::~SimpleArchive() { delete[] chunkBuffer_; }
+SimpleArchive::~SimpleArchive() {
+  delete[] chunkBuffer_;
+  password_.secureClear();
+}
 
 bool SimpleArchive::readExact(void* buf, uint32_t count, ProgressMonitor* pm, LogBase& log) {
   uint32_t got = 0;
@@ -121,6 +126,38 @@ bool SimpleArchive::getArg(const char* name, XString& out) const {
   if (!value) return false;
   out.setFromUtf8Sb(*value);
   return true;
+}
+
+void SimpleArchive::setPassword(const char* password) {
+  password_.secureClear();
+  password_.append(password);
+}
+
+bool SimpleArchive::checkPassword(LogBase& log, DataBuffer& verifierCache) {
+  LogContextExitor ctx(log, "checkPassword");
+  if (!encrypted_) return false;
+  decryptor_.setKeyLength(static_cast<uint32_t>(keyLengthBits_));
+  decryptor_.setMode(AesCipher::kModeCbc);
+  DataBuffer key;
+  if (!AesCipher::deriveKey(password_, decryptor_.keyLength(), key))
+    return false;
+  bool keySet = decryptor_.setKey(key);
+  key.secureClear();
+  if (!keySet) return false;
+
+  if (verifierCache.getSize() == 0) {
+    if (!source_) return false;
+    unsigned char len = 0;
+    if (!readExact(&len, 1, nullptr, log)) return false;
+    unsigned char bytes[255] = {};
+    if (len != 0 && !readExact(bytes, len, nullptr, log)) return false;
+    if (!verifierCache.append(bytes, len)) return false;
+  }
+  DataBuffer plain;
+  if (!decryptor_.decryptBuffer(verifierCache, plain, log)) return false;
+  bool ok = plain.getSize() == 4 && memcmp(plain.getData(), "qmzv", 4) == 0;
+  plain.secureClear();
+  return ok;
 }
 
 }  // namespace sfx

@@ -6,6 +6,7 @@
 #define SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
 
 #include <cstdint>
+#include "codec/aes.h"
 #include "text/hash_map.h"
 #include "text/string_buffer.h"
 
@@ -58,6 +59,25 @@ class SimpleArchive {
   // from its value taken as UTF-8 and returns true.
   bool getArg(const char* name, XString& out) const;
 
+  // Stores the password (8-bit text; null is the empty password) that
+  // checkPassword tries.
+  void setPassword(const char* password);
+
+  // Tests the stored password against the payload's verifier block. Returns
+  // false at once when the payload is not encrypted. Otherwise sets up the
+  // decryptor (key length from the header, the key derived from the
+  // password, CBC) and decrypts the verifier: from `verifierCache` when that
+  // holds bytes, else read from the source (a length byte and that many
+  // bytes) and then appended to the cache. The cache belongs to the caller,
+  // who keeps one for all attempts, so the block is read only once. True
+  // exactly when the verifier decrypts to the 4 bytes "qmzv"; a wrong
+  // password, a failed or short read and a failed decryption give false.
+  bool checkPassword(LogBase& log, DataBuffer& verifierCache);
+
+  // The cipher context set up by checkPassword, for the entry names and
+  // chunks of an encrypted payload.
+  AesCipher& decryptor() { return decryptor_; }
+
   bool isEncrypted() const { return encrypted_; }
   int keyLengthBits() const { return keyLengthBits_; }
   unsigned char* chunkBuffer() { return chunkBuffer_; }
@@ -71,6 +91,8 @@ class SimpleArchive {
   int keyLengthBits_ = 128;
   HashMap args_{HashMap::kDefaultBuckets};
   unsigned char* chunkBuffer_ = nullptr;
+  AesCipher decryptor_;
+  StringBuffer password_;
 };
 
 }  // namespace sfx

@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "codec/aes.h"
 #include "log/log_base.h"
 #include "stream/data_source.h"
+#include "text/data_buffer.h"
 #include "text/xstring.h"
 
 namespace sfx {
@@ -246,6 +248,162 @@ TEST(SimpleArchiveTest, ChunkBufferIsAllocated) {
   SimpleArchive a;
   ASSERT_NE(nullptr, a.chunkBuffer());
   a.chunkBuffer()[kChunkBufferSize - 1] = 1;  // the whole block is usable
+}
+
+// The verifier ciphertext for `password`: "qmzv" encrypted under the key
+// derived from it.
+Bytes verifierFor(const char* password, int bits) {
+  AesCipher c;
+  c.setKeyLength(static_cast<uint32_t>(bits));
+  DataBuffer key, plain, cipher;
+  StringBuffer pw(password);
+  EXPECT_TRUE(AesCipher::deriveKey(pw, c.keyLength(), key));
+  EXPECT_TRUE(c.setKey(key));
+  EXPECT_TRUE(plain.append("qmzv", 4));
+  LogNull log;
+  EXPECT_TRUE(c.encryptBuffer(plain, cipher, log));
+  return Bytes(cipher.getData(), cipher.getData() + cipher.getSize());
+}
+
+// An encrypted payload up to the verifier block (length byte, then
+// `verifier`), followed by the first bytes of an entry record.
+Bytes encryptedPayload(unsigned char keyCode, const Bytes& verifier) {
+  Bytes b = markerAndHeader(1, keyCode);
+  put16(b, 0);
+  b.push_back(static_cast<unsigned char>(verifier.size()));
+  b.insert(b.end(), verifier.begin(), verifier.end());
+  put32(b, kEntryMarker);
+  return b;
+}
+
+Bytes bytesOf(const DataBuffer& db) {
+  return db.getSize() ? Bytes(db.getData(), db.getData() + db.getSize())
+                      : Bytes();
+}
+
+TEST(SimpleArchivePasswordTest, RightPasswordForEachKeySize) {
+  struct Case {
+    unsigned char keyCode;
+    int headerBits, verifierBits;
+    bool accepted;
+  } cases[] = {
+      {0, 128, 128, true}, {1, 192, 192, true},  {2, 256, 256, true},
+      {7, 256, 256, true}, {0, 128, 256, false}, {2, 256, 192, false},
+  };
+  for (const Case& c : cases) {
+    Bytes verifier = verifierFor("secret", c.verifierBits);
+    ASSERT_EQ(16u, verifier.size());
+    Reader r(encryptedPayload(c.keyCode, verifier));
+    CapturingLog log;
+    ASSERT_TRUE(r.headerAndArgs(log));
+    ASSERT_EQ(c.headerBits, r.archive.keyLengthBits());
+    r.archive.decryptor().setMode(
+        AesCipher::kModeEcb);  // checkPassword selects CBC
+    r.archive.setPassword("secret");
+    DataBuffer cache;
+    EXPECT_EQ(c.accepted, r.archive.checkPassword(log, cache))
+        << int(c.keyCode);
+    EXPECT_EQ(verifier, bytesOf(cache)) << int(c.keyCode);
+    EXPECT_EQ(static_cast<int64_t>(r.bytes.size()) - 4, r.src.getPosition());
+    EXPECT_EQ(AesCipher::kModeCbc, r.archive.decryptor().mode());
+    EXPECT_TRUE(log.errors.empty());
+  }
+}
+
+TEST(SimpleArchivePasswordTest, WrongThenRightReadsTheVerifierOnce) {
+  Bytes verifier = verifierFor("secret", 256);
+  Reader r(encryptedPayload(2, verifier));
+  CapturingLog log;
+  ASSERT_TRUE(r.headerAndArgs(log));
+  const int64_t afterVerifier = static_cast<int64_t>(r.bytes.size()) - 4;
+  DataBuffer cache;
+  for (const char* pw :
+       {"wrong", "Secret", "", "secret ", "secret", "wrong", "secret"}) {
+    r.archive.setPassword(pw);
+    EXPECT_EQ(std::string(pw) == "secret", r.archive.checkPassword(log, cache))
+        << pw;
+    EXPECT_EQ(verifier, bytesOf(cache)) << pw;
+    EXPECT_EQ(afterVerifier, r.src.getPosition()) << pw;
+  }
+}
+
+TEST(SimpleArchivePasswordTest, AFilledCacheIsUsedInsteadOfTheSource) {
+  Reader r(encryptedPayload(2, verifierFor("secret", 256)));
+  CapturingLog log;
+  ASSERT_TRUE(r.headerAndArgs(log));
+  const int64_t afterArgs = r.src.getPosition();
+  Bytes other = verifierFor("other", 256);
+  DataBuffer cache;
+  ASSERT_TRUE(cache.append(other.data(), static_cast<uint32_t>(other.size())));
+  r.archive.setPassword("secret");
+  EXPECT_FALSE(r.archive.checkPassword(log, cache));
+  r.archive.setPassword("other");
+  EXPECT_TRUE(r.archive.checkPassword(log, cache));
+  EXPECT_EQ(afterArgs, r.src.getPosition());
+  EXPECT_EQ(other, bytesOf(cache));
+}
+
+TEST(SimpleArchivePasswordTest, EmptyPassword) {
+  for (const char* pw : {"", static_cast<const char*>(nullptr)}) {
+    Reader r(encryptedPayload(1, verifierFor("", 192)));
+    CapturingLog log;
+    ASSERT_TRUE(r.headerAndArgs(log));
+    r.archive.setPassword("not empty");
+    r.archive.setPassword(pw);
+    DataBuffer cache;
+    EXPECT_TRUE(r.archive.checkPassword(log, cache));
+  }
+}
+
+TEST(SimpleArchivePasswordTest, ShortOrOddVerifierBlocks) {
+  const Bytes verifier = verifierFor("secret", 256);
+  struct Case {
+    const char* what;
+    size_t lengthByte;  // 256: the block ends before its length byte
+    size_t present;     // ciphertext bytes actually there
+    bool accepted;
+    size_t cached;
+  } cases[] = {
+      {"no length byte", 256, 0, false, 0},
+      {"cut ciphertext", 16, 10, false, 0},
+      {"empty block", 0, 0, false, 0},
+      {"shorter than a block", 4, 4, false, 4},
+      {"trailing bytes ignored", 20, 20, true, 20},
+  };
+  for (const Case& c : cases) {
+    Bytes b = markerAndHeader(1, 2);
+    put16(b, 0);
+    if (c.lengthByte < 256)
+      b.push_back(static_cast<unsigned char>(c.lengthByte));
+    Bytes cipher = verifier;
+    cipher.resize(20, 0x55);
+    b.insert(b.end(), cipher.begin(),
+             cipher.begin() + static_cast<long>(c.present));
+    Reader r(b);
+    CapturingLog log;
+    ASSERT_TRUE(r.headerAndArgs(log)) << c.what;
+    r.archive.setPassword("secret");
+    DataBuffer cache;
+    EXPECT_EQ(c.accepted, r.archive.checkPassword(log, cache)) << c.what;
+    EXPECT_EQ(c.cached, cache.getSize()) << c.what;
+  }
+}
+
+TEST(SimpleArchivePasswordTest, PlainPayloadIsNeverChecked) {
+  Bytes b = markerAndHeader(0, 2);
+  put16(b, 0);
+  Bytes verifier = verifierFor("secret", 256);
+  b.push_back(static_cast<unsigned char>(verifier.size()));
+  b.insert(b.end(), verifier.begin(), verifier.end());
+  Reader r(b);
+  CapturingLog log;
+  ASSERT_TRUE(r.headerAndArgs(log));
+  const int64_t afterArgs = r.src.getPosition();
+  r.archive.setPassword("secret");
+  DataBuffer cache;
+  EXPECT_FALSE(r.archive.checkPassword(log, cache));
+  EXPECT_EQ(afterArgs, r.src.getPosition());
+  EXPECT_EQ(0u, cache.getSize());
 }
 
 }  // namespace
