@@ -1,25 +1,22 @@
 // sfxpack: makes a self-extracting executable from the stub, a configuration
 // document, named arguments and a set of folders and files.
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "packer.h"
 #include "payload_writer.h"
-
-namespace fs = std::filesystem;
 
 namespace sfxpack {
 namespace {
@@ -27,10 +24,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-constexpr uint32_t kAttrArchive = 0x20;
-constexpr uint32_t kAttrHidden = 0x02;
-constexpr size_t kDefaultChunkSize = 1 << 20;
 
 // The configuration the stub builds for itself when the payload has none.
 constexpr const char kDefaultConfig[] =
@@ -64,9 +57,17 @@ const char kUsage[] =
     "                           xmlConfig argument; without it the stub's "
     "defaults\n"
     "  --arg NAME=VALUE         a further named argument (repeatable)\n"
+    "  --password PW            encrypt names and data with AES (the "
+    "configuration\n"
+    "                           should then set Encryption to 1)\n"
+    "  --key-bits 128|192|256   AES key size (default 256)\n"
+    "  --level N                compression level 0 (store) to 12 (default "
+    "6)\n"
     "  --chunk-size BYTES       bytes of file data per chunk (default "
     "1048576)\n"
+    "  --threads N              compression threads (default: one per core)\n"
     "  --hidden-dotfiles        mark names beginning with '.' hidden\n"
+    "  -q, --quiet              no progress bar and no summary\n"
     "  -h, --help               show this help\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
@@ -76,10 +77,9 @@ struct Options {
   std::string stub;
   std::string config;
   bool haveConfig = false;
-  std::vector<std::pair<std::string, std::string>> args;
-  size_t chunkSize = kDefaultChunkSize;
-  bool hiddenDotfiles = false;
-  std::vector<std::string> inputs;
+  bool quiet = false;
+  std::vector<std::pair<std::string, std::string>> extraArgs;
+  PackOptions pack;
 };
 
 int usageError(const std::string& message) {
@@ -109,154 +109,59 @@ bool readFile(const std::string& path, std::vector<uint8_t>* out,
   return true;
 }
 
-// Modification time as a FILETIME in the local time zone of this machine.
-uint64_t localFileTimeOf(const struct stat& st) {
-  constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
-  time_t t = st.st_mtim.tv_sec;
-  struct tm local;
-  long offset = localtime_r(&t, &local) ? local.tm_gmtoff : 0;
-  int64_t secs = static_cast<int64_t>(t) + offset;
-  if (secs < -11644473600LL) secs = -11644473600LL;  // before 1601: clamp
-  return kUnixEpoch + static_cast<uint64_t>(secs * 10000000LL) +
-         static_cast<uint64_t>(st.st_mtim.tv_nsec / 100);
-}
-
-class Packer {
- public:
-  explicit Packer(const Options& o) : opts_(o) {}
-
-  bool addInput(const std::string& input, std::string* error) {
-    struct stat st;
-    if (stat(input.c_str(), &st) != 0) {
-      *error = "cannot read '" + input + "': " + std::strerror(errno);
-      return false;
-    }
-    fs::path root(input);
-    if (S_ISDIR(st.st_mode)) return addTree(root, "", error);
-    return addFile(root, root.filename().string(), st, error);
-  }
-
-  PayloadWriter& writer() { return writer_; }
-  size_t files() const { return files_; }
-  uint64_t bytesIn() const { return bytesIn_; }
-
- private:
-  uint32_t attributesFor(const std::string& leaf) const {
-    bool hidden = opts_.hiddenDotfiles && !leaf.empty() && leaf[0] == '.';
-    return hidden ? (kAttrArchive | kAttrHidden) : kAttrArchive;
-  }
-
-  bool checkName(const std::string& name, std::string* error) {
-    if (name.size() > kMaxArgBytes) {
-      *error =
-          "entry name longer than 65535 bytes: '" + name.substr(0, 60) + "...'";
-      return false;
-    }
-    return true;
-  }
-
-  bool addFile(const fs::path& path, const std::string& name,
-               const struct stat& st, std::string* error) {
-    if (!checkName(name, error)) return false;
-    std::vector<uint8_t> data;
-    if (!readFile(path.string(), &data, error)) return false;
-    writer_.AddFile(name, localFileTimeOf(st),
-                    attributesFor(path.filename().string()), data,
-                    opts_.chunkSize);
-    ++files_;
-    bytesIn_ += data.size();
-    return true;
-  }
-
-  // Adds the contents of dir, sorted by name, directories before their
-  // contents.
-  bool addTree(const fs::path& dir, const std::string& prefix,
-               std::string* error) {
-    std::error_code ec;
-    std::vector<fs::path> children;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end;
-         it.increment(ec)) {
-      children.push_back(it->path());
-    }
-    if (ec) {
-      *error = "cannot list '" + dir.string() + "': " + ec.message();
-      return false;
-    }
-    std::sort(children.begin(), children.end());
-    for (const fs::path& child : children) {
-      std::string leaf = child.filename().string();
-      std::string name = prefix.empty() ? leaf : prefix + "/" + leaf;
-      struct stat st;
-      if (stat(child.c_str(), &st) != 0) {
-        *error =
-            "cannot read '" + child.string() + "': " + std::strerror(errno);
-        return false;
-      }
-      if (S_ISDIR(st.st_mode)) {
-        if (!checkName(name, error)) return false;
-        writer_.AddDirectory(name, localFileTimeOf(st), attributesFor(leaf));
-        if (!addTree(child, name, error)) return false;
-      } else if (S_ISREG(st.st_mode)) {
-        if (!addFile(child, name, st, error)) return false;
-      } else {
-        std::cerr << "sfxpack: skipping '" << child.string()
-                  << "': not a regular file\n";
-      }
-    }
-    return true;
-  }
-
-  const Options& opts_;
-  PayloadWriter writer_;
-  size_t files_ = 0;
-  uint64_t bytesIn_ = 0;
-};
-
-bool writeOutput(const std::string& path, const std::vector<uint8_t>& stub,
-                 const std::vector<uint8_t>& payload, std::string* error) {
-  std::string tmp = path + ".part";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      *error = "cannot create '" + tmp + "': " + std::strerror(errno);
-      return false;
-    }
-    out.write(reinterpret_cast<const char*>(stub.data()),
-              static_cast<std::streamsize>(stub.size()));
-    out.write(reinterpret_cast<const char*>(payload.data()),
-              static_cast<std::streamsize>(payload.size()));
-    out.close();
-    if (!out) {
-      *error = "error writing '" + tmp + "'";
-      unlink(tmp.c_str());
-      return false;
-    }
-  }
-  chmod(tmp.c_str(), 0755);
-  if (rename(tmp.c_str(), path.c_str()) != 0) {
-    *error = "cannot create '" + path + "': " + std::strerror(errno);
-    unlink(tmp.c_str());
-    return false;
-  }
+bool parseNumber(const char* text, unsigned long long lo, unsigned long long hi,
+                 unsigned long long* out) {
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long n = std::strtoull(text, &end, 10);
+  if (errno || !end || end == text || *end || n < lo || n > hi) return false;
+  *out = n;
   return true;
 }
+
+// A one-line progress bar on stderr, redrawn at most ten times a second.
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+  void update(uint64_t done, uint64_t total) {
+    if (!enabled_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    drawn_ = true;
+    int percent = total ? static_cast<int>(done * 100 / total) : 100;
+    int filled = percent * 30 / 100;
+    fprintf(stderr, "\r[%-30s] %3d%% %llu MiB",
+            std::string(filled, '#').c_str(), percent,
+            static_cast<unsigned long long>(done >> 20));
+    fflush(stderr);
+  }
+  void clear() {
+    if (enabled_ && drawn_) fprintf(stderr, "\r%60s\r", "");
+  }
+
+ private:
+  bool enabled_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
 
 // Parses the options of "create". Returns -1 to go on, else an exit status.
 int parseCreate(int argc, char** argv, Options* o) {
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
-    auto value = [&](const char* what) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)what;
-      return argv[++i];
-    };
+    static const char* const kWithValue[] = {
+        "-o",         "--output",   "--stub",  "--config",     "--arg",
+        "--password", "--key-bits", "--level", "--chunk-size", "--threads"};
+    bool withValue = std::find(std::begin(kWithValue), std::end(kWithValue),
+                               a) != std::end(kWithValue);
     if (a == "-h" || a == "--help") {
       std::cout << kUsage;
       return kExitOk;
-    } else if (a == "-o" || a == "--output" || a == "--stub" ||
-               a == "--config" || a == "--arg" || a == "--chunk-size") {
-      const char* v = value(a.c_str());
-      if (!v) return usageError("option " + a + " needs a value");
+    } else if (withValue) {
+      if (i + 1 >= argc) return usageError("option " + a + " needs a value");
+      const char* v = argv[++i];
+      unsigned long long n = 0;
       if (a == "-o" || a == "--output") {
         o->output = v;
       } else if (a == "--stub") {
@@ -264,31 +169,47 @@ int parseCreate(int argc, char** argv, Options* o) {
       } else if (a == "--config") {
         o->config = v;
         o->haveConfig = true;
+      } else if (a == "--password") {
+        o->pack.password = v;
+        if (o->pack.password.empty()) return usageError("--password is empty");
       } else if (a == "--arg") {
         std::string kv = v;
         size_t eq = kv.find('=');
         if (eq == std::string::npos || eq == 0) {
           return usageError("--arg needs NAME=VALUE, got '" + kv + "'");
         }
-        o->args.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
-      } else {
-        char* end = nullptr;
-        errno = 0;
-        unsigned long long n = std::strtoull(v, &end, 10);
-        if (errno || !end || *end || n == 0 || n > kMaxChunkBytes) {
-          return usageError("--chunk-size must be 1 to " +
-                            std::to_string(kMaxChunkBytes));
+        o->extraArgs.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+      } else if (a == "--key-bits") {
+        if (!parseNumber(v, 128, 256, &n) ||
+            (n != 128 && n != 192 && n != 256)) {
+          return usageError("--key-bits must be 128, 192 or 256");
         }
-        o->chunkSize = static_cast<size_t>(n);
+        o->pack.keyBits = static_cast<int>(n);
+      } else if (a == "--level") {
+        if (!parseNumber(v, 0, 12, &n))
+          return usageError("--level must be 0 to 12");
+        o->pack.level = static_cast<int>(n);
+      } else if (a == "--threads") {
+        if (!parseNumber(v, 1, 256, &n))
+          return usageError("--threads must be 1 to 256");
+        o->pack.threads = static_cast<unsigned>(n);
+      } else {
+        if (!parseNumber(v, 1, kMaxChunkInput, &n)) {
+          return usageError("--chunk-size must be 1 to " +
+                            std::to_string(kMaxChunkInput));
+        }
+        o->pack.chunkSize = static_cast<size_t>(n);
       }
     } else if (a == "--hidden-dotfiles") {
-      o->hiddenDotfiles = true;
+      o->pack.hiddenDotfiles = true;
+    } else if (a == "-q" || a == "--quiet") {
+      o->quiet = true;
     } else if (a == "--") {
-      for (++i; i < argc; ++i) o->inputs.push_back(argv[i]);
+      for (++i; i < argc; ++i) o->pack.inputs.push_back(argv[i]);
     } else if (!a.empty() && a[0] == '-') {
       return usageError("unknown option '" + a + "'");
     } else {
-      o->inputs.push_back(a);
+      o->pack.inputs.push_back(a);
     }
   }
   if (o->output.empty()) return usageError("missing -o OUT.exe");
@@ -296,12 +217,13 @@ int parseCreate(int argc, char** argv, Options* o) {
   return -1;
 }
 
-int runCreate(const Options& o) {
+int runCreate(Options& o) {
+  auto start = std::chrono::steady_clock::now();
   std::string error;
   std::vector<uint8_t> stub;
   if (!readFile(o.stub, &stub, &error)) return failure(error);
 
-  std::vector<std::pair<std::string, std::string>> args;
+  auto& args = o.pack.args;
   if (o.haveConfig) {
     std::vector<uint8_t> cfg;
     if (!readFile(o.config, &cfg, &error)) return failure(error);
@@ -309,7 +231,7 @@ int runCreate(const Options& o) {
   } else {
     args.emplace_back("xmlConfig", kDefaultConfig);
   }
-  for (const auto& kv : o.args) {
+  for (const auto& kv : o.extraArgs) {
     auto same = [&](const auto& p) { return p.first == kv.first; };
     auto it = std::find_if(args.begin(), args.end(), same);
     if (it != args.end()) {
@@ -319,20 +241,49 @@ int runCreate(const Options& o) {
     }
   }
 
-  Packer packer(o);
-  packer.writer().BeginPayload(false, 0);
-  if (!packer.writer().AddArgs(args, &error)) return failure(error);
-  for (const std::string& input : o.inputs) {
-    if (!packer.addInput(input, &error)) return failure(error);
+  // Written next to the output, then renamed over it: a failed run leaves no
+  // half-written executable behind.
+  std::string tmp = o.output + ".part";
+  FILE* out = fopen(tmp.c_str(), "wb");
+  if (!out) return failure("cannot create '" + tmp + "': " + strerror(errno));
+  ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
+  o.pack.progress = [&bar](uint64_t done, uint64_t total) {
+    bar.update(done, total);
+  };
+  PackStats stats;
+  bool ok = fwrite(stub.data(), 1, stub.size(), out) == stub.size();
+  if (!ok) error = std::string("write failed: ") + strerror(errno);
+  ok = ok && writePayload(o.pack, out, &stats, &error);
+  bar.clear();
+  if (fclose(out) != 0 && ok) {
+    ok = false;
+    error = std::string("write failed: ") + strerror(errno);
   }
-  packer.writer().AddEnd();
-
-  const auto& payload = packer.writer().bytes();
-  if (!writeOutput(o.output, stub, payload, &error)) return failure(error);
-  std::cout << "sfxpack: wrote " << o.output << ": " << packer.files()
-            << " files, " << packer.bytesIn() << " bytes in, "
-            << stub.size() + payload.size() << " bytes out (payload of "
-            << payload.size() << " bytes at offset " << stub.size() << ")\n";
+  if (!ok) {
+    unlink(tmp.c_str());
+    return failure(error);
+  }
+  chmod(tmp.c_str(), 0755);
+  if (rename(tmp.c_str(), o.output.c_str()) != 0) {
+    error = "cannot create '" + o.output + "': " + strerror(errno);
+    unlink(tmp.c_str());
+    return failure(error);
+  }
+  if (!o.quiet) {
+    double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+            .count();
+    uint64_t total = stub.size() + stats.payloadBytes;
+    printf(
+        "sfxpack: wrote %s: %llu files, %llu bytes in, %llu bytes out "
+        "(payload %llu bytes at offset %zu, %.1f%% of input), %.2f s\n",
+        o.output.c_str(), static_cast<unsigned long long>(stats.files),
+        static_cast<unsigned long long>(stats.bytesIn),
+        static_cast<unsigned long long>(total),
+        static_cast<unsigned long long>(stats.payloadBytes), stub.size(),
+        stats.bytesIn ? 100.0 * stats.payloadBytes / stats.bytesIn : 100.0,
+        secs);
+  }
   return kExitOk;
 }
 

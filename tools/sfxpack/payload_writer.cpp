@@ -76,18 +76,31 @@ void PayloadWriter::AddDirectory(const std::string& utf8Name,
   entryHead(EntryType::kDirectory, utf8Name, localFileTime, attributes);
 }
 
+void PayloadWriter::AddFileHead(const std::string& storedName,
+                                uint64_t localFileTime, uint32_t attributes) {
+  entryHead(EntryType::kFile, storedName, localFileTime, attributes);
+}
+
+void PayloadWriter::AddChunk(bool stored, const uint8_t* bytes, size_t count) {
+  put32((stored ? kStoredChunkBit : 0) | static_cast<uint32_t>(count));
+  putBytes(bytes, count);
+}
+
 void PayloadWriter::AddFile(const std::string& utf8Name, uint64_t localFileTime,
                             uint32_t attributes,
                             const std::vector<uint8_t>& data,
                             size_t chunkSize) {
-  entryHead(EntryType::kFile, utf8Name, localFileTime, attributes);
+  AddFileHead(utf8Name, localFileTime, attributes);
   chunkSize = std::clamp<size_t>(chunkSize, 1, kMaxChunkBytes);
   for (size_t off = 0; off < data.size(); off += chunkSize) {
-    size_t n = std::min(chunkSize, data.size() - off);
-    put32(kStoredChunkBit | static_cast<uint32_t>(n));
-    putBytes(data.data() + off, n);
+    AddChunk(true, data.data() + off, std::min(chunkSize, data.size() - off));
   }
-  put32(0);
+  AddChunkEnd();
+}
+
+void PayloadWriter::AddVerifier(const std::vector<uint8_t>& ciphertext) {
+  put8(static_cast<uint8_t>(ciphertext.size()));
+  putBytes(ciphertext.data(), ciphertext.size());
 }
 
 void PayloadWriter::AddEnd() {

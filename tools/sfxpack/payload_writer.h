@@ -38,15 +38,29 @@ class PayloadWriter {
   void AddDirectory(const std::string& utf8Name, uint64_t localFileTime,
                     uint32_t attributes);
 
-  // A file entry whose data is cut into stored chunks of at most chunkSize
-  // bytes.
+  // The head of a file entry; its chunks and AddChunkEnd follow.
+  void AddFileHead(const std::string& storedName, uint64_t localFileTime,
+                   uint32_t attributes);
+  // One chunk: `bytes` are the file bytes (stored) or one raw Deflate stream,
+  // encrypted when the payload is. Fewer than 2,048,576 bytes.
+  void AddChunk(bool stored, const uint8_t* bytes, size_t count);
+  void AddChunkEnd() { put32(0); }
+
+  // A whole file entry whose data is cut into stored chunks of at most
+  // chunkSize bytes.
   void AddFile(const std::string& utf8Name, uint64_t localFileTime,
                uint32_t attributes, const std::vector<uint8_t>& data,
                size_t chunkSize);
 
+  // The verifier block: its length byte and ciphertext (at most 255 bytes).
+  void AddVerifier(const std::vector<uint8_t>& ciphertext);
+
   void AddEnd();
 
   const std::vector<uint8_t>& bytes() const { return bytes_; }
+  // Hands out the bytes collected so far and starts empty, so that a large
+  // payload can be written out piece by piece.
+  std::vector<uint8_t> takeBytes() { return std::move(bytes_); }
 
  private:
   void put8(uint8_t v) { bytes_.push_back(v); }

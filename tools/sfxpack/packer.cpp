@@ -1,0 +1,425 @@
+#include "packer.h"
+
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "codec/aes.h"
+#include "log/log_base.h"
+#include "payload_writer.h"
+#include "text/data_buffer.h"
+#include "text/string_buffer.h"
+
+namespace fs = std::filesystem;
+
+namespace sfxpack {
+namespace {
+
+constexpr uint32_t kAttrArchive = 0x20;
+constexpr uint32_t kAttrHidden = 0x02;
+constexpr uint32_t kAttrDirectory = 0x10;
+constexpr char kVerifierText[] = "qmzv";
+
+// Modification time as a FILETIME in this machine's local time zone.
+uint64_t localFileTimeOf(const struct stat& st) {
+  constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
+  time_t t = st.st_mtim.tv_sec;
+  struct tm local;
+  long offset = localtime_r(&t, &local) ? local.tm_gmtoff : 0;
+  int64_t secs = static_cast<int64_t>(t) + offset;
+  if (secs < -11644473600LL) secs = -11644473600LL;  // before 1601: clamp
+  return static_cast<uint64_t>(static_cast<int64_t>(kUnixEpoch) +
+                               secs * 10000000LL + st.st_mtim.tv_nsec / 100);
+}
+
+// Encrypts one piece on its own, as every name, chunk and the verifier are.
+class PieceCipher {
+ public:
+  PieceCipher(const std::string& password, int keyBits) {
+    cipher_.setKeyLength(static_cast<uint32_t>(keyBits));
+    sfx::StringBuffer pw(password.c_str());
+    sfx::DataBuffer key;
+    ok_ = sfx::AesCipher::deriveKey(pw, cipher_.keyLength(), key) &&
+          cipher_.setKey(key);
+  }
+  bool ok() const { return ok_; }
+  bool encrypt(const uint8_t* in, size_t n, std::vector<uint8_t>* out) {
+    sfx::DataBuffer plain, cipherText;
+    sfx::LogNull log;
+    if (!plain.append(in, static_cast<uint32_t>(n)) ||
+        !cipher_.encryptBuffer(plain, cipherText, log)) {
+      return false;
+    }
+    out->assign(cipherText.getData(),
+                cipherText.getData() + cipherText.getSize());
+    return true;
+  }
+
+ private:
+  sfx::AesCipher cipher_;
+  bool ok_ = false;
+};
+
+// One record of the output, in order. Chunk records are filled by workers.
+struct Item {
+  bool ready = false;
+  bool failed = false;
+  std::vector<uint8_t> bytes;  // the encoded record
+  std::vector<uint8_t> input;  // chunk input, released once encoded
+};
+
+class Pipeline {
+ public:
+  Pipeline(const PackOptions& opts, FILE* out)
+      : opts_(opts), out_(out), encrypted_(!opts.password.empty()) {
+    unsigned n =
+        opts.threads ? opts.threads : std::thread::hardware_concurrency();
+    n = std::max(1u, n);
+    maxInFlight_ = 4 * n;
+    for (unsigned i = 0; i < n; ++i) workers_.emplace_back([this] { work(); });
+  }
+
+  ~Pipeline() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stopping_ = true;
+    }
+    jobReady_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+
+  // Queues a record whose bytes are known now.
+  bool addRecord(std::vector<uint8_t> bytes, std::string* error) {
+    if (!drain(maxInFlight_, error)) return false;
+    auto item = std::make_shared<Item>();
+    item->bytes = std::move(bytes);
+    item->ready = true;
+    std::lock_guard<std::mutex> lock(mu_);
+    pending_.push_back(item);
+    return true;
+  }
+
+  // Queues a chunk for compression; writes finished records first when too
+  // many are in flight, which bounds the memory used.
+  bool addChunk(std::vector<uint8_t> input, std::string* error) {
+    if (!drain(maxInFlight_, error)) return false;
+    auto item = std::make_shared<Item>();
+    item->input = std::move(input);
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      pending_.push_back(item);
+      jobs_.push_back(item);
+    }
+    jobReady_.notify_one();
+    return true;
+  }
+
+  // Writes every record still queued.
+  bool finish(std::string* error) { return drain(0, error); }
+
+  uint64_t written() const { return written_; }
+
+  // Encrypts a piece on the calling thread (names, the verifier).
+  bool encryptPiece(const uint8_t* in, size_t n, std::vector<uint8_t>* out) {
+    if (!mainCipher_)
+      mainCipher_ =
+          std::make_unique<PieceCipher>(opts_.password, opts_.keyBits);
+    return mainCipher_->ok() && mainCipher_->encrypt(in, n, out);
+  }
+
+ private:
+  // Writes records from the front while more than `keep` are queued.
+  bool drain(size_t keep, std::string* error) {
+    for (;;) {
+      std::shared_ptr<Item> front;
+      {
+        std::unique_lock<std::mutex> lock(mu_);
+        if (pending_.size() <= keep) return true;
+        front = pending_.front();
+        itemDone_.wait(lock, [&] { return front->ready; });
+        pending_.pop_front();
+      }
+      if (front->failed) {
+        *error = "cannot compress or encrypt a chunk (out of memory)";
+        return false;
+      }
+      if (!front->bytes.empty() &&
+          fwrite(front->bytes.data(), 1, front->bytes.size(), out_) !=
+              front->bytes.size()) {
+        *error = std::string("write failed: ") + strerror(errno);
+        return false;
+      }
+      written_ += front->bytes.size();
+    }
+  }
+
+  void work() {
+    libdeflate_compressor* c =
+        libdeflate_alloc_compressor(std::max(1, opts_.level));
+    std::unique_ptr<PieceCipher> cipher;
+    if (encrypted_)
+      cipher = std::make_unique<PieceCipher>(opts_.password, opts_.keyBits);
+    std::vector<uint8_t> packed;
+    for (;;) {
+      std::shared_ptr<Item> item;
+      {
+        std::unique_lock<std::mutex> lock(mu_);
+        jobReady_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+        if (jobs_.empty()) break;
+        item = jobs_.front();
+        jobs_.pop_front();
+      }
+      bool ok = encode(c, cipher.get(), item->input, &packed, &item->bytes);
+      item->input.clear();
+      item->input.shrink_to_fit();
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        item->failed = !ok;
+        item->ready = true;
+      }
+      itemDone_.notify_all();
+    }
+    libdeflate_free_compressor(c);
+  }
+
+  // Deflates one chunk, keeps it stored when that does not shrink it,
+  // encrypts it when asked, and encodes the chunk record.
+  bool encode(libdeflate_compressor* c, PieceCipher* cipher,
+              const std::vector<uint8_t>& in, std::vector<uint8_t>* packed,
+              std::vector<uint8_t>* record) {
+    bool stored = true;
+    const uint8_t* body = in.data();
+    size_t bodySize = in.size();
+    if (c && opts_.level > 0 && !in.empty()) {
+      packed->resize(in.size());
+      size_t n = libdeflate_deflate_compress(c, in.data(), in.size(),
+                                             packed->data(), in.size() - 1);
+      if (n > 0) {
+        stored = false;
+        body = packed->data();
+        bodySize = n;
+      }
+    }
+    std::vector<uint8_t> sealed;
+    if (cipher) {
+      if (!cipher->ok() || !cipher->encrypt(body, bodySize, &sealed))
+        return false;
+      body = sealed.data();
+      bodySize = sealed.size();
+    }
+    PayloadWriter w;
+    w.AddChunk(stored, body, bodySize);
+    *record = w.takeBytes();
+    return true;
+  }
+
+  const PackOptions& opts_;
+  FILE* out_;
+  bool encrypted_;
+  size_t maxInFlight_;
+  std::vector<std::thread> workers_;
+  std::mutex mu_;
+  std::condition_variable jobReady_, itemDone_;
+  std::deque<std::shared_ptr<Item>> pending_;  // every record, in order
+  std::deque<std::shared_ptr<Item>> jobs_;     // chunks not yet taken
+  bool stopping_ = false;
+  uint64_t written_ = 0;
+  std::unique_ptr<PieceCipher> mainCipher_;
+};
+
+struct Walker {
+  const PackOptions& opts;
+  Pipeline& pipe;
+  PackStats& stats;
+  uint64_t totalBytes = 0;
+  uint64_t doneBytes = 0;
+  bool encrypted;
+
+  uint32_t attributesFor(const std::string& leaf, uint32_t base) const {
+    bool hidden = opts.hiddenDotfiles && !leaf.empty() && leaf[0] == '.';
+    return hidden ? (base | kAttrHidden) : base;
+  }
+
+  bool storedName(const std::string& name, std::string* out,
+                  std::string* error) {
+    if (!encrypted) {
+      *out = name;
+    } else {
+      std::vector<uint8_t> c;
+      if (!pipe.encryptPiece(reinterpret_cast<const uint8_t*>(name.data()),
+                             name.size(), &c)) {
+        *error = "cannot encrypt an entry name";
+        return false;
+      }
+      out->assign(c.begin(), c.end());
+    }
+    if (out->size() > 65535) {
+      *error = "entry name too long (at most 65535 bytes): '" +
+               name.substr(0, 60) + "...'";
+      return false;
+    }
+    return true;
+  }
+
+  bool addDirectory(const fs::path& path, const std::string& name,
+                    const struct stat& st, std::string* error) {
+    std::string stored;
+    if (!storedName(name, &stored, error)) return false;
+    PayloadWriter w;
+    w.AddDirectory(stored, localFileTimeOf(st),
+                   attributesFor(path.filename().string(), kAttrDirectory));
+    ++stats.directories;
+    return pipe.addRecord(w.takeBytes(), error);
+  }
+
+  bool addFile(const fs::path& path, const std::string& name,
+               const struct stat& st, std::string* error) {
+    std::string stored;
+    if (!storedName(name, &stored, error)) return false;
+    FILE* in = fopen(path.c_str(), "rb");
+    if (!in) {
+      *error = "cannot read '" + path.string() + "': " + strerror(errno);
+      return false;
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> closer(in, fclose);
+    PayloadWriter head;
+    head.AddFileHead(stored, localFileTimeOf(st),
+                     attributesFor(path.filename().string(), kAttrArchive));
+    if (!pipe.addRecord(head.takeBytes(), error)) return false;
+    for (;;) {
+      std::vector<uint8_t> chunk(opts.chunkSize);
+      size_t n = fread(chunk.data(), 1, chunk.size(), in);
+      if (n == 0) break;
+      chunk.resize(n);
+      stats.bytesIn += n;
+      doneBytes += n;
+      if (!pipe.addChunk(std::move(chunk), error)) return false;
+      if (opts.progress) opts.progress(doneBytes, totalBytes);
+      if (n < opts.chunkSize) break;
+    }
+    if (ferror(in)) {
+      *error = "error reading '" + path.string() + "': " + strerror(errno);
+      return false;
+    }
+    PayloadWriter end;
+    end.AddChunkEnd();
+    ++stats.files;
+    return pipe.addRecord(end.takeBytes(), error);
+  }
+
+  // The children of a directory, sorted by name.
+  static bool children(const fs::path& dir, std::vector<fs::path>* out,
+                       std::string* error) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end;
+         it.increment(ec)) {
+      out->push_back(it->path());
+    }
+    if (ec) {
+      *error = "cannot list '" + dir.string() + "': " + ec.message();
+      return false;
+    }
+    std::sort(out->begin(), out->end());
+    return true;
+  }
+
+  // Adds up the sizes of the regular files, for the progress display.
+  void measure(const fs::path& p) {
+    std::error_code ec;
+    if (fs::is_directory(p, ec)) {
+      for (fs::recursive_directory_iterator it(p, ec), end; !ec && it != end;
+           it.increment(ec)) {
+        if (it->is_regular_file(ec)) totalBytes += it->file_size(ec);
+      }
+    } else if (fs::is_regular_file(p, ec)) {
+      totalBytes += fs::file_size(p, ec);
+    }
+  }
+
+  bool addTree(const fs::path& dir, const std::string& prefix,
+               std::string* error) {
+    std::vector<fs::path> list;
+    if (!children(dir, &list, error)) return false;
+    for (const fs::path& child : list) {
+      std::string leaf = child.filename().string();
+      std::string name = prefix.empty() ? leaf : prefix + "/" + leaf;
+      struct stat st;
+      if (stat(child.c_str(), &st) != 0) {
+        *error = "cannot read '" + child.string() + "': " + strerror(errno);
+        return false;
+      }
+      if (S_ISDIR(st.st_mode)) {
+        if (!addDirectory(child, name, st, error) ||
+            !addTree(child, name, error))
+          return false;
+      } else if (S_ISREG(st.st_mode)) {
+        if (!addFile(child, name, st, error)) return false;
+      } else {
+        fprintf(stderr, "sfxpack: skipping '%s': not a regular file\n",
+                child.c_str());
+      }
+    }
+    return true;
+  }
+
+  bool addInput(const std::string& input, std::string* error) {
+    struct stat st;
+    if (stat(input.c_str(), &st) != 0) {
+      *error = "cannot read '" + input + "': " + strerror(errno);
+      return false;
+    }
+    fs::path root(input);
+    if (S_ISDIR(st.st_mode)) return addTree(root, "", error);
+    return addFile(root, root.filename().string(), st, error);
+  }
+};
+
+}  // namespace
+
+uint8_t keyLengthCode(int keyBits) {
+  return keyBits == 128 ? 0 : (keyBits == 192 ? 1 : 2);
+}
+
+bool writePayload(const PackOptions& opts, FILE* out, PackStats* stats,
+                  std::string* error) {
+  *stats = PackStats();
+  bool encrypted = !opts.password.empty();
+  Pipeline pipe(opts, out);
+  PayloadWriter head;
+  head.BeginPayload(encrypted, keyLengthCode(opts.keyBits));
+  if (!head.AddArgs(opts.args, error)) return false;
+  if (encrypted) {
+    std::vector<uint8_t> verifier;
+    if (!pipe.encryptPiece(reinterpret_cast<const uint8_t*>(kVerifierText), 4,
+                           &verifier)) {
+      *error = "cannot encrypt the password verifier";
+      return false;
+    }
+    head.AddVerifier(verifier);
+  }
+  if (!pipe.addRecord(head.takeBytes(), error)) return false;
+
+  Walker walker{opts, pipe, *stats, 0, 0, encrypted};
+  for (const std::string& input : opts.inputs) walker.measure(input);
+  for (const std::string& input : opts.inputs) {
+    if (!walker.addInput(input, error)) return false;
+  }
+  PayloadWriter end;
+  end.AddEnd();
+  if (!pipe.addRecord(end.takeBytes(), error) || !pipe.finish(error))
+    return false;
+  stats->payloadBytes = pipe.written();
+  return true;
+}
+
+}  // namespace sfxpack

@@ -1,0 +1,243 @@
+// The packing engine: output read back by the stub's own reader and cipher,
+// compressed chunks checked against zlib, and the same bytes for any number
+// of threads.
+#include "packer.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/simple_archive.h"
+#include "codec/aes.h"
+#include "log/log_base.h"
+#include "stream/data_source.h"
+#include "text/data_buffer.h"
+#include "text/xstring.h"
+
+namespace sfxpack {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+class PackerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("sfxpack_test_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "in" / "sub" / "empty");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void writeFile(const std::string& rel, const Bytes& data) {
+    std::ofstream(root_ / "in" / rel, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+  }
+
+  Bytes pack(PackOptions opts) {
+    opts.args = {{"xmlConfig", "<SfxConfig/>"}};
+    opts.inputs = {(root_ / "in").string()};
+    std::string path = (root_ / "out.bin").string();
+    FILE* f = fopen(path.c_str(), "wb");
+    EXPECT_NE(nullptr, f);
+    PackStats stats;
+    std::string error;
+    EXPECT_TRUE(writePayload(opts, f, &stats, &error)) << error;
+    fclose(f);
+    std::ifstream in(path, std::ios::binary);
+    Bytes out((std::istreambuf_iterator<char>(in)),
+              std::istreambuf_iterator<char>());
+    EXPECT_EQ(stats.payloadBytes, out.size());
+    return out;
+  }
+
+  fs::path root_;
+};
+
+// Reads the records after the argument (and verifier) block.
+struct RecordReader {
+  const Bytes& b;
+  size_t pos;
+  uint32_t u32() {
+    uint32_t v = b[pos] | b[pos + 1] << 8 | b[pos + 2] << 16 |
+                 static_cast<uint32_t>(b[pos + 3]) << 24;
+    pos += 4;
+    return v;
+  }
+  uint16_t u16() {
+    uint16_t v = static_cast<uint16_t>(b[pos] | b[pos + 1] << 8);
+    pos += 2;
+    return v;
+  }
+  Bytes take(size_t n) {
+    Bytes v(b.begin() + static_cast<long>(pos),
+            b.begin() + static_cast<long>(pos + n));
+    pos += n;
+    return v;
+  }
+};
+
+Bytes inflateRaw(const Bytes& in) {
+  z_stream z = {};
+  EXPECT_EQ(Z_OK, inflateInit2(&z, -15));
+  Bytes out(4 << 20);
+  z.next_in = const_cast<Bytef*>(in.data());
+  z.avail_in = static_cast<uInt>(in.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(Z_STREAM_END, inflate(&z, Z_FINISH));
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return out;
+}
+
+Bytes decrypt(sfx::AesCipher& cipher, const Bytes& in) {
+  sfx::DataBuffer c, p;
+  c.append(in.data(), static_cast<uint32_t>(in.size()));
+  sfx::LogNull log;
+  EXPECT_TRUE(cipher.decryptBuffer(c, p, log));
+  return Bytes(p.getData(), p.getData() + p.getSize());
+}
+
+Bytes sampleData(size_t n, bool compressible) {
+  std::mt19937 rng(7);
+  Bytes v(n);
+  for (size_t i = 0; i < n; ++i) {
+    v[i] = compressible
+               ? static_cast<uint8_t>("abcabcd"[i % 7] + (rng() % 3 == 0))
+               : static_cast<uint8_t>(rng());
+  }
+  return v;
+}
+
+// Walks the entries and returns the file contents by name, decrypting and
+// inflating as the stub would.
+std::vector<std::pair<std::string, Bytes>> readEntries(const Bytes& payload,
+                                                       size_t start,
+                                                       sfx::AesCipher* cipher) {
+  std::vector<std::pair<std::string, Bytes>> entries;
+  RecordReader r{payload, start};
+  for (;;) {
+    EXPECT_EQ(0x6D27E59Bu, r.u32());
+    uint8_t type = payload[r.pos++];
+    if (type == 0) break;
+    Bytes name = r.take(r.u16());
+    if (cipher) name = decrypt(*cipher, name);
+    r.pos += 8 + 4;  // time, attributes
+    Bytes content;
+    if (type == 2) {
+      for (uint32_t word; (word = r.u32()) != 0;) {
+        Bytes chunk = r.take(word & 0x7FFFFFFF);
+        EXPECT_LT(chunk.size(), 2048576u);
+        if (cipher) chunk = decrypt(*cipher, chunk);
+        if (!(word & 0x80000000u)) chunk = inflateRaw(chunk);
+        content.insert(content.end(), chunk.begin(), chunk.end());
+      }
+    }
+    entries.emplace_back(
+        std::string(name.begin(), name.end()) + (type == 1 ? "/" : ""),
+        content);
+  }
+  EXPECT_EQ(payload.size(), r.pos);
+  return entries;
+}
+
+TEST_F(PackerTest, PlainPayloadRoundTrips) {
+  Bytes big = sampleData(2500000, true), noise = sampleData(70000, false);
+  writeFile("a.txt", {'h', 'i'});
+  writeFile("sub/big.bin", big);
+  writeFile("sub/noise.bin", noise);
+  writeFile("zero", {});
+  PackOptions opts;
+  Bytes payload = pack(opts);
+
+  sfx::MemoryDataSource src;
+  src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
+  sfx::SimpleArchive archive;
+  archive.setSource(&src);
+  sfx::LogNull log;
+  sfx::StringBuffer err;
+  ASSERT_TRUE(archive.findMarker(log, nullptr));
+  ASSERT_TRUE(archive.readHeader(err, log, nullptr));
+  ASSERT_TRUE(archive.readArgs(log, nullptr));
+  EXPECT_FALSE(archive.isEncrypted());
+  auto entries =
+      readEntries(payload, static_cast<size_t>(src.getPosition()), nullptr);
+  std::vector<std::pair<std::string, Bytes>> expected = {
+      {"a.txt", {'h', 'i'}},    {"sub/", {}},
+      {"sub/big.bin", big},     {"sub/empty/", {}},
+      {"sub/noise.bin", noise}, {"zero", {}}};
+  EXPECT_EQ(expected, entries);
+  EXPECT_LT(payload.size(), big.size() / 2);  // the compressible file shrank
+}
+
+TEST_F(PackerTest, EncryptedPayloadAtEveryKeyLength) {
+  Bytes data = sampleData(300000, true);
+  writeFile("sub/data.bin", data);
+  for (int bits : {128, 192, 256}) {
+    PackOptions opts;
+    opts.password = "pa ss";
+    opts.keyBits = bits;
+    opts.chunkSize = 100000;
+    Bytes payload = pack(opts);
+    sfx::MemoryDataSource src;
+    src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
+    sfx::SimpleArchive archive;
+    archive.setSource(&src);
+    sfx::LogNull log;
+    sfx::StringBuffer err;
+    ASSERT_TRUE(archive.findMarker(log, nullptr));
+    ASSERT_TRUE(archive.readHeader(err, log, nullptr));
+    ASSERT_TRUE(archive.readArgs(log, nullptr));
+    EXPECT_TRUE(archive.isEncrypted());
+    EXPECT_EQ(bits, archive.keyLengthBits());
+    sfx::DataBuffer cache;
+    archive.setPassword("wrong");
+    EXPECT_FALSE(archive.checkPassword(log, cache));
+    archive.setPassword("pa ss");
+    ASSERT_TRUE(archive.checkPassword(log, cache)) << bits;
+    auto entries = readEntries(payload, static_cast<size_t>(src.getPosition()),
+                               &archive.decryptor());
+    ASSERT_EQ(3u, entries.size());
+    EXPECT_EQ("sub/", entries[0].first);
+    EXPECT_EQ("sub/data.bin", entries[1].first);
+    EXPECT_EQ(data, entries[1].second);
+  }
+}
+
+TEST_F(PackerTest, SameBytesForAnyNumberOfThreads) {
+  writeFile("x.bin", sampleData(3000000, true));
+  writeFile("sub/y.bin", sampleData(500000, false));
+  PackOptions opts;
+  opts.chunkSize = 65536;
+  opts.threads = 1;
+  Bytes one = pack(opts);
+  opts.threads = 3;
+  EXPECT_EQ(one, pack(opts));
+}
+
+TEST_F(PackerTest, IncompressibleChunksAreStored) {
+  writeFile("noise", sampleData(5000, false));
+  PackOptions opts;
+  Bytes payload = pack(opts);
+  // The chunk word of the only file carries the stored bit.
+  const Bytes name = {'n', 'o', 'i', 's', 'e'};
+  auto it =
+      std::search(payload.begin(), payload.end(), name.begin(), name.end());
+  ASSERT_NE(payload.end(), it);
+  size_t word = static_cast<size_t>(it - payload.begin()) + 5 + 8 + 4;
+  EXPECT_EQ(0x80u, payload[word + 3]);
+  EXPECT_EQ(5000u, payload[word] | payload[word + 1] << 8);
+}
+
+}  // namespace
+}  // namespace sfxpack
