@@ -377,6 +377,28 @@ TEST(AesTest, RefusedModes) {
   }
 }
 
+// An input whose length leaves no room for the padding in 32 bits fails
+// before any byte is read (the borrowed bytes claim more than there are).
+TEST(AesTest, InputTooLongForTheOutput) {
+  uint8_t few[kAesBlockSize] = {};
+  for (bool encrypt : {false, true}) {
+    AesCipher c;
+    DataBuffer in, out;
+    in.borrowData(few, 0xFFFFFFF0u);
+    fill(out, Bytes{1});
+    CapturingLog log;
+    EXPECT_FALSE(encrypt ? c.encryptBuffer(in, out, log)
+                         : c.decryptBuffer(in, out, log));
+    EXPECT_EQ(std::vector<std::string>{"Memory allocation failed."},
+              log.errors);
+    EXPECT_EQ((std::vector<std::string>{
+                  encrypt ? "failurePoint=1072" : "failurePoint=1071",
+                  "numBytes=4294967312"}),
+              log.data);
+    EXPECT_EQ(0u, out.getSize());
+  }
+}
+
 // The key: MD5(password), then for 192 bits the first 8 and for 256 bits
 // all 16 bytes of MD5(password "1"), checked against the MD5 of RFC 1321.
 TEST(AesTest, DeriveKey) {
