@@ -15,11 +15,6 @@
 
 namespace sfx {
 
-class TreeNodeTestPeer {
- public:
-  static bool tagIsInline(const TreeNode& n) { return n.heapTag_ == nullptr; }
-};
-
 namespace {
 
 struct Deleter {

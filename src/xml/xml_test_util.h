@@ -3,12 +3,20 @@
 #ifndef SFX_XML_XML_TEST_UTIL_H_
 #define SFX_XML_XML_TEST_UTIL_H_
 
+#include <cstdint>
 #include <string>
 
 #include "xml/attribute_set.h"
 #include "xml/tree_node.h"
 
 namespace sfx {
+
+// Reaches into a node for the tests.
+class TreeNodeTestPeer {
+ public:
+  static bool tagIsInline(const TreeNode& n) { return n.heapTag_ == nullptr; }
+  static void setValidity(TreeNode& n, uint8_t value) { n.valid_ = value; }
+};
 
 // tag[name=value,...]"content"#(child child ...) where the attribute list,
 // the content (with # after it when it carries the CDATA flag) and the child
