@@ -1,0 +1,959 @@
+#include "codec/inflate.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/adler32.h"
+#include "codec/inflate_test_util.h"
+#include "log/log_base.h"
+#include "stream/data_source.h"
+#include "stream/output.h"
+#include "stream/progress_monitor.h"
+#include "text/data_buffer.h"
+
+#if !defined(_WIN32)
+#include <zlib.h>
+#endif
+
+namespace sfx {
+namespace {
+
+using inflate_test::BitWriter;
+using inflate_test::BlockWriter;
+using inflate_test::LengthOp;
+using inflate_test::storedBlock;
+using Bytes = std::vector<uint8_t>;
+
+// Keeps error lines and named values.
+class CaptureLog : public LogBase {
+ public:
+  bool logError(const char* text) override {
+    errors.push_back(text ? text : "");
+    return true;
+  }
+  bool logInfo(const char* text) override {
+    infos.push_back(text ? text : "");
+    return true;
+  }
+  bool logData(const char* tag, const char* value) override {
+    data.push_back(std::string(tag) + "=" + (value ? value : ""));
+    return true;
+  }
+  bool hasError(const std::string& e) const {
+    for (const auto& x : errors)
+      if (x == e) return true;
+    return false;
+  }
+  // The logged decodeErrNum, or 0.
+  int decodeErrNum() const {
+    for (const auto& d : data)
+      if (d.rfind("decodeErrNum=", 0) == 0) return std::stoi(d.substr(13));
+    return 0;
+  }
+  std::vector<std::string> errors;
+  std::vector<std::string> infos;
+  std::vector<std::string> data;
+};
+
+// Collects what it is given; refuses writes once `refuseAfter` bytes are in.
+class CollectOutput : public Output {
+ public:
+  bool writeBytes(const void* data, uint32_t count, ProgressMonitor*,
+                  LogBase&) override {
+    if (bytes.size() + count > refuseAfter) return false;
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    bytes.insert(bytes.end(), p, p + count);
+    ++writes;
+    return true;
+  }
+  Bytes bytes;
+  size_t refuseAfter = SIZE_MAX;
+  int writes = 0;
+};
+
+std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+Bytes zlibWrap(const Bytes& deflated, const std::string& plain) {
+  Bytes z = {0x78, 0x9C};
+  z.insert(z.end(), deflated.begin(), deflated.end());
+  uint32_t a = adler32Update(kAdler32Init, plain.data(), plain.size());
+  for (int shift = 24; shift >= 0; shift -= 8)
+    z.push_back(static_cast<uint8_t>(a >> shift));
+  return z;
+}
+
+struct Result {
+  bool ok;
+  std::string out;
+  int errNum;
+};
+
+// The whole input through inflateFromMemory.
+Result inflateAll(const Bytes& in, bool zlib = false, bool deflate64 = false) {
+  DataBuffer input, output;
+  input.append(in.data(), static_cast<uint32_t>(in.size()));
+  CaptureLog log;
+  bool ok = inflateFromMemory(zlib, input, output, deflate64, nullptr, log);
+  std::string out;
+  if (output.getData())
+    out.assign(reinterpret_cast<const char*>(output.getData()),
+               output.getSize());
+  return {ok, out, log.decodeErrNum()};
+}
+
+// The input in pieces, each through inflateSource from a MemoryDataSource of
+// its own; `cuts` are the offsets where a piece ends.
+Result inflatePieces(const Bytes& in, const std::vector<size_t>& cuts,
+                     bool zlib = false, bool deflate64 = false) {
+  InflateState state(zlib, deflate64);
+  CollectOutput out;
+  out.setRunningAdler32(zlib);
+  CaptureLog log;
+  bool ok = true;
+  size_t start = 0;
+  std::vector<size_t> ends = cuts;
+  ends.push_back(in.size());
+  for (size_t end : ends) {
+    if (end > in.size()) end = in.size();
+    if (end < start) continue;
+    MemoryDataSource src;
+    src.setData(in.data() + start, static_cast<uint32_t>(end - start));
+    ok = inflateSource(state, src, 0, out, nullptr, log);
+    start = end;
+    if (!ok) break;
+  }
+  if (ok && zlib && out.runningAdler32() != state.receivedAdler) ok = false;
+  return {ok, str(out.bytes), log.decodeErrNum()};
+}
+
+// Every stream in two pieces at every byte boundary, and one byte at a
+// time straight into inflateBlock, must decode as the whole does.
+void expectSameWhenSplit(const Bytes& in, const std::string& expected,
+                         bool zlib = false, bool deflate64 = false) {
+  for (size_t cut = 0; cut <= in.size(); ++cut) {
+    Result r = inflatePieces(in, {cut}, zlib, deflate64);
+    ASSERT_TRUE(r.ok) << "cut at " << cut;
+    ASSERT_EQ(r.out, expected) << "cut at " << cut;
+  }
+  InflateState state(zlib, deflate64);
+  CollectOutput out;
+  out.setRunningAdler32(zlib);
+  LogNull log;
+  for (size_t i = 0; i < in.size(); ++i) {
+    uint32_t surplus = 99;
+    ASSERT_TRUE(inflateBlock(state, &in[i], 1, &surplus, out, nullptr, log));
+    ASSERT_EQ(surplus, 0u) << "byte " << i;
+    ASSERT_EQ(state.finished, i + 1 == in.size()) << "byte " << i;
+  }
+  EXPECT_EQ(str(out.bytes), expected);
+  if (zlib) {
+    EXPECT_EQ(out.runningAdler32(), state.receivedAdler);
+  }
+}
+
+// ---- Decode tables ----------------------------------------------------------
+
+// Decodes the bits of `code` (length `len`, sent first bit first) with `t`.
+int32_t decodeCode(const DecodeTable* t, uint32_t code, int len,
+                   int32_t available) {
+  BitWriter w;
+  w.putCode(code, len);
+  uint32_t acc = 0;
+  for (size_t i = 0; i < w.bytes().size(); ++i)
+    acc |= uint32_t{w.bytes()[i]} << (8 * i);
+  if (available < 32) acc &= (1u << available) - 1;
+  int32_t bits = available;
+  return decodeSymbol(&acc, &bits, t);
+}
+
+TEST(DecodeTableTest, EveryCodeUpTo15BitsDecodesAndEveryPrefixWaits) {
+  // Lengths 1 .. 15 and a second 15: complete, with codes in sub-tables.
+  std::vector<uint8_t> lengths;
+  for (int l = 1; l <= 15; ++l) lengths.push_back(static_cast<uint8_t>(l));
+  lengths.push_back(15);
+  TableBuild built;
+  DecodeTable* t =
+      buildDecodeTable(lengths.data(), 16, CodeShape::kComplete, &built);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(built, TableBuild::kBuilt);
+  EXPECT_EQ(t->mask, 511u);
+  std::vector<uint32_t> codes = inflate_test::canonicalCodes(lengths);
+  for (int s = 0; s < 16; ++s) {
+    int len = lengths[s];
+    BitWriter w;
+    w.putCode(codes[s], len);
+    w.put(0x5A, 7);  // bits of the next code stay in the accumulator
+    uint32_t acc = 0;
+    for (size_t i = 0; i < w.bytes().size(); ++i)
+      acc |= uint32_t{w.bytes()[i]} << (8 * i);
+    int32_t bits = len + 7;
+    EXPECT_EQ(decodeSymbol(&acc, &bits, t), s);
+    EXPECT_EQ(bits, 7);
+    EXPECT_EQ(acc, 0x5Au);
+    for (int have = 0; have < len; ++have)
+      EXPECT_EQ(decodeCode(t, codes[s], len, have), kNeedMoreBits)
+          << "symbol " << s << " with " << have << " bits";
+  }
+  freeDecodeTable(t);
+}
+
+TEST(DecodeTableTest, ShapesThatAreRejectedOrAccepted) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> lengths;
+    CodeShape shape;
+    TableBuild expected;
+  };
+  const Case cases[] = {
+      {"complete", {2, 2, 2, 2}, CodeShape::kComplete, TableBuild::kBuilt},
+      {"over-subscribed",
+       {1, 1, 1},
+       CodeShape::kComplete,
+       TableBuild::kBadLengths},
+      {"over-subscribed distance",
+       {1, 1, 2},
+       CodeShape::kDistance,
+       TableBuild::kBadLengths},
+      {"incomplete", {1, 2}, CodeShape::kComplete, TableBuild::kBadLengths},
+      {"incomplete distance",
+       {2, 2},
+       CodeShape::kDistance,
+       TableBuild::kBadLengths},
+      {"single code", {0, 1, 0}, CodeShape::kComplete, TableBuild::kBadLengths},
+      {"single distance code",
+       {0, 1, 0},
+       CodeShape::kDistance,
+       TableBuild::kBuilt},
+      {"single distance code of 2 bits",
+       {0, 2},
+       CodeShape::kDistance,
+       TableBuild::kBadLengths},
+      {"no codes", {0, 0, 0}, CodeShape::kComplete, TableBuild::kBadLengths},
+      {"no distance codes",
+       {0, 0, 0},
+       CodeShape::kDistance,
+       TableBuild::kBuilt},
+      {"length 16", {1, 16}, CodeShape::kComplete, TableBuild::kBadLengths},
+  };
+  for (const Case& c : cases) {
+    TableBuild built = TableBuild::kNoMemory;
+    DecodeTable* t = buildDecodeTable(c.lengths.data(),
+                                      static_cast<uint32_t>(c.lengths.size()),
+                                      c.shape, &built);
+    EXPECT_EQ(built, c.expected) << c.name;
+    EXPECT_EQ(t != nullptr, c.expected == TableBuild::kBuilt) << c.name;
+    freeDecodeTable(t);
+  }
+}
+
+TEST(DecodeTableTest, UnusedCodesAreInvalid) {
+  // Single distance code: "0" is symbol 1, "1" is no code.
+  uint8_t single[] = {0, 1};
+  DecodeTable* t = buildDecodeTable(single, 2, CodeShape::kDistance, nullptr);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(decodeCode(t, 0, 1, 1), 1);
+  EXPECT_EQ(decodeCode(t, 1, 1, 1), kInvalidCode);
+  EXPECT_EQ(decodeCode(t, 1, 1, 0), kNeedMoreBits);
+  freeDecodeTable(t);
+  // No codes at all: nothing decodes, whatever the bits.
+  uint8_t none[] = {0, 0};
+  t = buildDecodeTable(none, 2, CodeShape::kDistance, nullptr);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(decodeCode(t, 0, 1, 8), kInvalidCode);
+  freeDecodeTable(t);
+}
+
+// ---- Streams that decode ----------------------------------------------------
+
+TEST(InflateTest, KnownVectors) {
+  struct Case {
+    const char* name;
+    Bytes in;
+    bool zlib;
+    std::string out;
+  };
+  // Outputs of a common zlib-compatible deflater.
+  const Case cases[] = {
+      {"empty fixed block", {0x03, 0x00}, false, ""},
+      {"a", {0x4B, 0x04, 0x00}, false, "a"},
+      {"hello", {0xCB, 0x48, 0xCD, 0xC9, 0xC9, 0x07, 0x00}, false, "hello"},
+      {"stored hello",
+       {0x01, 0x05, 0x00, 0xFA, 0xFF, 'h', 'e', 'l', 'l', 'o'},
+       false,
+       "hello"},
+      {"empty raw input", {}, false, ""},
+      {"zlib empty",
+       {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01},
+       true,
+       ""},
+      {"zlib a",
+       {0x78, 0x9C, 0x4B, 0x04, 0x00, 0x00, 0x62, 0x00, 0x62},
+       true,
+       "a"},
+      {"zlib level 1 header",
+       {0x78, 0x01, 0x4B, 0x04, 0x00, 0x00, 0x62, 0x00, 0x62},
+       true,
+       "a"},
+  };
+  for (const Case& c : cases) {
+    Result r = inflateAll(c.in, c.zlib);
+    EXPECT_TRUE(r.ok) << c.name;
+    EXPECT_EQ(r.out, c.out) << c.name;
+    if (!c.in.empty()) expectSameWhenSplit(c.in, c.out, c.zlib);
+  }
+}
+
+// Hand-built streams over every block type; each also split everywhere.
+struct Built {
+  const char* name;
+  Bytes in;
+  std::string out;
+};
+
+std::vector<Built> handBuiltStreams() {
+  std::vector<Built> v;
+  {
+    BitWriter w;
+    storedBlock(w, false, "");
+    BlockWriter b = BlockWriter::fixed(w, true);
+    b.literals("after empty");
+    b.end();
+    v.push_back({"stored LEN 0 then fixed", w.bytes(), "after empty"});
+  }
+  {
+    BitWriter w;
+    BlockWriter b = BlockWriter::fixed(w, true);
+    b.literal('x');
+    b.match(258, 1);
+    b.end();
+    v.push_back({"distance 1 length 258", w.bytes(), std::string(259, 'x')});
+  }
+  {
+    BitWriter w;
+    BlockWriter b = BlockWriter::fixed(w, true);
+    b.literals("abc");
+    b.match(10, 3);
+    b.literals("Z");
+    b.match(4, 5);
+    b.end();
+    v.push_back({"overlapping copies", w.bytes(), "abcabcabcabcaZabca"});
+  }
+  {
+    BitWriter w;
+    BlockWriter d =
+        BlockWriter::dynamic(w, false, inflate_test::dynamicLiteralLengths(),
+                             inflate_test::dynamicDistanceLengths());
+    d.literals("dynamic ");
+    d.match(8, 8);
+    d.match(100, 3);
+    d.end();
+    storedBlock(w, false, "|stored|");
+    BlockWriter f = BlockWriter::fixed(w, true);
+    f.literals("fixed");
+    f.match(20, 13);
+    f.end();
+    std::string first = "dynamic dynamic ";
+    for (int i = 0; i < 100; ++i) first += first[first.size() - 3];
+    std::string all = first + "|stored|fixed";
+    std::string tail;
+    for (int i = 0; i < 20; ++i) tail += all[all.size() - 13 + i % 13];
+    v.push_back({"dynamic, stored, fixed", w.bytes(), all + tail});
+  }
+  {
+    // Literals only: a dynamic block with no distance codes.
+    BitWriter w;
+    BlockWriter d = BlockWriter::dynamic(
+        w, true, inflate_test::dynamicLiteralLengths(), {0});
+    d.literals("no distances");
+    d.end();
+    v.push_back({"no distance codes", w.bytes(), "no distances"});
+  }
+  {
+    // One distance code, of length 1: symbol 1 (distance 2).
+    BitWriter w;
+    BlockWriter d = BlockWriter::dynamic(
+        w, true, inflate_test::dynamicLiteralLengths(), {0, 1});
+    d.literals("ab");
+    d.match(6, 2);
+    d.end();
+    v.push_back({"one distance code", w.bytes(), "abababab"});
+  }
+  {
+    // Code lengths sent with repeats: 16 first repeats length 0, 17 and
+    // 18 run zeros, and a last repeat runs past the end (dropped).
+    std::vector<uint8_t> lit(257, 0);
+    lit['a'] = 1;
+    lit[256] = 1;
+    std::vector<uint8_t> dist = {0};
+    std::vector<LengthOp> ops = {
+        {16, 0},    // 3 zeros: 0 .. 2
+        {18, 83},   // 94 zeros: 3 .. 96
+        {1, 0},     // 97 'a'
+        {18, 127},  // 138 zeros: 98 .. 235
+        {17, 7},    // 10 zeros: 236 .. 245
+        {17, 7},    // 10 zeros: 246 .. 255
+        {1, 0},     // 256
+        {17, 7},    // the one distance length 0, 9 more dropped
+    };
+    BitWriter w;
+    BlockWriter d =
+        BlockWriter::dynamicWithOps(w, true, 257, 1, ops, lit, dist);
+    d.literals("aaa");
+    d.end();
+    v.push_back({"code-length repeats", w.bytes(), "aaa"});
+  }
+  return v;
+}
+
+TEST(InflateTest, HandBuiltStreamsDecodeWholeAndSplit) {
+  for (const Built& b : handBuiltStreams()) {
+    SCOPED_TRACE(b.name);
+    Result r = inflateAll(b.in);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.out, b.out);
+    expectSameWhenSplit(b.in, b.out);
+    Bytes z = zlibWrap(b.in, b.out);
+    Result rz = inflateAll(z, true);
+    EXPECT_TRUE(rz.ok);
+    EXPECT_EQ(rz.out, b.out);
+    expectSameWhenSplit(z, b.out, true);
+  }
+}
+
+TEST(InflateTest, RepeatOfPreviousLength) {
+  // 'a' .. 'g' and 256 have 3 bits each; 'b' .. 'g' are sent as one repeat
+  // (code 16) of the length of 'a'.
+  std::vector<uint8_t> lit(257, 0);
+  for (int c = 'a'; c <= 'g'; ++c) lit[c] = 3;
+  lit[256] = 3;
+  const std::vector<LengthOp> ops = {
+      {18, 86},   // 97 zeros: 0 .. 96
+      {3, 0},     // 97 'a'
+      {16, 3},    // 6 more: 98 .. 103
+      {18, 127},  // 138 zeros: 104 .. 241
+      {18, 3},    // 14 zeros: 242 .. 255
+      {3, 0},     // 256
+      {0, 0},     // the one distance length
+  };
+  BitWriter w;
+  BlockWriter d = BlockWriter::dynamicWithOps(w, true, 257, 1, ops, lit, {0});
+  d.literals("facade");
+  d.end();
+  Result r = inflateAll(w.bytes());
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.out, "facade");
+}
+
+TEST(InflateTest, Deflate64LongDistancesAndLengths) {
+  // 40,000 bytes of a pattern that never repeats within 65,536, then copies
+  // from 40,000 back (distance symbol 30) and 65,536 back (symbol 31), and a
+  // 60,000-byte match through length symbol 285's 16 extra bits.
+  std::string pattern;
+  std::mt19937 rng(7);
+  for (int i = 0; i < 65536; ++i) pattern += static_cast<char>(rng() & 0xFF);
+  BitWriter w;
+  storedBlock(w, false, pattern.substr(0, 40000));
+  storedBlock(w, false, pattern.substr(40000));
+  BlockWriter b = BlockWriter::fixed(w, true, true);
+  b.match(100, 40000);
+  b.match(1000, 65536);
+  b.match(60000, 1);
+  b.match(258, 7);
+  b.end();
+  std::string expected = pattern;
+  auto copy = [&](size_t length, size_t distance) {
+    for (size_t i = 0; i < length; ++i)
+      expected += expected[expected.size() - distance];
+  };
+  copy(100, 40000);
+  copy(1000, 65536);
+  copy(60000, 1);
+  copy(258, 7);
+  Result r = inflateAll(w.bytes(), false, true);
+  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.out == expected)
+      << "sizes " << r.out.size() << " " << expected.size();
+  Result split =
+      inflatePieces(w.bytes(), {3, 40003, 40004, 65550, 65551}, false, true);
+  EXPECT_TRUE(split.ok);
+  EXPECT_TRUE(split.out == expected);
+
+  // With the 32 KB window the first long distance is an error.
+  Result narrow = inflateAll(w.bytes(), false, false);
+  EXPECT_FALSE(narrow.ok);
+  EXPECT_EQ(narrow.errNum, kErrDistanceSymbol);
+}
+
+TEST(InflateTest, Deflate64Length285IsNot258) {
+  // Symbol 285 with extra bits 0 is length 3 in Deflate64 and 258 without.
+  BitWriter w;
+  BlockWriter b = BlockWriter::fixed(w, true, true);
+  b.literal('q');
+  b.match(258, 1);  // written as 285 + 16 bits of 255
+  b.end();
+  EXPECT_EQ(inflateAll(w.bytes(), false, true).out, std::string(259, 'q'));
+  BitWriter w2;
+  BlockWriter b2 = BlockWriter::fixed(w2, true, true);
+  b2.literal('q');
+  b2.symbol(285);
+  w2.put(0, 16);
+  b2.distanceSymbol(0);
+  b2.end();
+  EXPECT_EQ(inflateAll(w2.bytes(), false, true).out, "qqqq");
+}
+
+// ---- The zlib wrapper, surplus bytes and truncation -------------------------
+
+TEST(InflateTest, ZlibAdlerIsChecked) {
+  const Bytes good = {0x78, 0x9C, 0x4B, 0x04, 0x00, 0x00, 0x62, 0x00, 0x62};
+  DataBuffer in, out;
+  CaptureLog log;
+  log.setVerbose(true);
+  in.append(good.data(), static_cast<uint32_t>(good.size()));
+  EXPECT_TRUE(inflateFromMemory(true, in, out, false, nullptr, log));
+  EXPECT_EQ(log.infos.back(), "Computed and received Adler checksums match.");
+
+  struct Case {
+    const char* name;
+    Bytes in;
+  };
+  const Case bad[] = {
+      {"wrong adler", {0x78, 0x9C, 0x4B, 0x04, 0x00, 0x00, 0x62, 0x00, 0x63}},
+      {"empty input", {}},
+      {"truncated trailer", {0x78, 0x9C, 0x4B, 0x04, 0x00, 0x00, 0x62, 0x00}},
+      {"truncated block", {0x78, 0x9C, 0x4B, 0x04}},
+  };
+  for (const Case& c : bad) {
+    DataBuffer bi, bo;
+    CaptureLog blog;
+    bi.append(c.in.data(), static_cast<uint32_t>(c.in.size()));
+    EXPECT_FALSE(inflateFromMemory(true, bi, bo, false, nullptr, blog))
+        << c.name;
+    EXPECT_TRUE(
+        blog.hasError("Computed and received Adler checksums do NOT match."))
+        << c.name;
+  }
+}
+
+TEST(InflateTest, SurplusBytesAreReportedAndTheSourceSeeksBack) {
+  struct Case {
+    const char* name;
+    Bytes stream;
+    bool zlib;
+  };
+  const Case cases[] = {
+      {"raw", {0x4B, 0x04, 0x00}, false},
+      {"stored", {0x01, 0x01, 0x00, 0xFE, 0xFF, 'a'}, false},
+      {"zlib", {0x78, 0x9C, 0x4B, 0x04, 0x00, 0x00, 0x62, 0x00, 0x62}, true},
+  };
+  for (const Case& c : cases) {
+    Bytes in = c.stream;
+    for (char t : std::string("TAIL")) in.push_back(static_cast<uint8_t>(t));
+    InflateState state(c.zlib, false);
+    CollectOutput out;
+    LogNull log;
+    uint32_t surplus = 0;
+    ASSERT_TRUE(inflateBlock(state, in.data(), static_cast<uint32_t>(in.size()),
+                             &surplus, out, nullptr, log))
+        << c.name;
+    EXPECT_TRUE(state.finished) << c.name;
+    EXPECT_EQ(surplus, 4u) << c.name;
+    // A call on a finished stream hands everything back.
+    ASSERT_TRUE(inflateBlock(state, in.data(), 3, &surplus, out, nullptr, log));
+    EXPECT_EQ(surplus, 3u);
+
+    MemoryDataSource src;
+    src.setData(in.data(), static_cast<uint32_t>(in.size()));
+    CollectOutput out2;
+    EXPECT_TRUE(inflateFromSource(c.zlib, src, out2, false, nullptr, log))
+        << c.name;
+    EXPECT_EQ(src.getPosition(), static_cast<int64_t>(c.stream.size()))
+        << c.name;
+    EXPECT_EQ(str(out2.bytes), "a") << c.name;
+  }
+}
+
+TEST(InflateTest, RawInputThatEndsEarlyKeepsWhatWasDecoded) {
+  BitWriter w;
+  BlockWriter b = BlockWriter::fixed(w, true);
+  b.literals("partial");
+  b.end();
+  Bytes cut(w.bytes().begin(), w.bytes().end() - 2);
+  Result r = inflateAll(cut);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.out.substr(0, 4), "part");
+}
+
+// Asks for an abort once the given percentage is reached.
+class AbortAt : public ProgressEvent {
+ public:
+  explicit AbortAt(uint32_t percent) : percent_(percent) {}
+  void percentDone(uint32_t percent, bool* abort) override {
+    *abort = percent >= percent_;
+  }
+
+ private:
+  uint32_t percent_;
+};
+
+TEST(InflateTest, AbortBetweenChunksEndsWithSuccess) {
+  // 300,000 bytes of stored data: several 32 KB chunks. Reading the
+  // second chunk passes 20 percent of the input, and the monitor says stop.
+  BitWriter w;
+  std::string block(60000, 'k');
+  for (int i = 0; i < 5; ++i) storedBlock(w, i == 4, block);
+  const Bytes& in = w.bytes();
+  AbortAt event(20);
+  ProgressMonitor pm(&event, 0, static_cast<int64_t>(in.size()));
+  MemoryDataSource src;
+  src.setData(in.data(), static_cast<uint32_t>(in.size()));
+  src.setProgressByBytes(true);
+  Output discard;
+  CaptureLog log;
+  EXPECT_TRUE(inflateFromSource(false, src, discard, false, &pm, log));
+  EXPECT_TRUE(pm.isAborted());
+  EXPECT_GT(discard.totalWritten(), 30000u);
+  EXPECT_LT(discard.totalWritten(), 70000u);
+  EXPECT_FALSE(log.hasError("Data source read failed."));
+}
+
+// ---- Decode errors ----------------------------------------------------------
+
+Bytes fixedStream(void (*body)(BlockWriter&), bool deflate64 = false) {
+  BitWriter w;
+  BlockWriter b = BlockWriter::fixed(w, true, deflate64);
+  body(b);
+  return w.bytes();
+}
+
+Bytes dynamicStream(std::vector<uint8_t> lit, std::vector<uint8_t> dist,
+                    void (*body)(BlockWriter&) = nullptr) {
+  BitWriter w;
+  BlockWriter b =
+      BlockWriter::dynamic(w, true, std::move(lit), std::move(dist));
+  if (body) body(b);
+  return w.bytes();
+}
+
+Bytes withCodeLengthCode(std::vector<uint8_t> cl) {
+  BitWriter w;
+  BlockWriter::dynamicWithOps(w, true, 257, 1, {}, std::vector<uint8_t>(257, 8),
+                              {0}, cl);
+  w.put(0, 32);
+  return w.bytes();
+}
+
+TEST(InflateTest, DecodeErrorsAreNumberedAndLogged) {
+  struct Case {
+    const char* name;
+    Bytes in;
+    bool zlib;
+    bool deflate64;
+    int errNum;
+  };
+  std::vector<uint8_t> singleDist(2, 0);
+  singleDist[1] = 1;  // the code "0" is distance symbol 1, "1" is no code
+  std::vector<uint8_t> overLit = inflate_test::dynamicLiteralLengths();
+  overLit[0] = 5;
+  std::vector<uint8_t> onlyEnd(257, 0);
+  onlyEnd[256] = 1;
+  std::vector<uint8_t> incompleteLit(257, 0);
+  incompleteLit['a'] = 2;
+  incompleteLit[256] = 1;
+  std::vector<uint8_t> bigCl(19, 0);
+  bigCl[0] = bigCl[8] = bigCl[18] = 1;  // three 1-bit codes
+  std::vector<uint8_t> smallCl(19, 0);
+  smallCl[8] = 1;  // one code
+  const Case cases[] = {
+      {"zlib method 7", {0x77, 0x09}, true, false, kErrZlibHeader},
+      {"zlib CINFO 8", {0x88, 0x1C}, true, false, kErrZlibHeader},
+      {"zlib FDICT", {0x78, 0xBB}, true, false, kErrZlibHeader},
+      {"zlib check", {0x78, 0x9D}, true, false, kErrZlibHeader},
+      {"stored NLEN",
+       {0x01, 0x05, 0x00, 0xFA, 0xFE, 'h', 'e', 'l', 'l', 'o'},
+       false,
+       false,
+       kErrStoredLength},
+      {"block type 3", {0x07, 0x00}, false, false, kErrReservedBlockType},
+      {"block type 3 after a block",
+       [] {
+         BitWriter w;
+         BlockWriter::fixed(w, false).end();
+         w.put(7, 3);
+         return w.bytes();
+       }(),
+       false, false, kErrReservedBlockType},
+      {"symbol 286", fixedStream([](BlockWriter& b) { b.symbol(286); }), false,
+       false, kErrLengthSymbol},
+      {"symbol 287", fixedStream([](BlockWriter& b) {
+         b.literal('a');
+         b.symbol(287);
+       }),
+       false, false, kErrLengthSymbol},
+      {"distance symbol 30", fixedStream([](BlockWriter& b) {
+         b.literals("abcd");
+         b.symbol(257);
+         b.distanceSymbol(30);
+         b.end();
+       }),
+       false, false, kErrDistanceSymbol},
+      {"distance symbol 31", fixedStream([](BlockWriter& b) {
+         b.literals("abcd");
+         b.symbol(257);
+         b.distanceSymbol(31);
+         b.end();
+       }),
+       false, false, kErrDistanceSymbol},
+      {"distance before any output", fixedStream([](BlockWriter& b) {
+         b.match(3, 1);
+         b.end();
+       }),
+       false, false, kErrDistanceTooFar},
+      {"distance one past the output", fixedStream([](BlockWriter& b) {
+         b.literals("abc");
+         b.match(3, 4);
+         b.end();
+       }),
+       false, false, kErrDistanceTooFar},
+      {"Deflate64 distance past the output",
+       fixedStream(
+           [](BlockWriter& b) {
+             b.literals("abc");
+             b.match(3, 40000);
+             b.end();
+           },
+           true),
+       false, true, kErrDistanceTooFar},
+      {"unused distance code",
+       dynamicStream(inflate_test::dynamicLiteralLengths(), singleDist,
+                     [](BlockWriter& b) {
+                       b.literals("ab");
+                       b.symbol(257);
+                       b.distanceSymbol(1);  // "0": fine
+                       b.symbol(257);
+                       b.raw(1, 1);  // no code
+                       b.end();
+                     }),
+       false, false, kErrDistanceCode},
+      {"distance in an empty distance code",
+       dynamicStream(inflate_test::dynamicLiteralLengths(), {0},
+                     [](BlockWriter& b) {
+                       b.literals("ab");
+                       b.symbol(257);
+                       b.end();  // the decoder reads these bits as a distance
+                     }),
+       false, false, kErrDistanceCode},
+      {"code-length code over-subscribed", withCodeLengthCode(bigCl), false,
+       false, kErrCodeLengthCode},
+      {"code-length code incomplete", withCodeLengthCode(smallCl), false, false,
+       kErrCodeLengthCode},
+      {"literal code over-subscribed",
+       dynamicStream(overLit, inflate_test::dynamicDistanceLengths()), false,
+       false, kErrLiteralLengthLengths},
+      {"literal code of one symbol", dynamicStream(onlyEnd, {1}), false, false,
+       kErrLiteralLengthLengths},
+      {"literal code incomplete", dynamicStream(incompleteLit, {1}), false,
+       false, kErrLiteralLengthLengths},
+      {"distance code over-subscribed",
+       dynamicStream(inflate_test::dynamicLiteralLengths(), {1, 1, 1}), false,
+       false, kErrDistanceLengths},
+      {"distance code incomplete",
+       dynamicStream(inflate_test::dynamicLiteralLengths(), {2, 2, 2}), false,
+       false, kErrDistanceLengths},
+  };
+  for (const Case& c : cases) {
+    DataBuffer in, out;
+    in.append(c.in.data(), static_cast<uint32_t>(c.in.size()));
+    CaptureLog log;
+    EXPECT_FALSE(inflateFromMemory(c.zlib, in, out, c.deflate64, nullptr, log))
+        << c.name;
+    EXPECT_EQ(log.decodeErrNum(), c.errNum) << c.name;
+    EXPECT_TRUE(log.hasError("inflate decode error.")) << c.name;
+    EXPECT_TRUE(log.hasError("inflateBlock failed.")) << c.name;
+    EXPECT_TRUE(log.hasError("Inflate from source failed.")) << c.name;
+  }
+}
+
+TEST(InflateTest, OutputFailuresAreDecodeErrors) {
+  // The window passes 32,768 bytes on when it fills: on a literal, inside
+  // a back-reference, inside a stored block; and at the end of the call.
+  struct Case {
+    const char* name;
+    Bytes in;
+    int errNum;
+  };
+  // 1 + 127 * 258 = 32,767 bytes, so the next literal fills the window.
+  const Case cases[] = {
+      {"literal", fixedStream([](BlockWriter& b) {
+         b.literal('a');
+         for (int i = 0; i < 127; ++i) b.match(258, 1);
+         b.literal('b');
+         b.end();
+       }),
+       kErrWriteLiteral},
+      {"back-reference", fixedStream([](BlockWriter& b) {
+         b.literal('a');
+         for (int i = 0; i < 128; ++i) b.match(258, 1);
+         b.end();
+       }),
+       kErrWriteMatch},
+      {"stored",
+       [] {
+         BitWriter w;
+         storedBlock(w, true, std::string(40000, 's'));
+         return w.bytes();
+       }(),
+       kErrWriteStored},
+  };
+  for (const Case& c : cases) {
+    InflateState state(false, false);
+    CollectOutput out;
+    out.refuseAfter = 0;
+    CaptureLog log;
+    uint32_t surplus = 0;
+    EXPECT_FALSE(inflateBlock(state, c.in.data(),
+                              static_cast<uint32_t>(c.in.size()), &surplus, out,
+                              nullptr, log))
+        << c.name;
+    EXPECT_EQ(log.decodeErrNum(), c.errNum) << c.name;
+    EXPECT_TRUE(out.failed()) << c.name;
+  }
+  // The flush at the end of a call fails without failing the call.
+  Bytes a = {0x4B, 0x04, 0x00};
+  InflateState state(false, false);
+  CollectOutput out;
+  out.refuseAfter = 0;
+  CaptureLog log;
+  uint32_t surplus = 0;
+  EXPECT_TRUE(inflateBlock(state, a.data(), 3, &surplus, out, nullptr, log));
+  EXPECT_TRUE(log.hasError("Failed to flush to output."));
+  EXPECT_TRUE(out.failed());
+}
+
+TEST(InflateTest, TheWindowIsPassedOnOnlyWhenFullAndAtTheEnd) {
+  BitWriter w;
+  BlockWriter b = BlockWriter::fixed(w, true);
+  b.literal('a');
+  for (int i = 0; i < 300; ++i) b.match(258, 1);  // 77,401 bytes
+  b.end();
+  InflateState state(false, false);
+  CollectOutput out;
+  LogNull log;
+  uint32_t surplus = 0;
+  ASSERT_TRUE(inflateBlock(state, w.bytes().data(),
+                           static_cast<uint32_t>(w.bytes().size()), &surplus,
+                           out, nullptr, log));
+  EXPECT_EQ(out.bytes.size(), 77401u);
+  EXPECT_EQ(out.writes, 3);  // two full windows and the rest
+  EXPECT_EQ(str(out.bytes), std::string(77401, 'a'));
+}
+
+TEST(InflateTest, HostileInputEndsWithoutHarm) {
+  // Random bytes, and valid streams with bits flipped: every call must end,
+  // and the sanitizers watch every read and write.
+  std::mt19937 rng(12345);
+  std::vector<Bytes> inputs;
+  for (int i = 0; i < 400; ++i) {
+    Bytes b(rng() % 200);
+    for (auto& x : b) x = static_cast<uint8_t>(rng());
+    inputs.push_back(b);
+  }
+  for (const Built& s : handBuiltStreams()) {
+    for (int i = 0; i < 60; ++i) {
+      Bytes b = s.in;
+      size_t bit = rng() % (b.size() * 8);
+      b[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+      inputs.push_back(b);
+    }
+  }
+  // Whole or in two pieces, the verdict is the same.
+  for (const Bytes& in : inputs) {
+    for (bool deflate64 : {false, true}) {
+      for (bool zlib : {false, true}) {
+        Result whole = inflateAll(in, zlib, deflate64);
+        size_t cut = in.empty() ? 0 : rng() % in.size();
+        Result split = inflatePieces(in, {cut}, zlib, deflate64);
+        ASSERT_EQ(whole.ok, split.ok);
+        ASSERT_EQ(whole.errNum, split.errNum);
+        if (whole.ok) {
+          ASSERT_EQ(whole.out, split.out);
+        }
+      }
+    }
+  }
+}
+
+// ---- Against zlib -----------------------------------------------------------
+
+#if !defined(_WIN32)
+Bytes zlibCompress(const std::string& data, int level, int windowBits) {
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  EXPECT_EQ(
+      deflateInit2(&z, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY),
+      Z_OK);
+  Bytes out(deflateBound(&z, data.size()) + 16);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+TEST(InflateAgainstZlibTest, RandomDataAtSeveralLevels) {
+  std::mt19937 rng(2024);
+  for (int round = 0; round < 12; ++round) {
+    // Text-like data with long repeats, and plain noise.
+    size_t size = rng() % 200000;
+    std::string data;
+    bool noise = round % 3 == 0;
+    while (data.size() < size) {
+      if (noise || data.size() < 10 || rng() % 3 == 0) {
+        data += static_cast<char>(noise ? rng() : 'a' + rng() % 12);
+      } else {
+        size_t from = rng() % data.size();
+        size_t len = 1 + rng() % 300;
+        for (size_t i = 0; i < len && data.size() < size; ++i)
+          data += data[from + i];
+      }
+    }
+    for (int level : {0, 1, 6, 9}) {
+      SCOPED_TRACE("round " + std::to_string(round) + " level " +
+                   std::to_string(level));
+      Bytes raw = zlibCompress(data, level, -15);
+      Result r = inflateAll(raw);
+      EXPECT_TRUE(r.ok);
+      EXPECT_TRUE(r.out == data);
+      Bytes wrapped = zlibCompress(data, level, 15);
+      Result rz = inflateAll(wrapped, true);
+      EXPECT_TRUE(rz.ok);
+      EXPECT_TRUE(rz.out == data);
+      size_t cut = raw.empty() ? 0 : rng() % raw.size();
+      Result rs = inflatePieces(raw, {cut, cut + 1 + rng() % 40});
+      EXPECT_TRUE(rs.ok);
+      EXPECT_TRUE(rs.out == data);
+    }
+  }
+}
+
+TEST(InflateAgainstZlibTest, ShortStreamsSplitEverywhere) {
+  const std::string texts[] = {"", "a", "abracadabra abracadabra abracadabra",
+                               std::string(1000, 'z') + "tail"};
+  for (const std::string& t : texts) {
+    for (int level : {1, 9}) {
+      expectSameWhenSplit(zlibCompress(t, level, -15), t);
+      expectSameWhenSplit(zlibCompress(t, level, 15), t, true);
+    }
+  }
+}
+#endif  // !defined(_WIN32)
+
+}  // namespace
+}  // namespace sfx
