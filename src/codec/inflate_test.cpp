@@ -43,6 +43,15 @@ class CaptureLog : public LogBase {
     data.push_back(std::string(tag) + "=" + (value ? value : ""));
     return true;
   }
+  bool enterContext(const char* tag, bool) override {
+    contexts.push_back(tag);
+    return true;
+  }
+  bool hasData(const std::string& d) const {
+    for (const auto& x : data)
+      if (x == d) return true;
+    return false;
+  }
   bool hasError(const std::string& e) const {
     for (const auto& x : errors)
       if (x == e) return true;
@@ -54,6 +63,7 @@ class CaptureLog : public LogBase {
       if (d.rfind("decodeErrNum=", 0) == 0) return std::stoi(d.substr(13));
     return 0;
   }
+  std::vector<std::string> contexts;
   std::vector<std::string> errors;
   std::vector<std::string> infos;
   std::vector<std::string> data;
@@ -516,6 +526,10 @@ TEST(InflateTest, ZlibAdlerIsChecked) {
   in.append(good.data(), static_cast<uint32_t>(good.size()));
   EXPECT_TRUE(inflateFromMemory(true, in, out, false, nullptr, log));
   EXPECT_EQ(log.infos.back(), "Computed and received Adler checksums match.");
+  EXPECT_TRUE(log.hasData("computedAdler=0x620062"));
+  EXPECT_TRUE(log.hasData("receivedAdler=0x620062"));
+  EXPECT_EQ(log.contexts,
+            (std::vector<std::string>{"inflateFromSource", "inflateSource"}));
 
   struct Case {
     const char* name;
