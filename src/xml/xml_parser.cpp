@@ -110,8 +110,9 @@ class Parser {
   LogBase& log_;
   bool trim_;
   bool failed_ = false;
-  TreeNode* cur_ = nullptr;       // innermost open element
-  TreeNode* finished_ = nullptr;  // last closed top-level element
+  bool noInstructionEnd_ = false;  // no "?>" after the cursor
+  TreeNode* cur_ = nullptr;        // innermost open element
+  TreeNode* finished_ = nullptr;   // last closed top-level element
   // Lengths of doctype_ and instructions_ when finished_ was closed: the
   // document takes the texts gathered up to then.
   uint32_t finishedDoctypeLen_ = 0;
@@ -309,7 +310,13 @@ bool Parser::instruction() {
   bool decl = startsWith(p_, "xml", true) && isWs(p_[3]);
   bool stylesheet = !decl && startsWith(p_, "xml-stylesheet", true);
   if (!decl && !stylesheet) {
-    const char* end = std::strstr(p_, "?>");
+    // Once a search found no "?>", none lies further on: later unclosed
+    // instructions must not scan the rest of the text again.
+    const char* end = nullptr;
+    if (!noInstructionEnd_) {
+      end = std::strstr(p_, "?>");
+      noInstructionEnd_ = end == nullptr;
+    }
     bool ok = instructions_.append("<?");
     if (end != nullptr) {
       uint32_t n = static_cast<uint32_t>(end + 2 - p_);

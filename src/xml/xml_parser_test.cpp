@@ -297,7 +297,8 @@ TEST(XmlParserTest, DeepDocumentParsesSerializesAndIsDestroyed) {
 
 // Inputs that would make a careless parser quadratic: many top-level
 // elements after a long instruction (whose text a finished root takes), many
-// stylesheet instructions, a long run of text pieces.
+// stylesheet instructions, many text pieces, many unclosed instructions, many
+// attributes.
 TEST(XmlParserTest, LargeInputsStayLinear) {
   std::string text =
       "<?pi " + std::string(200000, 'x') + "?>" + repeat("<a/>", 50000);
@@ -316,6 +317,13 @@ TEST(XmlParserTest, LargeInputsStayLinear) {
   ASSERT_NE(root, nullptr);
   EXPECT_EQ(root->getNumChildren(), 50000);
   EXPECT_EQ(root->getContentSize(), 2u * 50000 - 1);
+
+  // Unclosed instructions, each of which looks for its "?>".
+  text = "<a>" + repeat("<?", 200000);
+  root = parse(text);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(std::string(root->getDocument()->getInstructions()).size(),
+            3u * 200000);
 
   text = "<a " + repeat("x=\"1\" ", 50000) + "/>";
   root = parse(text);
