@@ -4,7 +4,8 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEPREFIX="$repo/build/wineprefix"
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# A crashing program fails at once instead of waiting in the debugger.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 wine_init() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then

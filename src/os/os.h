@@ -36,9 +36,12 @@ bool utcFileTimeToLocal(uint64_t utc, uint64_t* local);
 // The current local time as a FILETIME value.
 uint64_t localNowFileTime();
 
-// Fills buf with n bytes from the OS random source (CryptGenRandom on
-// Windows, getrandom or /dev/urandom on POSIX). Returns false on failure.
+// Fills buf with n bytes from the OS random source (CryptGenRandom of the
+// base provider on Windows, getrandom on POSIX). Returns false on failure.
 bool osRandomBytes(unsigned char* buf, size_t n);
+
+// An id of the calling thread (GetCurrentThreadId, or the Linux thread id).
+uint32_t currentThreadId();
 
 // Sleeps the calling thread for `ms` milliseconds.
 void sleepMs(uint32_t ms);

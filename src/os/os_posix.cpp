@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/random.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -110,6 +111,10 @@ bool osRandomBytes(unsigned char* buf, size_t n) {
     got += static_cast<size_t>(r);
   }
   return true;
+}
+
+uint32_t currentThreadId() {
+  return static_cast<uint32_t>(syscall(SYS_gettid));
 }
 
 void sleepMs(uint32_t ms) {

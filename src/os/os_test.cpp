@@ -57,6 +57,11 @@ TEST(OsTest, RandomBytesDiffer) {
   EXPECT_NE(0, memcmp(a, b, sizeof a));
 }
 
+TEST(OsTest, ThreadIdIsStableWithinAThread) {
+  EXPECT_NE(0u, currentThreadId());
+  EXPECT_EQ(currentThreadId(), currentThreadId());
+}
+
 TEST(OsTest, ActiveCodePageIsKnown) { EXPECT_NE(0u, activeAnsiCodePage()); }
 
 #if !defined(_WIN32)  // death tests run natively

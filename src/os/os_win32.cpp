@@ -87,15 +87,28 @@ uint64_t localNowFileTime() {
 }
 
 bool osRandomBytes(unsigned char* buf, size_t n) {
+  // The base provider, without a key container; the flag sets are tried in
+  // this order and the first that works is used.
+  static const DWORD kFlags[] = {
+      CRYPT_VERIFYCONTEXT, CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET,
+      CRYPT_VERIFYCONTEXT | CRYPT_MACHINE_KEYSET,
+      CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_MACHINE_KEYSET};
   HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL,
-                            CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
-    return false;
+  bool acquired = false;
+  for (DWORD flags : kFlags) {
+    if (CryptAcquireContextA(&prov, nullptr, MS_DEF_PROV_A, PROV_RSA_FULL,
+                             flags)) {
+      acquired = true;
+      break;
+    }
   }
+  if (!acquired) return false;
   BOOL ok = CryptGenRandom(prov, static_cast<DWORD>(n), buf);
   CryptReleaseContext(prov, 0);
   return ok != FALSE;
 }
+
+uint32_t currentThreadId() { return GetCurrentThreadId(); }
 
 void sleepMs(uint32_t ms) { Sleep(ms); }
 
