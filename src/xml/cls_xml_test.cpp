@@ -268,6 +268,53 @@ TEST(ClsXmlTest, FileNameRule) {
   std::remove(name100.c_str());
 }
 
+// Configuration documents as packers and people write them: loaded and
+// written back, they give the canonical layout, and loading that again
+// gives the same text.
+TEST(ClsXmlTest, ConfigurationDocumentsReachAFixedPoint) {
+  struct Case {
+    const char* doc;
+    const char* xml;  // the first GetXml after the declaration line
+  };
+  const Case cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<SfxConfig>\n"
+       "    <VersionCreatedBy>sfxpack 0.1</VersionCreatedBy>\n"
+       "    <ShowMain>1</ShowMain>\n    <ShowProgress>1</ShowProgress>\n"
+       "    <ShowFin>0</ShowFin>\n    <WaitForSetup>1</WaitForSetup>\n"
+       "    <MainTitle>Hello example</MainTitle>\n"
+       "    <DefaultDir>C:\\hello</DefaultDir>\n</SfxConfig>\n",
+       "<SfxConfig>\r\n"
+       "    <VersionCreatedBy>sfxpack 0.1</VersionCreatedBy>\r\n"
+       "    <ShowMain>1</ShowMain>\r\n    <ShowProgress>1</ShowProgress>\r\n"
+       "    <ShowFin>0</ShowFin>\r\n    <WaitForSetup>1</WaitForSetup>\r\n"
+       "    <MainTitle>Hello example</MainTitle>\r\n"
+       "    <DefaultDir>C:\\hello</DefaultDir>\r\n</SfxConfig>\r\n"},
+      {"<SfxConfig><AutoTemp>1</AutoTemp><SetupExe>setup.exe</SetupExe>"
+       "<SetupExeArgs>/S \"x y\" &amp;&amp; z</SetupExeArgs><ShowMain>0"
+       "</ShowMain><ShowProgress>0</ShowProgress></SfxConfig>",
+       "<SfxConfig>\r\n    <AutoTemp>1</AutoTemp>\r\n"
+       "    <SetupExe>setup.exe</SetupExe>\r\n"
+       "    <SetupExeArgs>/S \"x y\" &amp;&amp; z</SetupExeArgs>\r\n"
+       "    <ShowMain>0</ShowMain>\r\n    <ShowProgress>0</ShowProgress>\r\n"
+       "</SfxConfig>\r\n"},
+      {"<SfxConfig/>", "<SfxConfig />\r\n"},
+      {"\xEF\xBB\xBF<SfxConfig>\r\n\t<MainCaption><![CDATA[Click <b>Unzip"
+       "</b>]]></MainCaption>\r\n\t<UnzipDir>%TEMP%\\Caf\xC3\xA9</UnzipDir>"
+       "\r\n</SfxConfig>",
+       "<SfxConfig>\r\n"
+       "    <MainCaption><![CDATA[Click <b>Unzip</b>]]></MainCaption>\r\n"
+       "    <UnzipDir>%TEMP%\\Caf\xC3\xA9</UnzipDir>\r\n</SfxConfig>\r\n"},
+  };
+  for (const Case& c : cases) {
+    ClsXml xml;
+    ASSERT_TRUE(load(xml, c.doc)) << c.doc;
+    std::string once = getXml(xml);
+    EXPECT_EQ(once, std::string(kDecl) + c.xml);
+    ASSERT_TRUE(load(xml, once));
+    EXPECT_EQ(getXml(xml), once);
+  }
+}
+
 TEST(ClsXmlTest, ChildHandleSharesTheDocument) {
   ClsXml* root = new ClsXml;
   ASSERT_TRUE(
