@@ -1,15 +1,20 @@
-// POSIX twin of the file operations, for native builds and tests.
+// POSIX twin of the file operations, for native builds and tests: "\"
+// becomes "/", times go through futimens, read-only is the absence of write
+// permission, hidden is a name that begins with ".". Errors are reported with
+// the codes and messages the Win32 side gives for the same condition.
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
+#include <new>
 #include <string>
 
 #include "fs/file.h"
+#include "fs/file_time.h"
+#include "fs/path_rules.h"
 #include "log/log_base.h"
 #include "os/os.h"
 #include "text/xstring.h"
@@ -17,52 +22,133 @@
 namespace sfx {
 namespace {
 
-constexpr uint32_t kMaxReadPiece = 65536;
+constexpr uint64_t kMaxWritePiece = 10000000;
 
 int fdOf(intptr_t h) { return static_cast<int>(h); }
 
-// Windows paths separate with "\"; here a "\" becomes "/".
+// The path for the system: "\" becomes "/".
 std::string nativePath(const XString& path) {
   std::string p = path.getUtf8();
   std::replace(p.begin(), p.end(), '\\', '/');
   return p;
 }
 
-void logOsError(LogBase* log, int err) {
-  if (log) log->logWindowsError(static_cast<uint32_t>(err));
+// A copy of the path with every "/" turned into "\".
+XString backslashed(const XString& path) {
+  XString copy;
+  std::string s = path.getUtf8();
+  std::replace(s.begin(), s.end(), '/', '\\');
+  copy.setFromUtf8(s.c_str());
+  return copy;
+}
+
+bool isDirectory(const std::string& p) {
+  struct stat st;
+  return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The Windows error for `err` raised on `path`. A missing name is "file not
+// found" when its directory exists and "path not found" otherwise.
+uint32_t windowsErrorOf(int err, const std::string& path) {
+  switch (err) {
+    case ENOENT: {
+      size_t cut = path.find_last_of('/');
+      std::string dir = cut == std::string::npos ? "."
+                        : cut == 0               ? "/"
+                                                 : path.substr(0, cut);
+      return isDirectory(dir) ? kErrorFileNotFound : kErrorPathNotFound;
+    }
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return kErrorAccessDenied;
+    case EBUSY:
+    case ETXTBSY:
+      return kErrorSharingViolation;
+    case EEXIST:
+      return 183;  // ERROR_ALREADY_EXISTS
+    case ENOSPC:
+      return 112;  // ERROR_DISK_FULL
+    case ENAMETOOLONG:
+      return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case ENOTEMPTY:
+      return 145;  // ERROR_DIR_NOT_EMPTY
+    default:
+      return 31;  // ERROR_GEN_FAILURE
+  }
+}
+
+// The OS error as the Win32 side logs it: the system text of the error and
+// the Windows code of the same condition.
+void logOsError(LogBase* log, int err, const std::string& path) {
+  if (!log) return;
+  log->logWindowsError(static_cast<uint32_t>(err));
+  log->logDataHex("WindowsErrorCode", windowsErrorOf(err, path));
+}
+
+std::string osErrorString(int err) {
+  char text[1024];
+  osErrorText(static_cast<uint32_t>(err), text, sizeof text);
+  return text;
+}
+
+int streamOrHandleFd(intptr_t handle, FILE* stream) {
+  if (handle != MarlithHandle::kNoHandle) return fdOf(handle);
+  return stream ? fileno(stream) : -1;
+}
+
+bool setTimes(int fd, const struct timespec times[2], LogBase* log) {
+  if (futimens(fd, times) == 0) return true;
+  logOsError(log, errno, std::string());
+  return false;
 }
 
 }  // namespace
 
-MarlithHandle::~MarlithHandle() { close(); }
+// ---- System queries of the path rules ----
 
-MarlithHandle::MarlithHandle(MarlithHandle&& other) noexcept
-    : handle_(other.handle_), stream_(other.stream_) {
-  other.handle_ = kNoHandle;
-  other.stream_ = nullptr;
-}
+WindowsVersion WindowsVersion::query() { return WindowsVersion(); }
 
-MarlithHandle& MarlithHandle::operator=(MarlithHandle&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    stream_ = other.stream_;
-    other.handle_ = kNoHandle;
-    other.stream_ = nullptr;
+void getFullPath(const XString& path, XString& out) {
+  std::string s = path.getUtf8();
+  bool windowsAbsolute = (s.size() >= 2 && s[1] == ':') ||
+                         (s.size() >= 2 && (s[0] == '\\' || s[0] == '/') &&
+                          (s[1] == '\\' || s[1] == '/'));
+  if (windowsAbsolute) {
+    std::replace(s.begin(), s.end(), '/', '\\');
+    out.setFromUtf8(s.c_str());
+    return;
   }
-  return *this;
+  if (s.empty() || s[0] == '/' || s[0] == '\\') {
+    out.copyFrom(path);
+    return;
+  }
+  XString cwd;
+  getCurrentDir(cwd);
+  if (cwd.isEmpty()) {
+    out.copyFrom(path);
+    return;
+  }
+  std::string full = cwd.getUtf8();
+  if (full.back() != '/') full += '/';
+  full += s;
+  out.setFromUtf8(full.c_str());
 }
+
+void getFileNamePart(const XString& path, XString& out) {
+  lastPathComponent(path, out);
+}
+
+// ---- MarlithHandle ----
 
 void MarlithHandle::close() {
   if (handle_ != kNoHandle) ::close(fdOf(handle_));
   if (stream_) fclose(stream_);
   handle_ = kNoHandle;
   stream_ = nullptr;
-}
-
-void MarlithHandle::adoptOsHandle(intptr_t handle) {
-  close();
-  handle_ = handle;
 }
 
 int64_t MarlithHandle::getPosition(LogBase* log) {
@@ -72,7 +158,7 @@ int64_t MarlithHandle::getPosition(LogBase* log) {
   if (pos < 0) {
     int err = errno;
     if (log) log->logError("Failed to get file position (2)");
-    logOsError(log, err);
+    logOsError(log, err, std::string());
     return -1;
   }
   return pos;
@@ -83,10 +169,12 @@ bool MarlithHandle::seekAbsolute(int64_t position, LogBase* log) {
   bool ok = handle_ != kNoHandle ? lseek(fdOf(handle_), position, SEEK_SET) >= 0
                                  : fseeko(stream_, position, SEEK_SET) == 0;
   if (!ok && log) {
-    logOsError(log, errno);
-    log->logError(handle_ != kNoHandle
-                      ? "Failed to SetFilePointer to absolute file position"
-                      : "Failed to fseek to absolute file position");
+    if (handle_ != kNoHandle) {
+      logOsError(log, errno, std::string());
+      log->logError("Failed to SetFilePointer to absolute file position");
+    } else {
+      log->logError("Failed to fseek to absolute file position");
+    }
     log->logDataInt64("position", position);
   }
   return ok;
@@ -97,10 +185,13 @@ bool MarlithHandle::seekRelative(int64_t offset, LogBase* log) {
   bool ok = handle_ != kNoHandle ? lseek(fdOf(handle_), offset, SEEK_CUR) >= 0
                                  : fseeko(stream_, offset, SEEK_CUR) == 0;
   if (!ok && log) {
-    log->logError(handle_ != kNoHandle
-                      ? "Failed to SetFilePointer to relative file position"
-                      : "Failed to fseek to relative file position");
-    logOsError(log, errno);
+    int err = errno;
+    if (handle_ != kNoHandle) {
+      log->logError("Failed to SetFilePointer to relative file position");
+      logOsError(log, err, std::string());
+    } else {
+      log->logError("Failed to fseek to relative file position");
+    }
     log->logDataInt64("position", offset);
   }
   return ok;
@@ -111,10 +202,13 @@ bool MarlithHandle::seekToEnd(LogBase* log) {
   bool ok = handle_ != kNoHandle ? lseek(fdOf(handle_), 0, SEEK_END) >= 0
                                  : fseeko(stream_, 0, SEEK_END) == 0;
   if (!ok && log) {
-    log->logError(handle_ != kNoHandle
-                      ? "Failed to SetFilePointer to end of file."
-                      : "Failed to fseek to end of file");
-    logOsError(log, errno);
+    int err = errno;
+    if (handle_ != kNoHandle) {
+      log->logError("Failed to SetFilePointer to end of file.");
+      logOsError(log, err, std::string());
+    } else {
+      log->logError("Failed to fseek to end of file");
+    }
   }
   return ok;
 }
@@ -136,7 +230,7 @@ bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead,
     *numRead = static_cast<uint32_t>(n);
     if (n < count) {
       if (ferror(stream_)) {
-        logOsError(log, errno);
+        if (log) log->logError("fread failed.");
         return false;
       }
       *eof = true;
@@ -147,7 +241,7 @@ bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead,
     ssize_t n = ::read(fdOf(handle_), buf, count);
     if (n < 0) {
       if (errno == EINTR) continue;
-      logOsError(log, errno);
+      logOsError(log, errno, std::string());
       return false;
     }
     *numRead = static_cast<uint32_t>(n);
@@ -156,35 +250,51 @@ bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead,
   }
 }
 
-bool MarlithHandle::readFull(void* buf, uint32_t count, uint32_t* numRead,
-                             bool* eof, LogBase* log) {
-  *numRead = 0;
-  *eof = false;
-  if (!buf) {
-    if (log) log->logError("NULL buf pointer.");
+bool MarlithHandle::write(const void* data, uint64_t count,
+                          uint64_t* numWritten, LogBase* log) {
+  if (count == 0) return true;
+  if (!isOpen()) {
+    if (log) log->logError("Failed to write because file is not open.");
     return false;
   }
-  unsigned char* p = static_cast<unsigned char*>(buf);
-  while (*numRead < count) {
-    uint32_t piece = std::min(kMaxReadPiece, count - *numRead);
-    uint32_t got = 0;
-    if (!readSome(p + *numRead, piece, &got, eof, log)) return false;
-    *numRead += got;
-    if (*eof) break;
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  while (count > 0) {
+    size_t piece = static_cast<size_t>(std::min(count, kMaxWritePiece));
+    if (handle_ == kNoHandle) {
+      if (fwrite(p, 1, piece, stream_) != piece) {
+        if (log) log->logError("fwrite failed.");
+        return false;
+      }
+    } else {
+      // A POSIX write may take part of a piece; the rest follows at once.
+      size_t done = 0;
+      while (done < piece) {
+        ssize_t n = ::write(fdOf(handle_), p + done, piece - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          int err = n < 0 ? errno : ENOSPC;
+          LogContextExitor ctx(log, "WriteFileError");
+          logOsError(log, err, std::string());
+          return false;
+        }
+        done += static_cast<size_t>(n);
+      }
+    }
+    if (numWritten) *numWritten += piece;
+    p += piece;
+    count -= piece;
   }
   return true;
 }
 
 int64_t MarlithHandle::getFileSize64(LogBase* log) {
   struct stat st;
-  int rc = handle_ != kNoHandle ? fstat(fdOf(handle_), &st)
-           : stream_            ? fstat(fileno(stream_), &st)
-                                : -1;
-  if (rc != 0) {
+  int fd = streamOrHandleFd(handle_, stream_);
+  if (stream_ && handle_ == kNoHandle) fflush(stream_);
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    int err = fd < 0 ? EBADF : errno;
     if (log) {
-      char text[1024];
-      osErrorText(static_cast<uint32_t>(errno), text, sizeof text);
-      log->logError(text);
+      log->logError(osErrorString(err).c_str());
       log->logError("Failed to get file size (64)");
     }
     return -1;
@@ -192,63 +302,282 @@ int64_t MarlithHandle::getFileSize64(LogBase* log) {
   return st.st_size;
 }
 
-MarlithHandle* openForReadWin32(const XString& path, int* errorKind,
-                                LogBase* log) {
-  MarlithHandle* h = new MarlithHandle();
-  if (!openForReadWin32(path, *h, errorKind, log)) {
-    delete h;
-    return nullptr;
-  }
-  return h;
-}
-
-bool openForReadWin32(const XString& path, MarlithHandle& out, int* errorKind,
-                      LogBase* log) {
-  if (errorKind) *errorKind = 0;
-  std::string p = nativePath(path);
-  if (p.empty()) {
-    if (log) log->logError("openFileWin32: file path is empty.");
-    if (errorKind) *errorKind = 3;
+bool MarlithHandle::setFileTime(const FileTime& t, LogBase* log) {
+  int fd = streamOrHandleFd(handle_, stream_);
+  if (fd < 0) {
+    if (log) log->logError("Cannot set file time because file is not open.");
     return false;
   }
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      fd = -1;
-      errno = EISDIR;
+  if (stream_ && handle_ == kNoHandle) fflush(stream_);
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(applyDaylightShift(t).seconds());
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  return setTimes(fd, times, log);
+}
+
+bool MarlithHandle::setFileTimeExact(uint64_t fileTime, LogBase* log) {
+  int fd = streamOrHandleFd(handle_, stream_);
+  if (fd < 0) {
+    if (log) log->logError("Cannot set file time because file is not open.");
+    return false;
+  }
+  if (stream_ && handle_ == kNoHandle) fflush(stream_);
+  int64_t ticks = static_cast<int64_t>(fileTime) - kUnixEpochAsFileTime;
+  int64_t sec = ticks / kFileTimeTicksPerSecond;
+  int64_t rem = ticks % kFileTimeTicksPerSecond;
+  if (rem < 0) {
+    rem += kFileTimeTicksPerSecond;
+    --sec;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(sec);
+  times[0].tv_nsec = static_cast<long>(rem * 100);
+  times[1] = times[0];
+  return setTimes(fd, times, log);
+}
+
+bool MarlithHandle::getLastWriteTime(uint64_t* fileTime, LogBase* log) {
+  *fileTime = 0;
+  int fd = streamOrHandleFd(handle_, stream_);
+  if (fd < 0) {
+    if (log) log->logError("No file is open.");
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    logOsError(log, errno, std::string());
+    return false;
+  }
+  *fileTime = static_cast<uint64_t>(kUnixEpochAsFileTime +
+                                    static_cast<int64_t>(st.st_mtim.tv_sec) *
+                                        kFileTimeTicksPerSecond +
+                                    st.st_mtim.tv_nsec / 100);
+  return true;
+}
+
+// ---- Opening ----
+
+bool openFileWin32(const XString& path, bool forRead, bool forWrite,
+                   bool exclusive, bool hidden, bool seekToEnd,
+                   MarlithHandle& out, int* errorKind, LogBase* log) {
+  (void)exclusive;  // POSIX has no share modes.
+  (void)hidden;     // Hidden is a property of the name here.
+  if (errorKind) *errorKind = kOpenErrorNone;
+  out.close();
+  XString p = backslashed(path);
+  sanitizeFileName(p, forWrite, nullptr);
+  if (p.isEmpty()) {
+    if (log) log->logError("openFileWin32: file path is empty.");
+    if (errorKind) *errorKind = kOpenErrorOther;
+    return false;
+  }
+  std::string np = nativePath(p);
+  int flags = O_CLOEXEC;
+  if (forRead && forWrite) {
+    flags |= O_RDWR | O_CREAT;
+  } else if (forWrite) {
+    flags |= O_WRONLY | O_CREAT | O_TRUNC;
+  } else {
+    flags |= O_RDONLY;
+  }
+
+  auto attempt = [&]() {
+    int fd = ::open(np.c_str(), flags, 0666);
+    if (fd >= 0) {
+      // Windows does not open a directory as a file.
+      struct stat st;
+      if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return -1;
+      }
     }
+    return fd;
+  };
+
+  // A read-only file opened for writing is made writable first: a process
+  // with the right to ignore permissions would otherwise write it and leave
+  // it read-only, where Windows clears the attribute.
+  uint32_t attributes = 0, attrErr = 0;
+  bool readOnly = getAttributes(p, &attributes, &attrErr, nullptr) &&
+                  (attributes & kFileAttributeReadOnly) &&
+                  !(attributes & kFileAttributeDirectory);
+  if (forWrite && readOnly &&
+      setFileAttributes(p, attributes & ~kFileAttributeReadOnly, nullptr)) {
+    readOnly = false;
+  }
+  int fd = attempt();
+  int err = fd < 0 ? errno : 0;
+  if (fd < 0 && readOnly &&
+      setFileAttributes(p, attributes & ~kFileAttributeReadOnly, nullptr)) {
+    fd = attempt();
+    err = fd < 0 ? errno : 0;
   }
   if (fd < 0) {
-    int err = errno;
-    if (errorKind)
-      *errorKind =
-          (err == EACCES || err == EPERM) ? 1 : (err == ENOENT ? 2 : 3);
+    uint32_t winErr = windowsErrorOf(err, np);
+    if (errorKind) {
+      *errorKind = winErr == kErrorAccessDenied   ? kOpenErrorAccessDenied
+                   : winErr == kErrorPathNotFound ? kOpenErrorPathNotFound
+                                                  : kOpenErrorOther;
+    }
     if (log) {
-      char text[1024];
-      osErrorText(static_cast<uint32_t>(err), text, sizeof text);
-      log->logError("Failed to open file (3)");
-      log->logData("utf8Filename", p.c_str());
-      log->logData("osErrorInfo", text);
-      log->logData("localWindowsFilePath", p.c_str());
+      // The lines the Win32 side logs for the function form it would use.
+      if (chooseOpenCallForm(p, false) == PathCallForm::kAnsi) {
+        XString cwd;
+        getCurrentDir(cwd);
+        log->logError("Failed to open file (2)");
+        log->logDataX("localFilePath", p);
+        log->logDataX("currentWorkingDirectory", cwd);
+      } else {
+        log->logError("Failed to open file (3)");
+        log->logDataX("utf8Filename", p);
+      }
+      log->logData("osErrorInfo", osErrorString(err).c_str());
+      log->logDataX("localWindowsFilePath", p);
     }
     return false;
   }
   out.adoptOsHandle(fd);
+  if (seekToEnd) out.seekToEnd(log);
   return true;
 }
 
-void getModulePath(XString& out) {
-  char buf[PATH_MAX + 1];
-  ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
-  out.setFromUtf8(n > 0 ? std::string(buf, static_cast<size_t>(n)).c_str()
-                        : "");
+MarlithHandle* openDirForTimesWin32(const XString& path, LogBase* log) {
+  std::string np = nativePath(path);
+  int fd = ::open(np.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    logOsError(log, errno, np);
+    return nullptr;
+  }
+  MarlithHandle* handle = new (std::nothrow) MarlithHandle();
+  if (!handle) {
+    ::close(fd);
+    return nullptr;
+  }
+  handle->adoptOsHandle(fd);
+  return handle;
 }
 
+// ---- Attributes, directories, deletion ----
+
+bool getAttributes(const XString& path, uint32_t* attributes, uint32_t* osError,
+                   LogBase* log) {
+  *attributes = kInvalidFileAttributes;
+  *osError = 0;
+  if (path.isEmpty()) {
+    if (log) log->logError("GetAttributes: filename is empty");
+    return false;
+  }
+  std::string np = nativePath(path);
+  struct stat st;
+  if (stat(np.c_str(), &st) != 0) {
+    *osError = windowsErrorOf(errno, np);
+    return false;
+  }
+  uint32_t a =
+      S_ISDIR(st.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
+  if (!(st.st_mode & S_IWUSR)) a |= kFileAttributeReadOnly;
+  size_t cut = np.find_last_of('/');
+  std::string name = cut == std::string::npos ? np : np.substr(cut + 1);
+  if (name.size() > 1 && name[0] == '.' && name != "..")
+    a |= kFileAttributeHidden;
+  *attributes = a;
+  return true;
+}
+
+bool setFileAttributes(const XString& path, uint32_t attributes, LogBase* log) {
+  XString p = backslashed(path);
+  sanitizeFileName(p, true, nullptr);
+  std::string np = nativePath(p);
+  struct stat st;
+  if (stat(np.c_str(), &st) != 0) {
+    logOsError(log, errno, np);
+    return false;
+  }
+  mode_t mode = st.st_mode & 07777;
+  mode_t wanted = (attributes & kFileAttributeReadOnly)
+                      ? (mode & ~static_cast<mode_t>(0222))
+                      : (mode | S_IWUSR);
+  if (wanted == mode) return true;
+  if (chmod(np.c_str(), wanted) == 0) return true;
+  logOsError(log, errno, np);
+  return false;
+}
+
+bool createDirWin32(const XString& path, LogBase* log) {
+  std::string np = nativePath(path);
+  if (mkdir(np.c_str(), 0777) == 0) return true;
+  int err = errno;
+  if (log) {
+    LogContextExitor ctx(log, "createDirWin32");
+    logOsError(log, err, np);
+  }
+  return false;
+}
+
+bool removeDirectory(const XString& path, LogBase* log) {
+  std::string np = nativePath(path);
+  if (rmdir(np.c_str()) == 0) return true;
+  logOsError(log, errno, np);
+  return false;
+}
+
+bool deleteFile(const XString& path, LogBase* log) {
+  std::string np = nativePath(path);
+  if (unlink(np.c_str()) == 0) return true;
+  int err = errno;
+  if (windowsErrorOf(err, np) == kErrorFileNotFound) return true;
+  if (log) {
+    logOsError(log, err, np);
+    log->logDataX("failedToDeleteFilepath", backslashed(path));
+  }
+  return false;
+}
+
+// ---- Directory queries ----
+
 void getCurrentDir(XString& out) {
-  char buf[PATH_MAX + 1];
-  out.setFromUtf8(getcwd(buf, sizeof buf) ? buf : "");
+  std::string buf(1024, '\0');
+  for (;;) {
+    if (getcwd(&buf[0], buf.size())) {
+      out.setFromUtf8(buf.c_str());
+      return;
+    }
+    if (errno != ERANGE || buf.size() >= 1u << 20) {
+      out.clear();
+      return;
+    }
+    buf.assign(buf.size() * 2, '\0');
+  }
+}
+
+void getTempDir(XString& out) {
+  const char* env = getenv("TMPDIR");
+  std::string dir = (env && *env) ? env : "/tmp";
+  if (dir.back() != '/') dir += '/';
+  out.setFromUtf8(dir.c_str());
+}
+
+void getModulePath(XString& out) {
+  std::string buf(1024, '\0');
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", &buf[0], buf.size());
+    if (n <= 0) {
+      out.clear();
+      return;
+    }
+    if (static_cast<size_t>(n) < buf.size()) {
+      buf.resize(static_cast<size_t>(n));
+      out.setFromUtf8(buf.c_str());
+      return;
+    }
+    buf.assign(buf.size() * 2, '\0');
+  }
+}
+
+bool setCurrentDir(const XString& path) {
+  return chdir(nativePath(path).c_str()) == 0;
 }
 
 }  // namespace sfx
