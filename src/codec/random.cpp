@@ -26,7 +26,7 @@ struct RandomSource {
                    (static_cast<uint32_t>(p[3]) << 24);
       }
     } else {
-      fallbackSeedWords(tickCount(), words);
+      fallbackSeedWords(tickCount() ^ currentThreadId(), words);
     }
     generator.seed(words);
     srand(generator.next());
