@@ -1,95 +1,228 @@
-// The code-page tables and their process-wide slots. The byte-to-UTF-16
-// halves follow the published Windows code-page mapping tables; bytes the
-// table leaves undefined have no character.
+// Unpacking of the packed code-page tables (the form is documented in
+// tools/gen_codepages/gen_codepages.py) and their process-wide slots: one
+// per page, filled on first use, never emptied.
 #include "charset/code_page_tables.h"
 
-#include <algorithm>
 #include <new>
+
+#include "charset/code_page_data.h"
 
 namespace sfx {
 namespace {
 
-constexpr uint16_t kU = SingleByteCodePage::kUndefined;
+// Room for every entry of the catalogue; a test checks the catalogue fits.
+constexpr uint32_t kMaxTables = 160;
+std::atomic<CodePageTable*> gSlots[kMaxTables];
+std::atomic<uint32_t> gNumUnpacked{0};
 
-// Windows-1252, bytes 0x80-0xFF. 0xA0-0xFF coincide with Latin-1.
-const uint16_t kCp1252High[128] = {
-    0x20AC, kU,     0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, kU,     0x017D, kU,      // 88
-    kU,     0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, kU,     0x017E, 0x0178,  // 98
-    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,  // A0
-    0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,  // A8
-    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,  // B0
-    0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,  // B8
-    0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,  // C0
-    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,  // C8
-    0x00D0, 0x00D1, 0x00D2, 0x00D3, 0x00D4, 0x00D5, 0x00D6, 0x00D7,  // D0
-    0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x00DD, 0x00DE, 0x00DF,  // D8
-    0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7,  // E0
-    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,  // E8
-    0x00F0, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,  // F0
-    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,  // F8
+// Catalogue index of `codePage`, or -1.
+int findPacked(uint32_t codePage) {
+  uint32_t lo = 0, hi = kNumPackedCodePages;
+  while (lo < hi) {
+    uint32_t mid = (lo + hi) / 2;
+    uint32_t cp = kPackedCodePages[mid].codePage;
+    if (cp == codePage) return mid < kMaxTables ? static_cast<int>(mid) : -1;
+    if (cp < codePage) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return -1;
+}
+
+// Reads the packed stream with bounds checks; any overrun sets `bad`.
+class PackedReader {
+ public:
+  PackedReader(const uint8_t* p, uint32_t n) : p_(p), end_(p + n) {}
+  uint8_t byte() {
+    if (p_ == end_) {
+      bad = true;
+      return 0;
+    }
+    return *p_++;
+  }
+  uint32_t varint() {
+    uint32_t v = 0;
+    for (int shift = 0; shift < 32; shift += 7) {
+      uint8_t b = byte();
+      v |= static_cast<uint32_t>(b & 0x7F) << shift;
+      if (!(b & 0x80)) return v;
+    }
+    bad = true;
+    return 0;
+  }
+  const uint8_t* pos() const { return p_; }
+  uint32_t left() const { return static_cast<uint32_t>(end_ - p_); }
+  bool bad = false;
+
+ private:
+  const uint8_t* p_;
+  const uint8_t* end_;
 };
 
 }  // namespace
 
-SingleByteCodePage::~SingleByteCodePage() {
+CodePageTable::CodePageTable(uint32_t codePage) : codePage_(codePage) {
+  for (uint16_t& u : single_) u = kNone;
+}
+
+CodePageTable::~CodePageTable() {
+  for (uint16_t* block : trail_) delete[] block;
   delete reverse_.load(std::memory_order_acquire);
 }
 
-const SingleByteCodePage::ReverseTable* SingleByteCodePage::reverseTable()
-    const {
-  ReverseTable* table = reverse_.load(std::memory_order_acquire);
-  if (table) return table;
-  ReverseTable* built = new (std::nothrow) ReverseTable;
-  if (!built) return nullptr;
-  built->count = 0;
-  for (int b = 0x80; b <= 0xFF; ++b) {
-    uint16_t unit = high_[b - 0x80];
-    if (unit != kUndefined) {
-      built->entries[built->count++] = {unit, static_cast<uint8_t>(b)};
+CodePageTable::ReverseTable::~ReverseTable() {
+  for (uint16_t* block : blocks) delete[] block;
+}
+
+bool CodePageTable::setCode(uint32_t code, uint32_t unit) {
+  if (code > 0xFFFF || unit >= kNone) return false;
+  if (code < 0x100) {
+    if (trail_[code]) return false;
+    single_[code] = static_cast<uint16_t>(unit);
+    return true;
+  }
+  uint16_t* block = trail_[code >> 8];
+  if (!block) return false;
+  block[code & 0xFF] = static_cast<uint16_t>(unit);
+  return true;
+}
+
+bool CodePageTable::decode(const uint8_t* packed, uint32_t size) {
+  PackedReader in(packed, size);
+  uint8_t flags = in.byte();
+  if (flags & 1) {
+    for (int i = 0; i < 32; ++i) {
+      uint8_t bits = in.byte();
+      for (int k = 0; k < 8; ++k) {
+        if (!(bits & (1 << k))) continue;
+        uint16_t* block = new (std::nothrow) uint16_t[256];
+        if (!block) return false;
+        for (int t = 0; t < 256; ++t) block[t] = kNone;
+        trail_[i * 8 + k] = block;
+        doubleByte_ = true;
+      }
     }
   }
-  // Stable, so that of two bytes with the same character the lower wins.
-  std::stable_sort(built->entries, built->entries + built->count,
-                   [](const ReverseEntry& a, const ReverseEntry& b) {
-                     return a.unit < b.unit;
-                   });
+  uint32_t code = 0, unit = 0;
+  for (;;) {
+    uint8_t op = in.byte();
+    if (in.bad) return false;
+    uint32_t kind = op >> 6;
+    if (kind == 3) break;
+    uint32_t count = op & 0x3F;
+    if (count == 63) count += in.varint();
+    count += 1;
+    if (kind == 0) {
+      code += count;
+      continue;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      if (kind == 1) {
+        unit += 1;
+      } else {
+        uint8_t b0 = in.byte();
+        if (b0 < 0x80) {
+          unit += static_cast<uint32_t>(b0) - 64;
+        } else if (b0 < 0xC0) {
+          uint32_t v = (static_cast<uint32_t>(b0 & 0x3F) << 8) | in.byte();
+          unit += v - 8192;
+        } else {
+          uint32_t v = static_cast<uint32_t>(b0 & 0x3F) << 16;
+          v |= static_cast<uint32_t>(in.byte()) << 8;
+          unit = v | in.byte();
+        }
+      }
+      if (in.bad || !setCode(code++, unit)) return false;
+    }
+  }
+  numExceptions_ = in.varint();
+  if (in.bad || in.left() / 4 < numExceptions_) return false;
+  exceptions_ = in.pos();
+  return true;
+}
+
+CodePageTable* CodePageTable::unpack(uint32_t codePage, const uint8_t* packed,
+                                     uint32_t size) {
+  CodePageTable* table = new (std::nothrow) CodePageTable(codePage);
+  if (!table) return nullptr;
+  if (!table->decode(packed, size)) {
+    delete table;
+    return nullptr;
+  }
+  return table;
+}
+
+bool CodePageTable::prepareReverse() const {
+  if (reverse_.load(std::memory_order_acquire)) return true;
+  ReverseTable* built = new (std::nothrow) ReverseTable();
+  if (!built) return false;
+  // Lowest code first, so that of two codes of one unit the lower wins.
+  auto put = [built](uint32_t unit, uint32_t code, bool replace) {
+    uint16_t*& block = built->blocks[unit >> 8];
+    if (!block) {
+      block = new (std::nothrow) uint16_t[256];
+      if (!block) return false;
+      for (int i = 0; i < 256; ++i) block[i] = kNone;
+    }
+    uint16_t& slot = block[unit & 0xFF];
+    if (replace || slot == kNone) slot = static_cast<uint16_t>(code);
+    return true;
+  };
+  bool ok = true;
+  for (uint32_t b = 0; b < 256 && ok; ++b) {
+    if (single_[b] != kNone) ok = put(single_[b], b, false);
+  }
+  for (uint32_t lead = 0; lead < 256 && ok; ++lead) {
+    if (!trail_[lead]) continue;
+    for (uint32_t t = 0; t < 256 && ok; ++t) {
+      uint16_t unit = trail_[lead][t];
+      if (unit != kNone) ok = put(unit, lead * 256 + t, false);
+    }
+  }
+  for (uint32_t i = 0; i < numExceptions_ && ok; ++i) {
+    const uint8_t* e = exceptions_ + 4 * i;
+    ok = put(e[0] | (e[1] << 8), e[2] | (e[3] << 8), true);
+  }
+  if (!ok) {
+    delete built;
+    return false;
+  }
   // Publish unless another thread was quicker; then use its table.
   ReverseTable* expected = nullptr;
   if (!reverse_.compare_exchange_strong(expected, built,
                                         std::memory_order_acq_rel)) {
     delete built;
-    return expected;
   }
-  return built;
-}
-
-bool SingleByteCodePage::fromUnicode(uint16_t unit, uint8_t* b) const {
-  if (unit < 0x80) {
-    *b = static_cast<uint8_t>(unit);
-    return true;
-  }
-  const ReverseTable* table = reverseTable();
-  if (!table) return false;
-  const ReverseEntry* end = table->entries + table->count;
-  const ReverseEntry* it = std::lower_bound(
-      table->entries, end, unit,
-      [](const ReverseEntry& e, uint16_t u) { return e.unit < u; });
-  if (it == end || it->unit != unit) return false;
-  *b = it->byte;
   return true;
 }
 
-const SingleByteCodePage* singleByteCodePage(uint32_t codePage) {
-  switch (codePage) {
-    case 1252: {
-      static const SingleByteCodePage page(1252, kCp1252High);
-      return &page;
-    }
-    default:
-      return nullptr;
+bool hasCodePageTable(uint32_t codePage) { return findPacked(codePage) >= 0; }
+
+const CodePageTable* codePageTable(uint32_t codePage) {
+  int index = findPacked(codePage);
+  if (index < 0) return nullptr;
+  std::atomic<CodePageTable*>& slot = gSlots[index];
+  CodePageTable* table = slot.load(std::memory_order_acquire);
+  if (table) return table;
+  const PackedCodePage& packed = kPackedCodePages[index];
+  CodePageTable* built =
+      CodePageTable::unpack(codePage, packed.data, packed.size);
+  if (!built) return nullptr;
+  // Store only into an empty slot; a table another thread stored first wins.
+  CodePageTable* expected = nullptr;
+  if (!slot.compare_exchange_strong(expected, built,
+                                    std::memory_order_acq_rel)) {
+    delete built;
+    return expected;
   }
+  gNumUnpacked.fetch_add(1, std::memory_order_relaxed);
+  return built;
+}
+
+uint32_t numUnpackedCodePageTables() {
+  return gNumUnpacked.load(std::memory_order_relaxed);
 }
 
 }  // namespace sfx

@@ -1,72 +1,25 @@
-// EncodingConvert: target dispatch, byte-order marks, the UTF-8 and UTF-16
-// legs and the table legs, with UTF-16LE as the pivot between two pages.
+// EncodingConvert: source pre-passes and target dispatch, byte-order marks,
+// the UTF-8 and UTF-16 legs and the table legs, with UTF-16LE as the pivot
+// between two pages, and the error actions for unmappable input.
 #include "charset/encoding_convert.h"
 
+#include "charset/charset_names.h"
 #include "charset/code_page_tables.h"
+#include "charset/convert_util.h"
 #include "log/log_base.h"
 #include "text/data_buffer.h"
 
 namespace sfx {
 namespace {
 
-// Output is collected in a local block and appended to the DataBuffer in
-// pieces of this size.
-constexpr uint32_t kChunkSize = 512;
+// Bytes of a first pivot leg meant for the final output are written as
+// this marker, a count byte (1-255) and the bytes. In UTF-16LE the marker
+// reads as U+EFFD, a private-use character.
+constexpr uint8_t kPassMark0 = 0xFD;
+constexpr uint8_t kPassMark1 = 0xEF;
 
-class ChunkWriter {
- public:
-  explicit ChunkWriter(DataBuffer& out) : out_(out) {}
-  ChunkWriter(const ChunkWriter&) = delete;
-  ChunkWriter& operator=(const ChunkWriter&) = delete;
-
-  void put(uint8_t b) {
-    if (used_ == kChunkSize) flush();
-    buf_[used_++] = b;
-  }
-  void putUnit(uint32_t unit) {
-    put(static_cast<uint8_t>(unit & 0xFF));
-    put(static_cast<uint8_t>((unit >> 8) & 0xFF));
-  }
-  // Appends what is pending; false once any append has failed.
-  bool flush() {
-    if (used_ && !out_.append(buf_, used_)) ok_ = false;
-    used_ = 0;
-    return ok_;
-  }
-
- private:
-  DataBuffer& out_;
-  uint8_t buf_[kChunkSize];
-  uint32_t used_ = 0;
-  bool ok_ = true;
-};
-
-// Writes the replacement for `n` unmappable input bytes, as UTF-16LE units
-// when `wideOut`, else as ASCII bytes.
-void emitUnmappable(int action, const uint8_t* bad, uint32_t n, bool wideOut,
-                    ChunkWriter& w) {
-  if (action != EncodingConvert::kEmitHexCharRef) return;
-  static const char kHex[] = "0123456789ABCDEF";
-  auto put = [&](char c) {
-    if (wideOut) {
-      w.putUnit(static_cast<uint8_t>(c));
-    } else {
-      w.put(static_cast<uint8_t>(c));
-    }
-  };
-  put('&');
-  put('#');
-  put('x');
-  for (uint32_t i = 0; i < n; ++i) {
-    put(kHex[bad[i] >> 4]);
-    put(kHex[bad[i] & 0x0F]);
-  }
-  put(';');
-}
-
-inline uint32_t unitAt(const uint8_t* p) { return p[0] | (p[1] << 8); }
-inline bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-inline bool isLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+// The table conversions append their output in pieces of this size.
+constexpr uint32_t kLookupChunk = 512;
 
 bool isUnicodePage(uint32_t cp) {
   return cp == kCodePageUtf8 || cp == kCodePageUtf16LE;
@@ -80,17 +33,135 @@ void reserveMore(DataBuffer& out, uint64_t expected) {
 }
 
 bool reportNoTable(uint32_t codePage, LogBase& log) {
-  log.logError("No conversion table for this code page");
+  if (hasCodePageTable(codePage)) {
+    log.logError("Out of memory unpacking a code page table");
+  } else {
+    log.logError("No conversion table for this code page");
+  }
   log.logDataUint32("codePage", codePage);
   return false;
+}
+
+void swapPairs(uint8_t* p, uint32_t n) {
+  for (uint32_t i = 0; i + 1 < n; i += 2) {
+    uint8_t t = p[i];
+    p[i] = p[i + 1];
+    p[i + 1] = t;
+  }
+}
+
+bool startsWith(const uint8_t* p, uint32_t n, const char* mark, uint32_t len) {
+  if (n < len) return false;
+  for (uint32_t i = 0; i < len; ++i) {
+    if (p[i] != static_cast<uint8_t>(mark[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 bool EncodingConvert::setErrorAction(int action) {
-  if (action != kEmitNothing && action != kEmitHexCharRef) return false;
-  errorAction_ = action;
+  switch (action) {
+    case kEmitNothing:
+    case kEmitReplacement:
+    case kEmitHexCharRef:
+    case kEmitAltCodePage:
+    case kEmitUnchanged:
+      errorAction_ = action;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool EncodingConvert::setReplacement(const uint8_t* bytes, uint32_t numBytes) {
+  if (numBytes > kMaxReplacement || (numBytes && !bytes)) return false;
+  for (uint32_t i = 0; i < numBytes; ++i) replacement_[i] = bytes[i];
+  replacementLen_ = numBytes;
   return true;
+}
+
+void EncodingConvert::emitFinalBytes(const uint8_t* p, uint32_t n,
+                                     ChunkWriter& w) {
+  if (!firstLeg_) {
+    w.putBytes(p, n);
+    return;
+  }
+  while (n) {
+    uint32_t take = n > 255 ? 255 : n;
+    w.put(kPassMark0);
+    w.put(kPassMark1);
+    w.put(static_cast<uint8_t>(take));
+    w.putBytes(p, take);
+    p += take;
+    n -= take;
+  }
+}
+
+void EncodingConvert::emitUnmappable(const uint8_t* bad, uint32_t n,
+                                     uint32_t unitWidth, uint32_t legFrom,
+                                     ChunkWriter& w, LogBase& log) {
+  switch (errorAction_) {
+    case kEmitReplacement:
+      emitFinalBytes(replacement_, replacementLen_, w);
+      break;
+    case kEmitHexCharRef: {
+      static const char kHex[] = "0123456789ABCDEF";
+      uint8_t ref[3 + 2 * 8 + 1];
+      uint32_t len = 0;
+      ref[len++] = '&';
+      ref[len++] = '#';
+      ref[len++] = 'x';
+      for (uint32_t i = 0; i < n && i < 8; ++i) {
+        ref[len++] = kHex[bad[i] >> 4];
+        ref[len++] = kHex[bad[i] & 0x0F];
+      }
+      ref[len++] = ';';
+      if (firstLeg_ || unitWidth == 1) {
+        emitFinalBytes(ref, len, w);
+      } else {
+        for (uint32_t i = 0; i < len; ++i) {
+          w.put(ref[i]);
+          for (uint32_t k = 1; k < unitWidth; ++k) w.put(0);
+        }
+      }
+      break;
+    }
+    case kEmitAltCodePage: {
+      uint32_t alt = altCodePage_ ? altCodePage_ : toCodePage_;
+      // A conversion of its own, silent about what it cannot map either.
+      int savedAction = errorAction_;
+      bool savedFirst = firstLeg_, savedSecond = secondLeg_;
+      errorAction_ = kEmitNothing;
+      firstLeg_ = secondLeg_ = false;
+      DataBuffer converted;
+      EncConvert(legFrom, alt, bad, n, converted, log);
+      errorAction_ = savedAction;
+      firstLeg_ = savedFirst;
+      secondLeg_ = savedSecond;
+      emitFinalBytes(converted.getData(), converted.getSize(), w);
+      break;
+    }
+    case kEmitUnchanged:
+      emitFinalBytes(bad, n, w);
+      break;
+    default:
+      break;
+  }
+}
+
+bool EncodingConvert::ConvertFromCharset(const char* fromCharset,
+                                         uint32_t toCodePage,
+                                         const uint8_t* bytes,
+                                         uint32_t numBytes, DataBuffer& out,
+                                         LogBase& log) {
+  uint32_t fromCodePage = charsetToCodePage(fromCharset);
+  if (fromCodePage == kCodePageNone) {
+    log.logError("Unrecognized fromCharset");
+    log.logData("charsetName", fromCharset ? fromCharset : "");
+    return false;
+  }
+  return EncConvert(fromCodePage, toCodePage, bytes, numBytes, out, log);
 }
 
 bool EncodingConvert::EncConvert(uint32_t fromCodePage, uint32_t toCodePage,
@@ -106,17 +177,88 @@ bool EncodingConvert::EncConvert(uint32_t fromCodePage, uint32_t toCodePage,
   if (fromCodePage == kCodePageNone || fromCodePage == toCodePage) {
     return out.append(bytes, numBytes);
   }
-  if (toCodePage == kCodePageUtf16BE) {
-    DataBuffer le;
-    bool ok =
-        EncConvert(fromCodePage, kCodePageUtf16LE, bytes, numBytes, le, log);
-    uint8_t* p = le.getData();
-    for (uint32_t i = 0; i + 1 < le.getSize(); i += 2) {
-      uint8_t t = p[i];
-      p[i] = p[i + 1];
-      p[i + 1] = t;
+
+  // The outermost call records its pages and clears the leg flags at the
+  // end, whatever path it took.
+  struct Scope {
+    EncodingConvert& c;
+    Scope(EncodingConvert& conv, uint32_t from, uint32_t to) : c(conv) {
+      if (c.depth_++ == 0) {
+        c.fromCodePage_ = from;
+        c.toCodePage_ = to;
+      }
     }
-    return out.appendDb(le) && ok;
+    ~Scope() {
+      if (--c.depth_ == 0) {
+        c.fromCodePage_ = c.toCodePage_ = 0;
+        c.firstLeg_ = c.secondLeg_ = false;
+      }
+    }
+  } scope(*this, fromCodePage, toCodePage);
+
+  // Source pre-passes.
+  if (fromCodePage >= kCodePageIso2022Jp &&
+      fromCodePage <= kCodePageIso2022JpLast) {
+    if (log.verbose()) log.logInfo("Converting from iso-2022-*");
+    DataBuffer sjis;
+    bool ok = decodeIso2022Jp(bytes, numBytes, sjis, log);
+    if (toCodePage == kCodePageShiftJis) return out.appendDb(sjis) && ok;
+    return EncConvert(kCodePageShiftJis, toCodePage, sjis.getData(),
+                      sjis.getSize(), out, log) &&
+           ok;
+  }
+  if (fromCodePage == kCodePageIso2022Kr) {
+    DataBuffer korean;
+    bool ok = decodeIso2022Kr(bytes, numBytes, korean, log);
+    return EncConvert(kCodePageKorean, toCodePage, korean.getData(),
+                      korean.getSize(), out, log) &&
+           ok;
+  }
+  // Mac Arabic (10004) has no pre-pass of its own here: its bytes convert
+  // by the page's table alone, without reordering any runs.
+
+  // Target dispatch.
+  switch (toCodePage) {
+    case kCodePageUtf7: {
+      DataBuffer wide;
+      bool ok = EncConvert(fromCodePage, kCodePageUtf16LE, bytes, numBytes,
+                           wide, log);
+      return encodeUtf7(wide.getData(), wide.getSize(), out) && ok;
+    }
+    case kCodePageUtf32LE:
+    case kCodePageUtf32BE: {
+      DataBuffer utf8;
+      bool ok =
+          EncConvert(fromCodePage, kCodePageUtf8, bytes, numBytes, utf8, log);
+      return utf8ToUtf32(utf8.getData(), utf8.getSize(),
+                         toCodePage == kCodePageUtf32BE, out, log) &&
+             ok;
+    }
+    case kCodePageUtf16BE: {
+      DataBuffer le;
+      bool ok =
+          EncConvert(fromCodePage, kCodePageUtf16LE, bytes, numBytes, le, log);
+      swapPairs(le.getData(), le.getSize());
+      return out.appendDb(le) && ok;
+    }
+    case kCodePageIso2022Kr: {
+      DataBuffer korean;
+      bool ok = EncConvert(fromCodePage, kCodePageKorean, bytes, numBytes,
+                           korean, log);
+      return encodeIso2022Kr(korean.getData(), korean.getSize(), out, log) &&
+             ok;
+    }
+    default:
+      break;
+  }
+  if (toCodePage >= kCodePageIso2022Jp &&
+      toCodePage <= kCodePageIso2022JpLast) {
+    DataBuffer sjis;
+    bool ok =
+        EncConvert(fromCodePage, kCodePageShiftJis, bytes, numBytes, sjis, log);
+    return encodeIso2022Jp(toCodePage, sjis.getData(), sjis.getSize(), out,
+                           log) &&
+           ok;
   }
   return convert_a(fromCodePage, toCodePage, bytes, numBytes, out, log);
 }
@@ -130,64 +272,92 @@ bool EncodingConvert::convert_a(uint32_t fromCodePage, uint32_t toCodePage,
     log.logDataUint32("toCodePage", toCodePage);
   }
 
-  // Byte-order marks: dropped; a UTF-16 mark overrides the stated order.
+  // Byte-order marks: dropped; a UTF-16 or UTF-32 mark overrides the order
+  // the code page gave.
   if (fromCodePage == kCodePageUtf8) {
-    if (numBytes >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB &&
-        bytes[2] == 0xBF) {
+    if (startsWith(bytes, numBytes, "\xEF\xBB\xBF", 3)) {
       bytes += 3;
       numBytes -= 3;
     }
   } else if (fromCodePage == kCodePageUtf16LE ||
              fromCodePage == kCodePageUtf16BE) {
-    if (numBytes >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+    if (startsWith(bytes, numBytes, "\xFE\xFF", 2)) {
       fromCodePage = kCodePageUtf16BE;
       bytes += 2;
       numBytes -= 2;
-    } else if (numBytes >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    } else if (startsWith(bytes, numBytes, "\xFF\xFE", 2)) {
       fromCodePage = kCodePageUtf16LE;
       bytes += 2;
       numBytes -= 2;
+    }
+  } else if (fromCodePage == kCodePageUtf32LE ||
+             fromCodePage == kCodePageUtf32BE) {
+    if (startsWith(bytes, numBytes, "\0\0\xFE\xFF", 4)) {
+      fromCodePage = kCodePageUtf32BE;
+      bytes += 4;
+      numBytes -= 4;
+    } else if (startsWith(bytes, numBytes, "\xFF\xFE\0\0", 4)) {
+      fromCodePage = kCodePageUtf32LE;
+      bytes += 4;
+      numBytes -= 4;
     }
   }
   if (numBytes == 0) return true;
   if (fromCodePage == toCodePage) return out.append(bytes, numBytes);
 
-  // Big-endian input is brought to the pivot's order first.
-  DataBuffer swapped;
+  // Normalise to UTF-8 or native UTF-16 first.
+  DataBuffer normal;
+  bool normalised = true;
+  bool normalOk = true;
   if (fromCodePage == kCodePageUtf16BE) {
-    if (!swapped.append(bytes, numBytes)) {
+    if (!normal.append(bytes, numBytes)) {
       log.memoryAllocFailed(1, static_cast<int>(numBytes));
       return false;
     }
-    uint8_t* p = swapped.getData();
-    for (uint32_t i = 0; i + 1 < numBytes; i += 2) {
-      uint8_t t = p[i];
-      p[i] = p[i + 1];
-      p[i + 1] = t;
-    }
-    bytes = p;
+    swapPairs(normal.getData(), numBytes);
     fromCodePage = kCodePageUtf16LE;
-    if (fromCodePage == toCodePage) return out.append(bytes, numBytes);
+  } else if (fromCodePage == kCodePageUtf32BE ||
+             fromCodePage == kCodePageUtf32LE) {
+    reserveMore(normal, numBytes);
+    normalOk = utf32ToUtf8(bytes, numBytes, fromCodePage == kCodePageUtf32BE,
+                           normal, log);
+    fromCodePage = kCodePageUtf8;
+  } else if (fromCodePage == kCodePageUtf7) {
+    reserveMore(normal, 2ull * numBytes);
+    normalOk = decodeUtf7(bytes, numBytes, normal, log);
+    fromCodePage = kCodePageUtf16LE;
+  } else {
+    normalised = false;
   }
+  if (normalised) {
+    bytes = normal.getData();
+    numBytes = normal.getSize();
+  }
+  if (fromCodePage == toCodePage)
+    return out.append(bytes, numBytes) && normalOk;
 
   if (fromCodePage == kCodePageUtf16LE) {
     reserveMore(out, numBytes / 2);
-    if (toCodePage == kCodePageUtf8)
-      return convertFromUnicode(bytes, numBytes, out, log);
-    return convertFromUnicodeHC(toCodePage, bytes, numBytes, out, log);
+    if (toCodePage == kCodePageUtf8) {
+      return convertFromUnicode(bytes, numBytes, out, log) && normalOk;
+    }
+    return convertFromUnicodeHC(toCodePage, bytes, numBytes, out, log) &&
+           normalOk;
   }
   if (toCodePage == kCodePageUtf16LE) {
     reserveMore(out, 2ull * numBytes);
-    if (fromCodePage == kCodePageUtf8)
-      return convertToUnicode(bytes, numBytes, out, log);
-    return convertToUnicodeHC(fromCodePage, bytes, numBytes, out, log);
+    if (fromCodePage == kCodePageUtf8) {
+      return convertToUnicode(bytes, numBytes, out, log) && normalOk;
+    }
+    return convertToUnicodeHC(fromCodePage, bytes, numBytes, out, log) &&
+           normalOk;
   }
 
   // Two legs through UTF-16LE.
-  if (!isUnicodePage(fromCodePage) && !singleByteCodePage(fromCodePage)) {
+  if (!isUnicodePage(fromCodePage) && !codePageTable(fromCodePage)) {
     return reportNoTable(fromCodePage, log);
   }
-  if (!isUnicodePage(toCodePage) && !singleByteCodePage(toCodePage)) {
+  if (!isUnicodePage(toCodePage) && !codePageTable(toCodePage)) {
     return reportNoTable(toCodePage, log);
   }
   if (log.verbose()) {
@@ -201,65 +371,69 @@ bool EncodingConvert::convert_a(uint32_t fromCodePage, uint32_t toCodePage,
   }
   DataBuffer pivot;
   reserveMore(pivot, 2ull * numBytes);
+  firstLeg_ = true;
   bool firstOk =
       fromCodePage == kCodePageUtf8
           ? convertToUnicode(bytes, numBytes, pivot, log)
           : convertToUnicodeHC(fromCodePage, bytes, numBytes, pivot, log);
+  firstLeg_ = false;
   reserveMore(out, pivot.getSize() / 2);
+  secondLeg_ = true;
   bool secondOk =
       toCodePage == kCodePageUtf8
           ? convertFromUnicode(pivot.getData(), pivot.getSize(), out, log)
           : convertFromUnicodeHC(toCodePage, pivot.getData(), pivot.getSize(),
                                  out, log);
-  return firstOk && secondOk;
+  secondLeg_ = false;
+  return firstOk && secondOk && normalOk;
 }
 
 bool EncodingConvert::convertToUnicode(const uint8_t* bytes, uint32_t numBytes,
                                        DataBuffer& out, LogBase& log) {
   LogContextExitor ctx(log, "convertToUnicode");
+  if (log.verbose()) {
+    log.logDataUint32("fromCodePage", kCodePageUtf8);
+    log.logDataUint32("toCodePage", kCodePageUtf16LE);
+  }
   ChunkWriter w(out);
   bool allMapped = true;
   uint32_t i = 0;
   while (i < numBytes) {
-    uint8_t lead = bytes[i];
-    uint32_t len = 0, cp = 0;
-    if (lead < 0x80) {
-      len = 1;
-      cp = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      len = 2;
-      cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      len = 3;
-      cp = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      len = 4;
-      cp = lead & 0x07;
+    // Eight ASCII bytes at a time while they last.
+    while (numBytes - i >= 8) {
+      uint64_t word;
+      memcpy(&word, bytes + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      uint8_t* p = w.room(16);
+      for (int k = 0; k < 8; ++k) {
+        p[2 * k] = bytes[i + k];
+        p[2 * k + 1] = 0;
+      }
+      w.commit(16);
+      i += 8;
     }
-    bool valid = len > 0 && len <= numBytes - i;
-    for (uint32_t k = 1; valid && k < len; ++k) {
-      uint8_t c = bytes[i + k];
-      if ((c & 0xC0) != 0x80) valid = false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    // Overlong forms, encoded surrogates and values beyond U+10FFFF.
-    if (valid &&
-        ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-         (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))) {
-      valid = false;
-    }
-    if (!valid) {
+    if (i >= numBytes) break;
+    uint32_t cp;
+    uint32_t len = decodeUtf8(bytes + i, numBytes - i, &cp);
+    if (len == 0) {
       allMapped = false;
-      emitUnmappable(errorAction_, bytes + i, 1, true, w);
+      emitUnmappable(bytes + i, 1, 2, kCodePageUtf8, w, log);
       ++i;
       continue;
     }
+    uint8_t* p = w.room(4);
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      w.putUnit(0xD800 | (cp >> 10));
-      w.putUnit(0xDC00 | (cp & 0x3FF));
+      uint32_t hi = 0xD800 | (cp >> 10), lo = 0xDC00 | (cp & 0x3FF);
+      p[0] = static_cast<uint8_t>(hi);
+      p[1] = static_cast<uint8_t>(hi >> 8);
+      p[2] = static_cast<uint8_t>(lo);
+      p[3] = static_cast<uint8_t>(lo >> 8);
+      w.commit(4);
     } else {
-      w.putUnit(cp);
+      p[0] = static_cast<uint8_t>(cp);
+      p[1] = static_cast<uint8_t>(cp >> 8);
+      w.commit(2);
     }
     i += len;
   }
@@ -270,11 +444,37 @@ bool EncodingConvert::convertFromUnicode(const uint8_t* bytes,
                                          uint32_t numBytes, DataBuffer& out,
                                          LogBase& log) {
   LogContextExitor ctx(log, "convertFromUnicode");
+  if (log.verbose()) {
+    log.logDataUint32("fromCodePage", kCodePageUtf16LE);
+    log.logDataUint32("toCodePage", kCodePageUtf8);
+  }
   ChunkWriter w(out);
   bool allMapped = true;
   uint32_t i = 0;
   while (i + 1 < numBytes) {
+    // Four ASCII units at a time while they last.
+    while (numBytes - i >= 8) {
+      uint64_t word;
+      memcpy(&word, bytes + i, 8);
+      if (word & 0xFF80FF80FF80FF80ull) break;
+      uint8_t* p = w.room(4);
+      p[0] = bytes[i];
+      p[1] = bytes[i + 2];
+      p[2] = bytes[i + 4];
+      p[3] = bytes[i + 6];
+      w.commit(4);
+      i += 8;
+    }
+    if (i + 1 >= numBytes) break;
     uint32_t u = unitAt(bytes + i);
+    if (secondLeg_ && u == 0xEFFD && i + 2 < numBytes) {
+      uint32_t n = bytes[i + 2];
+      uint32_t left = numBytes - (i + 3);
+      if (n > left) n = left;
+      w.putBytes(bytes + i + 3, n);
+      i += 3 + n;
+      continue;
+    }
     uint32_t used = 2;
     uint32_t cp = u;
     if (isHighSurrogate(u) && i + 3 < numBytes &&
@@ -283,30 +483,16 @@ bool EncodingConvert::convertFromUnicode(const uint8_t* bytes,
       used = 4;
     } else if (isHighSurrogate(u) || isLowSurrogate(u)) {
       allMapped = false;
-      emitUnmappable(errorAction_, bytes + i, 2, false, w);
+      emitUnmappable(bytes + i, 2, 1, kCodePageUtf16LE, w, log);
       i += 2;
       continue;
     }
-    if (cp < 0x80) {
-      w.put(static_cast<uint8_t>(cp));
-    } else if (cp < 0x800) {
-      w.put(static_cast<uint8_t>(0xC0 | (cp >> 6)));
-      w.put(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      w.put(static_cast<uint8_t>(0xE0 | (cp >> 12)));
-      w.put(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-      w.put(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-    } else {
-      w.put(static_cast<uint8_t>(0xF0 | (cp >> 18)));
-      w.put(static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
-      w.put(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-      w.put(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-    }
+    w.commit(encodeUtf8(cp, w.room(4)));
     i += used;
   }
   if (i < numBytes) {  // an odd trailing byte is half a code unit
     allMapped = false;
-    emitUnmappable(errorAction_, bytes + i, 1, false, w);
+    emitUnmappable(bytes + i, 1, 1, kCodePageUtf16LE, w, log);
   }
   return w.flush() && allMapped;
 }
@@ -321,23 +507,61 @@ bool EncodingConvert::convertToUnicodeHC(uint32_t codePage,
     log.logDataUint32("toCodePage", kCodePageUtf16LE);
     log.logDataUint32("inDataLen", numBytes);
   }
-  const SingleByteCodePage* page = singleByteCodePage(codePage);
+  const CodePageTable* page = codePageTable(codePage);
   if (!page) return reportNoTable(codePage, log);
-  return convertToUnicodeByLookup(*page, bytes, numBytes, out, log);
+  if (!page->isDoubleByte()) {
+    return convertToUnicodeByLookup(*page, bytes, numBytes, out, log);
+  }
+  ChunkWriter w(out);
+  bool allMapped = true;
+  uint32_t i = 0;
+  while (i < numBytes) {
+    uint8_t b = bytes[i];
+    if (!page->isLeadByte(b)) {
+      uint16_t unit = page->toUnicode(b);
+      if (unit == CodePageTable::kNone) {
+        allMapped = false;
+        emitUnmappable(bytes + i, 1, 2, codePage, w, log);
+      } else {
+        w.putUnit(unit);
+      }
+      ++i;
+      continue;
+    }
+    uint16_t unit = i + 1 < numBytes ? page->toUnicode2(b, bytes[i + 1])
+                                     : CodePageTable::kNone;
+    if (unit != CodePageTable::kNone) {
+      w.putUnit(unit);
+      i += 2;
+      continue;
+    }
+    // A lead byte at the end, or before a byte that cannot trail (below
+    // 0x40), is one bad byte; otherwise the pair is.
+    uint32_t n = i + 1 < numBytes && bytes[i + 1] >= 0x40 ? 2 : 1;
+    allMapped = false;
+    emitUnmappable(bytes + i, n, 2, codePage, w, log);
+    i += n;
+  }
+  return w.flush() && allMapped;
 }
 
-bool EncodingConvert::convertToUnicodeByLookup(const SingleByteCodePage& page,
+bool EncodingConvert::convertToUnicodeByLookup(const CodePageTable& page,
                                                const uint8_t* bytes,
                                                uint32_t numBytes,
                                                DataBuffer& out, LogBase& log) {
   LogContextExitor ctx(log, "convertToUnicodeByLookup");
-  ChunkWriter w(out);
+  if (log.verbose()) {
+    log.logDataUint32("fromCodePage", page.codePage());
+    log.logDataUint32("toCodePage", kCodePageUtf16LE);
+    log.logDataUint32("inDataLen", numBytes);
+  }
+  ChunkWriter w(out, kLookupChunk);
   bool allMapped = true;
   for (uint32_t i = 0; i < numBytes; ++i) {
-    uint16_t unit = page.toUnicode(bytes[i]);
-    if (unit == SingleByteCodePage::kUndefined) {
+    uint16_t unit = bytes[i] ? page.toUnicode(bytes[i]) : 0;
+    if (unit == CodePageTable::kNone) {
       allMapped = false;
-      emitUnmappable(errorAction_, bytes + i, 1, true, w);
+      emitUnmappable(bytes + i, 1, 2, page.codePage(), w, log);
     } else {
       w.putUnit(unit);
     }
@@ -355,32 +579,48 @@ bool EncodingConvert::convertFromUnicodeHC(uint32_t codePage,
     log.logDataUint32("toCodePage", codePage);
     log.logDataUint32("inDataLen", numBytes);
   }
-  const SingleByteCodePage* page = singleByteCodePage(codePage);
+  const CodePageTable* page = codePageTable(codePage);
   if (!page) return reportNoTable(codePage, log);
-  ChunkWriter w(out);
+  if (!page->prepareReverse()) {
+    log.memoryAllocFailed(2, 0);
+    return false;
+  }
+  ChunkWriter w(out, kLookupChunk);
   bool allMapped = true;
   uint32_t i = 0;
   while (i + 1 < numBytes) {
     uint32_t u = unitAt(bytes + i);
-    uint8_t b = 0;
+    if (secondLeg_ && u == 0xEFFD && i + 2 < numBytes) {
+      uint32_t n = bytes[i + 2];
+      uint32_t left = numBytes - (i + 3);
+      if (n > left) n = left;
+      w.putBytes(bytes + i + 3, n);
+      i += 3 + n;
+      continue;
+    }
     if (isHighSurrogate(u) && i + 3 < numBytes &&
         isLowSurrogate(unitAt(bytes + i + 2))) {
-      allMapped = false;  // no single-byte page holds a supplementary character
-      emitUnmappable(errorAction_, bytes + i, 4, false, w);
+      // No table page holds a supplementary character.
+      allMapped = false;
+      emitUnmappable(bytes + i, 4, 1, kCodePageUtf16LE, w, log);
       i += 4;
       continue;
     }
-    if (page->fromUnicode(static_cast<uint16_t>(u), &b)) {
-      w.put(b);
-    } else {
+    uint16_t code = page->fromUnicode(static_cast<uint16_t>(u));
+    if (code == CodePageTable::kNone) {
       allMapped = false;
-      emitUnmappable(errorAction_, bytes + i, 2, false, w);
+      emitUnmappable(bytes + i, 2, 1, kCodePageUtf16LE, w, log);
+    } else if (code > 0xFF) {
+      w.put(static_cast<uint8_t>(code >> 8));
+      w.put(static_cast<uint8_t>(code));
+    } else {
+      w.put(static_cast<uint8_t>(code));
     }
     i += 2;
   }
   if (i < numBytes) {
     allMapped = false;
-    emitUnmappable(errorAction_, bytes + i, 1, false, w);
+    emitUnmappable(bytes + i, 1, 1, kCodePageUtf16LE, w, log);
   }
   return w.flush() && allMapped;
 }

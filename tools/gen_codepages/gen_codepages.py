@@ -399,6 +399,7 @@ def main():
            '// and their catalogue, sorted by code page.',
            '#include "charset/code_page_data.h"', '',
            'namespace sfx {', 'namespace {', '',
+           '// clang-format off',
            'const uint8_t kPackedTables[] = {']
     offsets = []
     pos = 0
@@ -407,7 +408,7 @@ def main():
         src.append(c_bytes(blob))
         offsets.append((cp, pos, len(blob)))
         pos += len(blob)
-    src += ['};', '', '}  // namespace', '',
+    src += ['};', '// clang-format on', '', '}  // namespace', '',
             'const PackedCodePage kPackedCodePages[] = {']
     entries = [(cp, off, n) for cp, off, n in offsets]
     index = {cp: (off, n) for cp, off, n in offsets}
@@ -430,7 +431,8 @@ def main():
     for alias, target in ALIASES:
         digests.append((alias,) + by_cp[target][1:])
     for cp, nf, hf, nr, hr in sorted(digests):
-        inc.append('{%d, %d, 0x%08Xu, %d, 0x%08Xu},' % (cp, nf, hf, nr, hr))
+        inc.append('    {%d, %d, 0x%08Xu, %d, 0x%08Xu},' %
+                   (cp, nf, hf, nr, hr))
     with open(os.path.join(root, 'src/charset/code_page_digests.inc'), 'w',
               newline='\n') as f:
         f.write('\n'.join(inc) + '\n')

@@ -1,0 +1,166 @@
+#include "charset/code_page_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "charset/code_page_data.h"
+
+namespace sfx {
+namespace {
+
+struct Digest {
+  uint32_t codePage;
+  uint32_t numCodes;
+  uint32_t codesDigest;
+  uint32_t numUnits;
+  uint32_t unitsDigest;
+};
+
+// Written by the table generator straight from the mapping data it read,
+// not from the packed tables.
+const Digest kDigests[] = {
+#include "charset/code_page_digests.inc"
+};
+
+class Fnv1a {
+ public:
+  void pair(uint32_t a, uint32_t b) {
+    for (uint32_t byte : {a & 0xFF, a >> 8, b & 0xFF, b >> 8}) {
+      h_ ^= byte;
+      h_ *= 0x01000193u;
+    }
+  }
+  uint32_t value() const { return h_; }
+
+ private:
+  uint32_t h_ = 0x811C9DC5u;
+};
+
+TEST(CodePageTablesTest, EveryTableAgreesWithItsMappingDataBothWays) {
+  EXPECT_EQ(kNumPackedCodePages, sizeof(kDigests) / sizeof(kDigests[0]));
+  for (const Digest& d : kDigests) {
+    SCOPED_TRACE(d.codePage);
+    ASSERT_TRUE(hasCodePageTable(d.codePage));
+    const CodePageTable* t = codePageTable(d.codePage);
+    ASSERT_NE(nullptr, t);
+    EXPECT_EQ(d.codePage, t->codePage());
+
+    Fnv1a forward;
+    uint32_t numCodes = 0;
+    for (uint32_t b = 0; b < 256; ++b) {
+      uint16_t unit = t->toUnicode(static_cast<uint8_t>(b));
+      if (unit == CodePageTable::kNone) continue;
+      EXPECT_FALSE(t->isLeadByte(static_cast<uint8_t>(b)));
+      forward.pair(b, unit);
+      ++numCodes;
+    }
+    for (uint32_t lead = 0; lead < 256; ++lead) {
+      for (uint32_t trail = 0; trail < 256; ++trail) {
+        uint16_t unit = t->toUnicode2(static_cast<uint8_t>(lead),
+                                      static_cast<uint8_t>(trail));
+        if (unit == CodePageTable::kNone) continue;
+        forward.pair(lead * 256 + trail, unit);
+        ++numCodes;
+      }
+    }
+    EXPECT_EQ(d.numCodes, numCodes);
+    EXPECT_EQ(d.codesDigest, forward.value());
+
+    ASSERT_TRUE(t->prepareReverse());
+    Fnv1a reverse;
+    uint32_t numUnits = 0;
+    for (uint32_t u = 0; u < 0x10000; ++u) {
+      if (u >= 0xD800 && u <= 0xDFFF) continue;
+      uint16_t code = t->fromUnicode(static_cast<uint16_t>(u));
+      if (code == CodePageTable::kNone) continue;
+      reverse.pair(u, code);
+      ++numUnits;
+    }
+    EXPECT_EQ(d.numUnits, numUnits);
+    EXPECT_EQ(d.unitsDigest, reverse.value());
+  }
+}
+
+// Known entries of the published tables, independent of the generator.
+TEST(CodePageTablesTest, KnownEntries) {
+  struct Case {
+    uint32_t codePage;
+    uint16_t code;
+    uint16_t unit;
+  } cases[] = {
+      {932, 0x82A0, 0x3042},   {932, 0x5C, 0x005C},     {932, 0xB1, 0xFF71},
+      {936, 0xB0A1, 0x554A},   {936, 0x8140, 0x4E02},   {949, 0xB0A1, 0xAC00},
+      {949, 0x8141, 0xAC02},   {950, 0xA440, 0x4E00},   {1361, 0x8861, 0xAC00},
+      {51932, 0xA4A2, 0x3042}, {51936, 0xB0A1, 0x554A}, {51949, 0xB0A1, 0xAC00},
+      {37, 0xC1, 0x0041},      {500, 0x4A, 0x005B},     {20866, 0xC1, 0x0430},
+      {1252, 0x80, 0x20AC},    {28605, 0xA4, 0x20AC},   {437, 0x82, 0x00E9},
+      {10000, 0xA5, 0x2022},   {1251, 0xC0, 0x0410},    {38598, 0xE0, 0x05D0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codePage);
+    const CodePageTable* t = codePageTable(c.codePage);
+    ASSERT_NE(nullptr, t);
+    uint16_t unit = c.code > 0xFF
+                        ? t->toUnicode2(static_cast<uint8_t>(c.code >> 8),
+                                        static_cast<uint8_t>(c.code))
+                        : t->toUnicode(static_cast<uint8_t>(c.code));
+    EXPECT_EQ(c.unit, unit);
+    ASSERT_TRUE(t->prepareReverse());
+    EXPECT_EQ(c.code, t->fromUnicode(c.unit));
+  }
+  // Undefined bytes, and a lead byte on its own.
+  EXPECT_EQ(CodePageTable::kNone, codePageTable(1252)->toUnicode(0x81));
+  EXPECT_EQ(CodePageTable::kNone, codePageTable(932)->toUnicode(0x82));
+  EXPECT_TRUE(codePageTable(932)->isLeadByte(0x82));
+  EXPECT_FALSE(codePageTable(1252)->isDoubleByte());
+}
+
+TEST(CodePageTablesTest, PagesWithoutTables) {
+  for (uint32_t cp : {0u, 1u, 1200u, 65001u, 52936u, 99999u}) {
+    EXPECT_FALSE(hasCodePageTable(cp)) << cp;
+    EXPECT_EQ(nullptr, codePageTable(cp)) << cp;
+  }
+}
+
+TEST(CodePageTablesTest, OneTablePerPageWhenThreadsRace) {
+  const uint32_t pages[] = {20290, 20880, 1361};
+  for (uint32_t cp : pages) {
+    std::vector<const CodePageTable*> seen(4, nullptr);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+      threads.emplace_back([&seen, i, cp] {
+        const CodePageTable* t = codePageTable(cp);
+        if (t) t->prepareReverse();
+        seen[i] = t;
+      });
+    }
+    for (std::thread& th : threads) th.join();
+    ASSERT_NE(nullptr, seen[0]);
+    for (const CodePageTable* t : seen) EXPECT_EQ(seen[0], t);
+    uint32_t before = numUnpackedCodePageTables();
+    EXPECT_EQ(seen[0], codePageTable(cp));
+    EXPECT_EQ(before, numUnpackedCodePageTables());
+  }
+}
+
+TEST(CodePageTablesTest, MalformedPackedDataIsRejected) {
+  const uint8_t truncated[] = {0, 0x81};  // LIT 2 with no values
+  EXPECT_EQ(nullptr, CodePageTable::unpack(1, truncated, sizeof truncated));
+  const uint8_t noEnd[] = {0, 0x00};  // SKIP 1, then nothing
+  EXPECT_EQ(nullptr, CodePageTable::unpack(1, noEnd, sizeof noEnd));
+  // A double-byte code whose lead byte the bitmap did not declare.
+  // SKIP 0x8140 (63 + varint 33024 + 1), LIT 1 (+1), END.
+  const uint8_t badLead[] = {0, 0x3F, 0x80, 0x82, 0x02, 0x80, 0x41, 0xC0, 0};
+  EXPECT_EQ(nullptr, CodePageTable::unpack(1, badLead, sizeof badLead));
+  // SKIP 65 to code 65, LIT 1 (+1), END with no exceptions: 'A' -> U+0001.
+  const uint8_t good[] = {0, 0x3F, 0x01, 0x80, 0x41, 0xC0, 0};
+  CodePageTable* t = CodePageTable::unpack(1, good, sizeof good);
+  ASSERT_NE(nullptr, t);
+  EXPECT_EQ(1, t->toUnicode('A'));
+  delete t;
+}
+
+}  // namespace
+}  // namespace sfx
