@@ -7,6 +7,7 @@
 
 #include "codec/random.h"
 #include "fs/file.h"
+#include "fs/file_internal.h"
 #include "fs/path_rules.h"
 #include "log/log_base.h"
 #include "text/ext_ptr_array.h"
@@ -222,7 +223,7 @@ bool fileExists(const XString& path, LogBase* log) {
   if (getAttributes(path, &attributes, &err, nullptr)) return true;
   if (err == kErrorFileNotFound || err == kErrorPathNotFound ||
       err == kErrorNotReady) {
-    if (log) log->logWindowsError(err);
+    logWindowsErrorCode(log, err);
     return false;
   }
   return true;

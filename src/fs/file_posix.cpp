@@ -13,6 +13,7 @@
 #include <string>
 
 #include "fs/file.h"
+#include "fs/file_internal.h"
 #include "fs/file_time.h"
 #include "fs/path_rules.h"
 #include "log/log_base.h"
@@ -107,6 +108,31 @@ bool setTimes(int fd, const struct timespec times[2], LogBase* log) {
 }
 
 }  // namespace
+
+void logWindowsErrorCode(LogBase* log, uint32_t code) {
+  if (!log) return;
+  int err;
+  switch (code) {
+    case kErrorFileNotFound:
+    case kErrorPathNotFound:
+      err = ENOENT;
+      break;
+    case kErrorAccessDenied:
+      err = EACCES;
+      break;
+    case kErrorNotReady:
+      err = ENODEV;
+      break;
+    case kErrorSharingViolation:
+      err = EBUSY;
+      break;
+    default:
+      err = EIO;
+      break;
+  }
+  log->logWindowsError(static_cast<uint32_t>(err));
+  log->logDataHex("WindowsErrorCode", code);
+}
 
 // ---- System queries of the path rules ----
 

@@ -240,6 +240,26 @@ TEST_F(FileTest, SizeWithAllOnesInTheLowWordIsNoFailure) {
   EXPECT_TRUE(log.lines.empty()) << log.all();
 }
 
+TEST_F(FileTest, WholeFileWritesAndTheirFailures) {
+  std::string p = track("whole.txt");
+  StringBuffer sb;
+  sb.append(p.c_str());
+  LogNull quiet;
+  ASSERT_TRUE(writeWholeFile(sb, "abc", 3, quiet));
+  EXPECT_EQ("abc", readText(p));
+  ASSERT_TRUE(writeWholeFile(X(p), nullptr, 0, quiet));
+  EXPECT_EQ("", readText(p));
+
+  RecordingLog log;
+  std::string bad = root_ + "\\missing\\f.txt";
+  EXPECT_FALSE(writeWholeFile(X(bad), "abc", 3, log));
+  EXPECT_TRUE(log.has("filename=" + bad)) << log.all();
+  EXPECT_TRUE(log.has("E:Failed to write complete file (7)")) << log.all();
+  RecordingLog empty;
+  EXPECT_FALSE(writeWholeFile(X(""), "abc", 3, empty));
+  EXPECT_TRUE(empty.has("E:openFileWin32: file path is empty.")) << empty.all();
+}
+
 // ---- Opening ----
 
 TEST_F(FileTest, WriteTruncatesReadWriteKeepsAndCreates) {
@@ -361,6 +381,10 @@ TEST_F(FileTest, ExistenceAndAttributesOfFilesAndDirectories) {
   RecordingLog log;
   EXPECT_FALSE(fileExists(X(root_ + "/nothing"), &log));
   EXPECT_TRUE(log.hasPrefix("WindowsError=")) << log.all();
+  EXPECT_TRUE(log.has("WindowsErrorCode=0x2")) << log.all();
+  RecordingLog noPath;
+  EXPECT_FALSE(fileExists(X(root_ + "/no/thing"), &noPath));
+  EXPECT_TRUE(noPath.has("WindowsErrorCode=0x3")) << noPath.all();
 
   EXPECT_TRUE(attributesOf(root_) & kFileAttributeDirectory);
   EXPECT_FALSE(attributesOf(file) & kFileAttributeDirectory);
@@ -466,10 +490,25 @@ TEST_F(FileTest, EnsureDirOnAMissingDriveFailsAtTheFirstStep) {
 TEST_F(FileTest, EnsureDirFailsWhereAFileBlocksTheChain) {
   std::string blocker = track("blocker");
   ASSERT_TRUE(writeText(blocker, "x"));
-  RecordingLog log;
-  EXPECT_FALSE(ensureDir(X(blocker + "\\x\\y"), nullptr, log));
-  EXPECT_TRUE(log.has("E:Cannot ensure directory existence (2)")) << log.all();
-  EXPECT_TRUE(log.has("path=" + blocker + "\\x")) << log.all();
+  struct Case {
+    std::string path;
+    const char* error;
+    std::string at;
+  };
+  const Case kCases[] = {
+      // A level on the way cannot be made (2); the leaf cannot be made (3).
+      {blocker + "\\x\\y", "E:Cannot ensure directory existence (2)",
+       blocker + "\\x"},
+      {blocker + "\\x", "E:Cannot ensure directory existence (3)",
+       blocker + "\\x"},
+  };
+  for (const Case& c : kCases) {
+    RecordingLog log;
+    EXPECT_FALSE(ensureDir(X(c.path), nullptr, log));
+    EXPECT_TRUE(log.has(c.error)) << log.all();
+    EXPECT_TRUE(log.has("path=" + c.at)) << log.all();
+    EXPECT_TRUE(log.has("[createDirWin32")) << log.all();
+  }
 }
 
 TEST_F(FileTest, EnsureFileCreatesTheDirectoryPartOnly) {

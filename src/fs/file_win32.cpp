@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fs/file.h"
+#include "fs/file_internal.h"
 #include "fs/file_time.h"
 #include "fs/path_rules.h"
 #include "log/log_base.h"
@@ -146,6 +147,8 @@ bool clearReadOnly(const XString& path) {
 }
 
 }  // namespace
+
+void logWindowsErrorCode(LogBase* log, uint32_t code) { logOsError(log, code); }
 
 // ---- System queries of the path rules ----
 
