@@ -1,8 +1,6 @@
 // ClsXml: the handle class over the XML tree, with its handle counting.
 #include "xml/cls_xml.h"
 
-#include <cstring>
-
 #include "log/log_base.h"
 #include "os/os.h"
 #include "text/string_buffer.h"

@@ -2,98 +2,17 @@
 // file's bytes into the UTF-8 text the parser reads.
 #include <cstring>
 
+#include "charset/charset_names.h"
 #include "charset/encoding_convert.h"
 #include "log/log_base.h"
-#include "os/os.h"
 #include "text/data_buffer.h"
 #include "text/string_buffer.h"
 #include "text/xstring.h"
-#include "xml/tree_node.h"
 #include "xml/xml_parser.h"
 
 namespace sfx {
 
 namespace {
-
-struct XmlCharset {
-  const char* name;
-  uint32_t codePage;
-};
-
-// The charset names a declaration is looked up in, with their Windows code
-// pages. A name that is not here leaves the file's bytes as they are.
-const XmlCharset kCharsets[] = {
-    {"utf-8", 65001},
-    {"utf8", 65001},
-    {"unicode-1-1-utf-8", 65001},
-    {"unicode-2-0-utf-8", 65001},
-    {"x-unicode-2-0-utf-8", 65001},
-    {"utf-16", 1200},
-    {"utf16", 1200},
-    {"utf-16le", 1200},
-    {"ucs-2", 1200},
-    {"ucs2", 1200},
-    {"unicode", 1200},
-    {"iso-10646-ucs-2", 1200},
-    {"unicodefffe", 1201},
-    {"utf-16be", 1201},
-    {"utf16be", 1201},
-    {"utf-7", 65000},
-    {"utf-32", 65005},
-    {"utf-32be", 65006},
-    {"us-ascii", 20127},
-    {"ascii", 20127},
-    {"x-ansi", 1252},
-    {"windows-1250", 1250},
-    {"windows-1251", 1251},
-    {"windows-1252", 1252},
-    {"windows-1253", 1253},
-    {"windows-1254", 1254},
-    {"windows-1255", 1255},
-    {"windows-1256", 1256},
-    {"windows-1257", 1257},
-    {"windows-1258", 1258},
-    {"cp1250", 1250},
-    {"cp1251", 1251},
-    {"cp1252", 1252},
-    {"cp1253", 1253},
-    {"cp1254", 1254},
-    {"cp1255", 1255},
-    {"cp1256", 1256},
-    {"cp1257", 1257},
-    {"cp1258", 1258},
-    {"iso-8859-1", 28591},
-    {"iso-8859-2", 28592},
-    {"iso-8859-3", 28593},
-    {"iso-8859-4", 28594},
-    {"iso-8859-5", 28595},
-    {"iso-8859-6", 28596},
-    {"iso-8859-7", 28597},
-    {"iso-8859-8", 28598},
-    {"iso-8859-9", 28599},
-    {"iso-8859-11", 874},
-    {"iso-8859-13", 28603},
-    {"iso-8859-15", 28605},
-    {"latin1", 28591},
-    {"cp819", 28591},
-    {"iso-ir-100", 28591},
-    {"latin9", 28605},
-    {"shift-jis", 932},
-    {"sjis", 932},
-    {"x-sjis", 932},
-    {"euc-jp", 51932},
-    {"iso-2022-jp", 50220},
-    {"gb2312", 936},
-    {"gbk", 936},
-    {"gb18030", 936},
-    {"big5", 950},
-    {"euc-kr", 51949},
-    {"ks-c-5601-1987", 949},
-    {"koi8-r", 20866},
-    {"koi8-u", 21866},
-    {"ibm437", 437},
-    {"ibm850", 850},
-};
 
 // Position of the first `pattern` (ASCII letters compared without case) in
 // the `n` bytes at `p`, or -1.
@@ -165,18 +84,6 @@ bool convertToUtf8(DataBuffer& buf, uint32_t codePage, const char* what,
 
 }  // namespace
 
-uint32_t xmlCharsetCodePage(const char* name) {
-  StringBuffer sb(name);
-  sb.trim2();
-  sb.toLowerCase();
-  sb.replaceChar('_', '-');
-  if (sb.getSize() < 3 || sb.equals("ansi")) return activeAnsiCodePage();
-  for (const XmlCharset& c : kCharsets) {
-    if (sb.equals(c.name)) return c.codePage;
-  }
-  return 0;
-}
-
 bool prepareXmlFileBytes(DataBuffer& bytes, LogBase& log) {
   uint32_t n = bytes.getSize();
   if (n == 0) {
@@ -197,7 +104,7 @@ bool prepareXmlFileBytes(DataBuffer& bytes, LogBase& log) {
   StringBuffer charset;
   declaredCharset(bytes, charset);
   if (charset.isEmpty() || charset.equalsIgnoreCase("utf-8")) return true;
-  uint32_t codePage = xmlCharsetCodePage(charset.getString());
+  uint32_t codePage = charsetToCodePage(charset.getString());
   if (codePage == 0) return true;
   return convertToUtf8(bytes, codePage, charset.getString(), log);
 }

@@ -1,19 +1,13 @@
 // The XML parser: one forward pass of a cursor over zero-terminated text,
-// with the open elements linked through their parent pointers (no stack),
-// and the preparation of file bytes before parsing.
+// with the open elements linked through their parent pointers (no stack).
 #include "xml/xml_parser.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
-#include "charset/encoding_convert.h"
 #include "log/log_base.h"
-#include "os/os.h"
-#include "text/data_buffer.h"
 #include "text/ext_ptr_array.h"
 #include "text/string_buffer.h"
-#include "text/xstring.h"
 #include "xml/tree_node.h"
 
 namespace sfx {

@@ -49,12 +49,6 @@ bool prepareXmlFileBytes(DataBuffer& bytes, LogBase& log);
 // cannot be converted, or holds no root element.
 TreeNode* parseXmlFile(const XString& path, LogBase* log, bool autoTrim);
 
-// The code page of a charset name as the file preparation needs it, or 0
-// for a name it does not know. The name is trimmed, lower-cased and "_"
-// becomes "-"; a name shorter than 3 bytes, and "ansi", give the system's
-// ANSI code page.
-uint32_t xmlCharsetCodePage(const char* name);
-
 }  // namespace sfx
 
 #endif  // SFX_XML_XML_PARSER_H_
