@@ -684,6 +684,23 @@ TEST_F(FileTest, TempNamesFollowThePattern) {
   EXPECT_EQ(t, std::string(inTemp.getUtf8()).substr(0, t.size()));
 }
 
+TEST_F(FileTest, TempNameGivesUpWhenEveryCandidateSeemsToExist) {
+  // Under a directory name Windows refuses (a wildcard) or one too long for
+  // a POSIX file system, the attribute query fails with an error other than
+  // "not found", which counts as existing.
+#ifdef _WIN32
+  const std::string kBadDir = root_ + "\\a*b";
+#else
+  const std::string kBadDir = root_ + "\\" + std::string(300, 'n');
+#endif
+  XString out = X("stale");
+  RecordingLog log;
+  EXPECT_FALSE(makeTempName(X("setup"), X(kBadDir), out, log));
+  EXPECT_TRUE(out.isEmpty());
+  EXPECT_TRUE(log.has("E:Failed to find an unused temporary file name."))
+      << log.all();
+}
+
 TEST_F(FileTest, CurrentDirectoryRoundTripsAndModulePathExists) {
   XString before;
   getCurrentDir(before);
