@@ -583,11 +583,10 @@ bool deleteFile(const XString& path, LogBase* log) {
   BOOL ok;
   if (isLegacySystem()) {
     ok = DeleteFileA(p.getAnsi());
-  } else if (utf16Length(p) <= kMaxShortPath) {
-    ok = DeleteFileW(wideOf(p).c_str());
   } else {
-    // A long path, UNC or not, goes in its extended-length form.
-    ok = DeleteFileW(extendedWide(p).c_str());
+    XString target;
+    toDeletePath(p, target);
+    ok = DeleteFileW(wideOf(target).c_str());
   }
   if (ok) return true;
   DWORD err = GetLastError();

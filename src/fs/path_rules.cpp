@@ -192,6 +192,13 @@ void toExtendedPath(const XString& path, XString& out) {
   out.setFromUtf8(f.c_str());
 }
 
+void toDeletePath(const XString& path, XString& out) {
+  if (utf16Length(path) <= kMaxShortPath)
+    out.copyFrom(path);
+  else
+    toExtendedPath(path, out);
+}
+
 void lastPathComponent(const XString& path, XString& out) {
   std::string s = path.getUtf8();
   size_t cut = s.rfind('\\');

@@ -63,6 +63,11 @@ void getFullPath(const XString& path, XString& out);
 // \\?\UNC\server\share\x, any other path gets "\\?\" in front.
 void toExtendedPath(const XString& path, XString& out);
 
+// The form of `path` ("\" separators) that the wide delete takes: the path
+// as given up to kMaxShortPath UTF-16 units, the extended-length form of a
+// longer one (\\?\UNC\ for a UNC path).
+void toDeletePath(const XString& path, XString& out);
+
 // The final component of the path: the file part the system reports for its
 // full path when there is one, else the text after the last "\", else after
 // the last "/", else the whole path.

@@ -206,6 +206,24 @@ TEST(PathRulesTest, ExtendedFormOfDrivePathsAndUncPaths) {
   }
 }
 
+TEST(PathRulesTest, LongPathsAreDeletedInTheirExtendedForm) {
+  const std::string kTail = "\\" + std::string(280, 'f') + ".txt";
+  const Case kCases[] = {
+      {"\\\\srv\\share\\f.txt", "\\\\srv\\share\\f.txt"},
+      {"C:\\d\\f.txt", "C:\\d\\f.txt"},
+  };
+  for (const Case& c : kCases) {
+    XString out;
+    toDeletePath(X(c.in), out);
+    EXPECT_STREQ(c.want, out.getUtf8());
+  }
+  XString out;
+  toDeletePath(X("\\\\srv\\share" + kTail), out);
+  EXPECT_EQ("\\\\?\\UNC\\srv\\share" + kTail, std::string(out.getUtf8()));
+  toDeletePath(X("C:\\d" + kTail), out);
+  EXPECT_EQ("\\\\?\\C:\\d" + kTail, std::string(out.getUtf8()));
+}
+
 TEST(PathRulesTest, FullPathOfARelativeNameStartsWithTheCurrentDirectory) {
   XString full;
   getFullPath(X("some_name.txt"), full);
