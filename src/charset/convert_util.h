@@ -47,6 +47,14 @@ class ChunkWriter {
       n -= take;
     }
   }
+  // Free room of at least kMinSpan bytes for direct writes; *avail gets its
+  // size. Write at most that much, then commit what was written.
+  static constexpr uint32_t kMinSpan = 64;
+  uint8_t* span(uint32_t* avail) {
+    if (limit_ - used_ < kMinSpan) flush();
+    *avail = limit_ - used_;
+    return buf_ + used_;
+  }
   // Room for `n` (at most 16) bytes written directly, then commit(n).
   uint8_t* room(uint32_t n) {
     if (used_ + n > limit_) flush();
@@ -68,6 +76,40 @@ class ChunkWriter {
   bool ok_ = true;
   uint8_t buf_[kCapacity];
 };
+
+// Eight ASCII bytes widened to UTF-16LE / four ASCII UTF-16LE units
+// narrowed, on a little-endian machine (the only kind the stub runs on;
+// elsewhere byte by byte).
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+inline void widenAscii8(const uint8_t* in, uint8_t* out) {
+  uint64_t word;
+  memcpy(&word, in, 8);
+  for (int half = 0; half < 2; ++half) {
+    uint64_t x = (word >> (32 * half)) & 0xFFFFFFFFu;
+    x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+    x = (x | (x << 8)) & 0x00FF00FF00FF00FFull;
+    memcpy(out + 8 * half, &x, 8);
+  }
+}
+inline void narrowAscii4(const uint8_t* in, uint8_t* out) {
+  uint64_t x;
+  memcpy(&x, in, 8);
+  x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
+  x = (x | (x >> 16)) & 0xFFFFFFFFull;
+  uint32_t y = static_cast<uint32_t>(x);
+  memcpy(out, &y, 4);
+}
+#else
+inline void widenAscii8(const uint8_t* in, uint8_t* out) {
+  for (int k = 0; k < 8; ++k) {
+    out[2 * k] = in[k];
+    out[2 * k + 1] = 0;
+  }
+}
+inline void narrowAscii4(const uint8_t* in, uint8_t* out) {
+  for (int k = 0; k < 4; ++k) out[k] = in[2 * k];
+}
+#endif
 
 inline uint32_t unitAt(const uint8_t* p) { return p[0] | (p[1] << 8); }
 inline bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }

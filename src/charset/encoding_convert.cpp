@@ -214,6 +214,13 @@ bool EncodingConvert::EncConvert(uint32_t fromCodePage, uint32_t toCodePage,
                       korean.getSize(), out, log) &&
            ok;
   }
+  if (fromCodePage == kCodePageHz) {
+    DataBuffer gbk;
+    bool ok = decodeHz(bytes, numBytes, gbk, log);
+    return EncConvert(kCodePageGbk, toCodePage, gbk.getData(), gbk.getSize(),
+                      out, log) &&
+           ok;
+  }
   // Mac Arabic (10004) has no pre-pass of its own here: its bytes convert
   // by the page's table alone, without reordering any runs.
 
@@ -247,6 +254,12 @@ bool EncodingConvert::EncConvert(uint32_t fromCodePage, uint32_t toCodePage,
                            korean, log);
       return encodeIso2022Kr(korean.getData(), korean.getSize(), out, log) &&
              ok;
+    }
+    case kCodePageHz: {
+      DataBuffer gbk;
+      bool ok =
+          EncConvert(fromCodePage, kCodePageGbk, bytes, numBytes, gbk, log);
+      return encodeHz(gbk.getData(), gbk.getSize(), out, log) && ok;
     }
     default:
       break;
@@ -399,43 +412,59 @@ bool EncodingConvert::convertToUnicode(const uint8_t* bytes, uint32_t numBytes,
   bool allMapped = true;
   uint32_t i = 0;
   while (i < numBytes) {
-    // Eight ASCII bytes at a time while they last.
-    while (numBytes - i >= 8) {
-      uint64_t word;
-      memcpy(&word, bytes + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      uint8_t* p = w.room(16);
-      for (int k = 0; k < 8; ++k) {
-        p[2 * k] = bytes[i + k];
-        p[2 * k + 1] = 0;
+    // Writes go straight into the writer's block, four bytes of margin
+    // per character and sixteen per run of eight ASCII bytes.
+    uint32_t avail;
+    uint8_t* start = w.span(&avail);
+    uint8_t* q = start;
+    uint8_t* const qEnd = start + avail - 16;
+    bool bad = false;
+    while (i < numBytes && q <= qEnd) {
+      uint8_t c = bytes[i];
+      if (c < 0x80) {
+        if (numBytes - i >= 8) {
+          uint64_t word;
+          memcpy(&word, bytes + i, 8);
+          if (!(word & 0x8080808080808080ull)) {
+            widenAscii8(bytes + i, q);
+            q += 16;
+            i += 8;
+            continue;
+          }
+        }
+        q[0] = c;
+        q[1] = 0;
+        q += 2;
+        ++i;
+        continue;
       }
-      w.commit(16);
-      i += 8;
+      uint32_t cp;
+      uint32_t len = decodeUtf8(bytes + i, numBytes - i, &cp);
+      if (len == 0) {
+        bad = true;
+        break;
+      }
+      if (cp >= 0x10000) {
+        cp -= 0x10000;
+        uint32_t hi = 0xD800 | (cp >> 10), lo = 0xDC00 | (cp & 0x3FF);
+        q[0] = static_cast<uint8_t>(hi);
+        q[1] = static_cast<uint8_t>(hi >> 8);
+        q[2] = static_cast<uint8_t>(lo);
+        q[3] = static_cast<uint8_t>(lo >> 8);
+        q += 4;
+      } else {
+        q[0] = static_cast<uint8_t>(cp);
+        q[1] = static_cast<uint8_t>(cp >> 8);
+        q += 2;
+      }
+      i += len;
     }
-    if (i >= numBytes) break;
-    uint32_t cp;
-    uint32_t len = decodeUtf8(bytes + i, numBytes - i, &cp);
-    if (len == 0) {
+    w.commit(static_cast<uint32_t>(q - start));
+    if (bad) {
       allMapped = false;
       emitUnmappable(bytes + i, 1, 2, kCodePageUtf8, w, log);
       ++i;
-      continue;
     }
-    uint8_t* p = w.room(4);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      uint32_t hi = 0xD800 | (cp >> 10), lo = 0xDC00 | (cp & 0x3FF);
-      p[0] = static_cast<uint8_t>(hi);
-      p[1] = static_cast<uint8_t>(hi >> 8);
-      p[2] = static_cast<uint8_t>(lo);
-      p[3] = static_cast<uint8_t>(lo >> 8);
-      w.commit(4);
-    } else {
-      p[0] = static_cast<uint8_t>(cp);
-      p[1] = static_cast<uint8_t>(cp >> 8);
-      w.commit(2);
-    }
-    i += len;
   }
   return w.flush() && allMapped;
 }
@@ -452,20 +481,49 @@ bool EncodingConvert::convertFromUnicode(const uint8_t* bytes,
   bool allMapped = true;
   uint32_t i = 0;
   while (i + 1 < numBytes) {
-    // Four ASCII units at a time while they last.
-    while (numBytes - i >= 8) {
-      uint64_t word;
-      memcpy(&word, bytes + i, 8);
-      if (word & 0xFF80FF80FF80FF80ull) break;
-      uint8_t* p = w.room(4);
-      p[0] = bytes[i];
-      p[1] = bytes[i + 2];
-      p[2] = bytes[i + 4];
-      p[3] = bytes[i + 6];
-      w.commit(4);
-      i += 8;
+    // As in convertToUnicode: direct writes with a margin of four bytes.
+    uint32_t avail;
+    uint8_t* start = w.span(&avail);
+    uint8_t* q = start;
+    uint8_t* const qEnd = start + avail - 4;
+    bool special = false;
+    while (i + 1 < numBytes && q <= qEnd) {
+      if (numBytes - i >= 8) {
+        uint64_t word;
+        memcpy(&word, bytes + i, 8);
+        if (!(word & 0xFF80FF80FF80FF80ull)) {
+          narrowAscii4(bytes + i, q);
+          q += 4;
+          i += 8;
+          continue;
+        }
+      }
+      uint32_t u = unitAt(bytes + i);
+      if (u < 0x80) {
+        *q++ = static_cast<uint8_t>(u);
+        i += 2;
+        continue;
+      }
+      if (u < 0x800) {
+        q[0] = static_cast<uint8_t>(0xC0 | (u >> 6));
+        q[1] = static_cast<uint8_t>(0x80 | (u & 0x3F));
+        q += 2;
+        i += 2;
+        continue;
+      }
+      if (isHighSurrogate(u) || isLowSurrogate(u) || u == 0xEFFD) {
+        special = true;
+        break;
+      }
+      q[0] = static_cast<uint8_t>(0xE0 | (u >> 12));
+      q[1] = static_cast<uint8_t>(0x80 | ((u >> 6) & 0x3F));
+      q[2] = static_cast<uint8_t>(0x80 | (u & 0x3F));
+      q += 3;
+      i += 2;
     }
-    if (i + 1 >= numBytes) break;
+    w.commit(static_cast<uint32_t>(q - start));
+    if (!special) continue;
+    // Surrogates, and the pass-through marker of a second leg.
     uint32_t u = unitAt(bytes + i);
     if (secondLeg_ && u == 0xEFFD && i + 2 < numBytes) {
       uint32_t n = bytes[i + 2];
@@ -473,22 +531,20 @@ bool EncodingConvert::convertFromUnicode(const uint8_t* bytes,
       if (n > left) n = left;
       w.putBytes(bytes + i + 3, n);
       i += 3 + n;
-      continue;
-    }
-    uint32_t used = 2;
-    uint32_t cp = u;
-    if (isHighSurrogate(u) && i + 3 < numBytes &&
-        isLowSurrogate(unitAt(bytes + i + 2))) {
-      cp = 0x10000 + ((u - 0xD800) << 10) + (unitAt(bytes + i + 2) - 0xDC00);
-      used = 4;
-    } else if (isHighSurrogate(u) || isLowSurrogate(u)) {
+    } else if (isHighSurrogate(u) && i + 3 < numBytes &&
+               isLowSurrogate(unitAt(bytes + i + 2))) {
+      uint32_t cp =
+          0x10000 + ((u - 0xD800) << 10) + (unitAt(bytes + i + 2) - 0xDC00);
+      w.commit(encodeUtf8(cp, w.room(4)));
+      i += 4;
+    } else if (u == 0xEFFD) {
+      w.commit(encodeUtf8(u, w.room(4)));
+      i += 2;
+    } else {
       allMapped = false;
       emitUnmappable(bytes + i, 2, 1, kCodePageUtf16LE, w, log);
       i += 2;
-      continue;
     }
-    w.commit(encodeUtf8(cp, w.room(4)));
-    i += used;
   }
   if (i < numBytes) {  // an odd trailing byte is half a code unit
     allMapped = false;

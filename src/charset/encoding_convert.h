@@ -15,6 +15,7 @@ class LogBase;
 // Code pages of special meaning (Windows numbering, except UTF-32).
 constexpr uint32_t kCodePageNone = 0;
 constexpr uint32_t kCodePageShiftJis = 932;
+constexpr uint32_t kCodePageGbk = 936;
 constexpr uint32_t kCodePageKorean = 949;
 constexpr uint32_t kCodePageUtf16LE = 1200;
 constexpr uint32_t kCodePageUtf16BE = 1201;
@@ -22,6 +23,7 @@ constexpr uint32_t kCodePageMacArabic = 10004;
 constexpr uint32_t kCodePageIso2022Jp = 50220;  // 50220 to 50222
 constexpr uint32_t kCodePageIso2022JpLast = 50222;
 constexpr uint32_t kCodePageIso2022Kr = 50225;
+constexpr uint32_t kCodePageHz = 52936;
 constexpr uint32_t kCodePageUtf7 = 65000;
 constexpr uint32_t kCodePageUtf8 = 65001;
 constexpr uint32_t kCodePageUtf32LE = 65005;
@@ -123,6 +125,11 @@ class EncodingConvert {
                        LogBase& log);
   bool encodeIso2022Kr(const uint8_t* bytes, uint32_t numBytes, DataBuffer& out,
                        LogBase& log);
+  // HZ-GB-2312 (RFC 1843) from and to the Chinese page (936).
+  bool decodeHz(const uint8_t* bytes, uint32_t numBytes, DataBuffer& out,
+                LogBase& log);
+  bool encodeHz(const uint8_t* bytes, uint32_t numBytes, DataBuffer& out,
+                LogBase& log);
 
   // Emits the replacement for `n` offending bytes at `bad` of a leg from
   // `legFrom`, as the error action says. `unitWidth` is the width of one

@@ -554,9 +554,10 @@ TEST(EncodingConvertTest, MalformedInputOfEveryFormStaysInBounds) {
       std::string("\xFF\xFE\x3D\xD8\x00\xDE\x00\xD8", 8),
       std::string("\x00\x00\xFE\xFF\x00\x01\xF6\x00\x00", 9),
       std::string("+2D3eAA+ZeV-+\x1B$B\x24\x22\x0E\x30", 18),
+      std::string("~{\x30\x21~}~~~\n~{\x30", 13),
   };
   for (uint32_t from : {65001u, 1200u, 1201u, 65000u, 65005u, 65006u, 50220u,
-                        50222u, 50225u, 932u, 949u}) {
+                        50222u, 50225u, 52936u, 932u, 949u}) {
     for (const std::string& in : inputs) {
       for (size_t n = 0; n <= in.size(); ++n) {
         for (int action : {0, 2, 6, 7}) {
@@ -566,6 +567,59 @@ TEST(EncodingConvertTest, MalformedInputOfEveryFormStaysInBounds) {
       }
     }
   }
+}
+
+// Long mixed input crosses the writers' blocks at every kind of character,
+// and the fast ASCII runs meet the other characters at every alignment.
+TEST(EncodingConvertTest, LongMixedInputRoundTrips) {
+  const std::string pieces[] = {"abcdefgh",         "x",
+                                "\xC3\xA9",         "\xE6\x97\xA5",
+                                "\xF0\x9F\x98\x80", "0123456789ABCDEF"};
+  std::string text, withBad;
+  int numBad = 0;
+  for (int i = 0; i < 6000; ++i) {
+    const std::string& p = pieces[(i * 7 + i / 5) % 6];
+    text += p;
+    withBad += p;
+    if (i % 97 == 0) {
+      withBad += '\xFF';
+      ++numBad;
+    }
+  }
+  bool ok = false;
+  std::string units = convert(65001, 1200, text, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(units, convert(65000, 1200, convert(65001, 65000, text)));
+  EXPECT_EQ(text, convert(1200, 65001, units, &ok));
+  EXPECT_TRUE(ok);
+  std::string marked =
+      convert(65001, 1200, withBad, &ok, EncodingConvert::kEmitHexCharRef);
+  EXPECT_FALSE(ok);
+  std::string back = convert(1200, 65001, marked, &ok);
+  size_t found = 0;
+  for (size_t at = back.find("&#xFF;"); at != std::string::npos;
+       at = back.find("&#xFF;", at + 1)) {
+    ++found;
+  }
+  EXPECT_EQ(static_cast<size_t>(numBad), found);
+  EXPECT_EQ(text.size() + 6 * numBad, back.size());
+}
+
+TEST(EncodingConvertTest, Hz) {
+  bool ok = false;
+  // "a", the GB 2312 characters 0xB0A1 and 0xD6D0, "~b", after RFC 1843.
+  const std::string utf8("a\xE5\x95\x8A\xE4\xB8\xAD~b");
+  const std::string hz("a~{\x30\x21\x56\x50~}~~b");
+  EXPECT_EQ(hz, convert(65001, 52936, utf8, &ok));
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(utf8, convert(52936, 65001, hz, &ok));
+  EXPECT_TRUE(ok);
+  EXPECT_EQ("ab", convert(52936, 65001, "a~\nb", &ok));
+  // A GBK-only character (0x8140 in 936) has no HZ form.
+  EXPECT_EQ("x", convert(936, 52936, "x\x81\x40", &ok));
+  EXPECT_FALSE(ok);
+  EXPECT_EQ("", convert(52936, 65001, "~{\x30", &ok));
+  EXPECT_FALSE(ok);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // EncodingConvert's other forms: UTF-7 (RFC 2152) to and from UTF-16LE,
-// UTF-32 to and from UTF-8, ISO-2022-JP to and from Shift-JIS (932) and
-// ISO-2022-KR to and from the Korean page (949).
+// UTF-32 to and from UTF-8, ISO-2022-JP to and from Shift-JIS (932),
+// ISO-2022-KR to and from the Korean page (949) and HZ to and from the
+// Chinese page (936).
 #include "charset/code_page_tables.h"
 #include "charset/convert_util.h"
 #include "charset/encoding_convert.h"
@@ -428,6 +429,100 @@ bool EncodingConvert::encodeIso2022Kr(const uint8_t* bytes, uint32_t numBytes,
     i += n;
   }
   if (shiftedOut) w.put(kSI);
+  return w.flush() && allMapped;
+}
+
+// HZ (RFC 1843): "~{" starts GB 2312 pairs written with the high bits
+// cleared, "~}" ends them; "~~" is a tilde and "~" before a line end
+// continues the line.
+bool EncodingConvert::decodeHz(const uint8_t* bytes, uint32_t numBytes,
+                               DataBuffer& out, LogBase& log) {
+  bool inGb = false;
+  ChunkWriter w(out);
+  bool allMapped = true;
+  uint32_t i = 0;
+  while (i < numBytes) {
+    uint8_t c = bytes[i];
+    if (c == '~' && i + 1 < numBytes) {
+      uint8_t next = bytes[i + 1];
+      if (next == '{' || next == '}') {
+        inGb = next == '{';
+        i += 2;
+        continue;
+      }
+      if (next == '~' && !inGb) {
+        w.put('~');
+        i += 2;
+        continue;
+      }
+      if (next == '\n' && !inGb) {
+        i += 2;
+        continue;
+      }
+    }
+    if (inGb && c >= 0x21 && c <= 0x7E) {
+      if (i + 1 < numBytes && bytes[i + 1] >= 0x21 && bytes[i + 1] <= 0x7E) {
+        w.put(static_cast<uint8_t>(c | 0x80));
+        w.put(static_cast<uint8_t>(bytes[i + 1] | 0x80));
+        i += 2;
+      } else {
+        allMapped = false;
+        emitUnmappable(bytes + i, 1, 1, kCodePageHz, w, log);
+        ++i;
+      }
+      continue;
+    }
+    if (c >= 0x80) {
+      allMapped = false;
+      emitUnmappable(bytes + i, 1, 1, kCodePageHz, w, log);
+    } else {
+      w.put(c);
+    }
+    ++i;
+  }
+  return w.flush() && allMapped;
+}
+
+bool EncodingConvert::encodeHz(const uint8_t* bytes, uint32_t numBytes,
+                               DataBuffer& out, LogBase& log) {
+  ChunkWriter w(out);
+  bool allMapped = true;
+  bool inGb = false;
+  uint32_t i = 0;
+  while (i < numBytes) {
+    uint8_t c = bytes[i];
+    if (c < 0x80) {
+      if (inGb) {
+        w.put('~');
+        w.put('}');
+        inGb = false;
+      }
+      if (c == '~') w.put('~');
+      w.put(c);
+      ++i;
+      continue;
+    }
+    uint32_t n = i + 1 < numBytes ? 2 : 1;
+    if (n == 2 && c >= 0xA1 && c <= 0xF7 && bytes[i + 1] >= 0xA1 &&
+        bytes[i + 1] <= 0xFE) {
+      if (!inGb) {
+        w.put('~');
+        w.put('{');
+        inGb = true;
+      }
+      w.put(static_cast<uint8_t>(c & 0x7F));
+      w.put(static_cast<uint8_t>(bytes[i + 1] & 0x7F));
+    } else {
+      // The GBK extensions of 936 have no HZ form.
+      allMapped = false;
+      emitUnmappable(bytes + i, n, 1, kCodePageGbk, w, log);
+    }
+    i += n;
+  }
+  if (inGb) {
+    w.put('~');
+    w.put('}');
+  }
   return w.flush() && allMapped;
 }
 
