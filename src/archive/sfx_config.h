@@ -5,9 +5,7 @@
 #ifndef SFX_ARCHIVE_SFX_CONFIG_H_
 #define SFX_ARCHIVE_SFX_CONFIG_H_
 
-#include <string>
-#include <utility>
-#include <vector>
+#include "xml/cls_xml.h"
 
 namespace sfx {
 
@@ -37,8 +35,9 @@ class SfxConfig {
 
   // The whole document serialised as XML.
   void getDocument(XString& out) const;
-  // Parses `doc` and, when it parses, replaces the whole document with it.
-  // On failure the document in force stays.
+  // Parses `doc` (element text trimmed) and, when it parses, replaces the
+  // whole document with it; a short text without "<" ending in ".xml" names
+  // a file to load instead. On failure the document in force stays.
   bool loadDocument(const XString& doc);
 
   // Keyed access.
@@ -63,10 +62,9 @@ class SfxConfig {
   bool unzipDirKnown() const;
 
  private:
-  const std::string* find(const char* key) const;
-
-  // Child elements of the root, in document order: tag and UTF-8 text.
-  std::vector<std::pair<std::string, std::string>> elements_;
+  // The document; its root's direct children are the settings. Reading
+  // goes through the handle's lock, hence mutable.
+  mutable ClsXml xml_;
 };
 
 }  // namespace sfx
