@@ -38,7 +38,7 @@ class TreeNode : public MarlithObject {
 
   // Destroys the tag copy, content, attributes and every descendant (without
   // recursion); a document root also destroys its TreeInfo. A node that is
-  // still a child must not be destroyed directly (see removeChild).
+  // still a child is destroyed only with its parent, never on its own.
   ~TreeNode() override;
   TreeNode(const TreeNode&) = delete;
   TreeNode& operator=(const TreeNode&) = delete;
