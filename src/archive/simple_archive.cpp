@@ -38,6 +38,7 @@ SimpleArchive::~SimpleArchive() {
 }
 
 bool SimpleArchive::readExact(void* buf, uint32_t count, ProgressMonitor* pm, LogBase& log) {
+  if (count == 0) return true;
   uint32_t got = 0;
   return source_->readSourcePM(buf, count, &got, pm, log) && got == count;
 }

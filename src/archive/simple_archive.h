@@ -13,6 +13,7 @@
 namespace sfx {
 
 class DataSource;
+class ExtPtrArray;
 class LogBase;
 class ProgressMonitor;
 class XString;
@@ -24,11 +25,18 @@ class XString;
 constexpr uint32_t kMarkerLow24 = 0x6CD207u;
 constexpr uint32_t kMarkerHigh24 = 0xAB5921u;
 constexpr uint32_t kEntryMarker = 0x6D27E59Bu;
-constexpr uint32_t kChunkBufferSize = 2048576;  // stored chunks are smaller than this
+constexpr uint32_t kChunkBufferSize =
+    2048576;  // stored chunks are smaller than this
 constexpr int kMaxArgRecords = 200;
 
 // Word 0 (0xBF6CD207) or word 1 (0xAAAB5921) of the payload marker.
 uint32_t payloadMarkerWord(int index);
+
+// False for an entry name that could leave the directory it is extracted
+// into: empty, absolute ("\x", "/x"), drive-qualified ("C:x"), UNC or in a
+// device namespace ("\\srv", "\\?\", "//?/"), or with a ".." component
+// when both "/" and "\" separate components.
+bool isSafeEntryName(const char* name);
 
 class SimpleArchive {
  public:
@@ -73,6 +81,22 @@ class SimpleArchive {
   // exactly when the verifier decrypts to the 4 bytes "qmzv"; a wrong
   // password, a failed or short read and a failed decryption give false.
   bool checkPassword(LogBase& log, DataBuffer& verifierCache);
+
+  // Reads one entry record and turns it into a directory or a file; see
+  // extract.cpp for the order of work. Out values: *endOfArchive is true on
+  // entry and cleared once an entry was handled (it stays true at the
+  // end-of-archive record and after a failure); `path` gets the entry's
+  // full path (UTF-8) once known; *isDirectory and *skipped (a "Thumbs.db"
+  // that could not be opened) start false. With `dryRun` nothing is created
+  // or written, yet all data is read, decrypted and inflated. `baseDir`, when
+  // given, is joined in front of the name; `undo` collects the directories
+  // created. Returns false, with the reason logged, on any failure,
+  // including an entry name that would leave the unzip directory ("Unsafe
+  // path in archive entry."), a chunk that does not decode and a write that
+  // fails: a failed entry never counts as extracted.
+  bool extractSaToFile(bool dryRun, bool* endOfArchive, const XString* baseDir,
+                       StringBuffer& path, bool* isDirectory, ExtPtrArray* undo,
+                       bool* skipped, ProgressMonitor* pm, LogBase& log);
 
   // The cipher context set up by checkPassword, for the entry names and
   // chunks of an encrypted payload.
