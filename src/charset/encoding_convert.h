@@ -71,6 +71,11 @@ class EncodingConvert {
   // false when some input had no mapping (it is replaced as the error
   // action says and the rest is still converted), when a code page has no
   // table, or when memory runs out; whatever was appended stays in `out`.
+  // Besides the table pages, the forms are UTF-8, UTF-16LE/BE, UTF-7,
+  // UTF-32LE/BE (65005/65006), ISO-2022-JP (50220-50222, through 932; for
+  // half-width katakana 50220 writes the full-width forms, 50221 selects
+  // them with ESC ( I and 50222 shifts them with SO/SI), ISO-2022-KR (50225,
+  // through 949) and HZ (52936, through 936).
   // The Mac Arabic page (10004) converts by its table alone: its reordering
   // pre-pass is not provided.
   bool EncConvert(uint32_t fromCodePage, uint32_t toCodePage,

@@ -235,6 +235,15 @@ TEST(EncodingConvertTest, VerboseLogNamesTheContextsAndCodePages) {
     EXPECT_TRUE(log.has(line)) << line;
   }
 
+  RecordingLog jis;
+  jis.setVerbose(true);
+  DataBuffer sjis;
+  ASSERT_TRUE(conv.EncConvert(
+      50220, 932, reinterpret_cast<const uint8_t*>("\x1B$B\x24\x22"), 5, sjis,
+      jis));
+  EXPECT_TRUE(jis.has("info Converting from iso-2022-*"));
+  EXPECT_EQ("\x82\xA0", bytes(sjis));
+
   RecordingLog quiet;
   DataBuffer none;
   EXPECT_FALSE(conv.EncConvert(
@@ -496,9 +505,16 @@ TEST(EncodingConvertTest, Iso2022Jp) {
   EXPECT_EQ("\x0E\x36\x37\x0F", convert(65001, 50222, kana, &ok));
   EXPECT_EQ(kana, convert(50222, 65001, "\x0E\x36\x37\x0F", &ok));
   EXPECT_EQ(kana, convert(50221, 65001, "\x1B(I\x36\x37\x1B(B", &ok));
+  // 50220 has no half-width katakana: KA KI become full-width KA KI
+  // (JIS 0x252B 0x252D), and the sound mark its full-width form.
+  EXPECT_EQ("\x1B$B\x25\x2B\x25\x2D\x21\x2B\x1B(B",
+            convert(65001, 50220, kana + "\xEF\xBE\x9E", &ok));
+  EXPECT_TRUE(ok);
   const std::string mixed(
       "x\xE6\x97\xA5\xE6\x9C\xAC\xEF\xBD\xB1y\xE3\x80\x81z\r\n");
-  for (uint32_t cp : {50220u, 50221u, 50222u}) {
+  EXPECT_EQ("x\xE6\x97\xA5\xE6\x9C\xAC\xE3\x82\xA2y\xE3\x80\x81z\r\n",
+            convert(50220, 65001, convert(65001, 50220, mixed), &ok));
+  for (uint32_t cp : {50221u, 50222u}) {
     EXPECT_EQ(mixed, convert(cp, 65001, convert(65001, cp, mixed), &ok)) << cp;
     EXPECT_TRUE(ok);
   }

@@ -53,6 +53,18 @@ constexpr uint8_t kEsc = 0x1B;
 constexpr uint8_t kSO = 0x0E;
 constexpr uint8_t kSI = 0x0F;
 
+// JIS X 0208 codes of the half-width katakana 0xA1-0xDF of 932 (U+FF61 to
+// U+FF9F): their compatibility forms, with the sound marks U+309B/U+309C.
+const uint16_t kFullWidthKana[63] = {
+    0x2123, 0x2156, 0x2157, 0x2122, 0x2126, 0x2572, 0x2521, 0x2523, 0x2525,
+    0x2527, 0x2529, 0x2563, 0x2565, 0x2567, 0x2543, 0x213C, 0x2522, 0x2524,
+    0x2526, 0x2528, 0x252A, 0x252B, 0x252D, 0x252F, 0x2531, 0x2533, 0x2535,
+    0x2537, 0x2539, 0x253B, 0x253D, 0x253F, 0x2541, 0x2544, 0x2546, 0x2548,
+    0x254A, 0x254B, 0x254C, 0x254D, 0x254E, 0x254F, 0x2552, 0x2555, 0x2558,
+    0x255B, 0x255E, 0x255F, 0x2560, 0x2561, 0x2562, 0x2564, 0x2566, 0x2568,
+    0x2569, 0x256A, 0x256B, 0x256C, 0x256D, 0x256F, 0x2573, 0x212B, 0x212C,
+};
+
 bool isSjisLead(uint8_t b) {
   return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
@@ -271,8 +283,9 @@ bool EncodingConvert::decodeIso2022Jp(const uint8_t* bytes, uint32_t numBytes,
   return w.flush() && allMapped;
 }
 
-// 50220 and 50221 write half-width katakana after ESC ( I, 50222 between SO
-// and SI. Every output that leaves ASCII returns to it with ESC ( B.
+// 50220 writes half-width katakana as their full-width JIS X 0208 forms,
+// 50221 after ESC ( I, 50222 between SO and SI. Every output that leaves
+// ASCII returns to it with ESC ( B.
 bool EncodingConvert::encodeIso2022Jp(uint32_t codePage, const uint8_t* bytes,
                                       uint32_t numBytes, DataBuffer& out,
                                       LogBase& log) {
@@ -306,6 +319,13 @@ bool EncodingConvert::encodeIso2022Jp(uint32_t codePage, const uint8_t* bytes,
       continue;
     }
     if (c >= 0xA1 && c <= 0xDF) {
+      if (codePage == kCodePageIso2022Jp) {
+        toMode(kJis0208);
+        w.put(static_cast<uint8_t>(kFullWidthKana[c - 0xA1] >> 8));
+        w.put(static_cast<uint8_t>(kFullWidthKana[c - 0xA1] & 0xFF));
+        ++i;
+        continue;
+      }
       if (codePage == kCodePageIso2022JpLast) {
         if (!shiftedOut) {
           toMode(kAscii);
