@@ -17,6 +17,7 @@ namespace {
 // reads as U+EFFD, a private-use character.
 constexpr uint8_t kPassMark0 = 0xFD;
 constexpr uint8_t kPassMark1 = 0xEF;
+constexpr uint32_t kPassMarkUnit = kPassMark0 | (kPassMark1 << 8);
 
 // The table conversions append their output in pieces of this size.
 constexpr uint32_t kLookupChunk = 512;
@@ -511,7 +512,7 @@ bool EncodingConvert::convertFromUnicode(const uint8_t* bytes,
         i += 2;
         continue;
       }
-      if (isHighSurrogate(u) || isLowSurrogate(u) || u == 0xEFFD) {
+      if (isHighSurrogate(u) || isLowSurrogate(u) || u == kPassMarkUnit) {
         special = true;
         break;
       }
@@ -525,7 +526,7 @@ bool EncodingConvert::convertFromUnicode(const uint8_t* bytes,
     if (!special) continue;
     // Surrogates, and the pass-through marker of a second leg.
     uint32_t u = unitAt(bytes + i);
-    if (secondLeg_ && u == 0xEFFD && i + 2 < numBytes) {
+    if (secondLeg_ && u == kPassMarkUnit && i + 2 < numBytes) {
       uint32_t n = bytes[i + 2];
       uint32_t left = numBytes - (i + 3);
       if (n > left) n = left;
@@ -537,7 +538,7 @@ bool EncodingConvert::convertFromUnicode(const uint8_t* bytes,
           0x10000 + ((u - 0xD800) << 10) + (unitAt(bytes + i + 2) - 0xDC00);
       w.commit(encodeUtf8(cp, w.room(4)));
       i += 4;
-    } else if (u == 0xEFFD) {
+    } else if (u == kPassMarkUnit) {
       w.commit(encodeUtf8(u, w.room(4)));
       i += 2;
     } else {
@@ -646,7 +647,7 @@ bool EncodingConvert::convertFromUnicodeHC(uint32_t codePage,
   uint32_t i = 0;
   while (i + 1 < numBytes) {
     uint32_t u = unitAt(bytes + i);
-    if (secondLeg_ && u == 0xEFFD && i + 2 < numBytes) {
+    if (secondLeg_ && u == kPassMarkUnit && i + 2 < numBytes) {
       uint32_t n = bytes[i + 2];
       uint32_t left = numBytes - (i + 3);
       if (n > left) n = left;
