@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "charset/code_page_data.h"
 #include "charset/code_page_tables.h"
 #include "log/log_base.h"
 #include "text/data_buffer.h"
@@ -636,6 +637,31 @@ TEST(EncodingConvertTest, Hz) {
   EXPECT_FALSE(ok);
   EXPECT_EQ("", convert(52936, 65001, "~{\x30", &ok));
   EXPECT_FALSE(ok);
+}
+
+// Arbitrary bytes through every table page, under every error action: the
+// conversions stay in bounds (under the sanitizers) and, without markers in
+// the way, UTF-16 output stays whole code units.
+TEST(EncodingConvertTest, EveryTablePageTakesArbitraryBytes) {
+  std::string noise;
+  uint32_t x = 12345;
+  for (int i = 0; i < 700; ++i) {
+    x = x * 1103515245u + 12345u;
+    noise += static_cast<char>(x >> 24);
+  }
+  for (uint32_t k = 0; k < kNumPackedCodePages; ++k) {
+    uint32_t cp = kPackedCodePages[k].codePage;
+    SCOPED_TRACE(cp);
+    for (int action : {0, 1, 2, 6, 7}) {
+      std::string units = convert(cp, 1200, noise, nullptr, action);
+      if (action == 0 || action == 2) {
+        EXPECT_EQ(0u, units.size() % 2);
+      }
+      convert(1200, cp, units, nullptr, action);
+      convert(cp, 65001, noise, nullptr, action);
+      convert(65001, cp, noise, nullptr, action);
+    }
+  }
 }
 
 }  // namespace
