@@ -72,6 +72,12 @@ INT_PTR CALLBACK finishedDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
 
 }  // namespace
 
+// Until the password dialog is built the prompt behaves as cancelled.
+INT_PTR runPasswordDialog(HWND) {
+  g_launcher.passwordCancelled = true;
+  return IDCANCEL;
+}
+
 INT_PTR runMainDialog(HWND owner) {
   return DialogBoxParamW(g_launcher.instance, MAKEINTRESOURCEW(IDD_MAIN), owner,
                          mainDlgProc, 0);

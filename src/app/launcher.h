@@ -63,6 +63,10 @@ BOOL InitInstance(HINSTANCE instance, int showCommand, const char* commandLine,
 bool unzipAndRun(HWND owner);
 
 // The modal dialogs, each owned by `owner`.
+//
+// The password dialog: returns IDOK with the typed password stored in
+// g_launcher.password, or IDCANCEL with g_launcher.passwordCancelled set.
+INT_PTR runPasswordDialog(HWND owner);
 INT_PTR runMainDialog(HWND owner);
 INT_PTR runProgressDialog(HWND owner);
 INT_PTR runFinishedDialog(HWND owner);

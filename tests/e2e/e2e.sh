@@ -2,7 +2,9 @@
 # End-to-end tests of the stub: real payloads made by sfxpack, the real
 # sfxstub.exe under Wine, its windows driven by sfxdriver.exe.
 #
-#   e2e.sh CASE     runs one case (see the case_* functions below)
+#   e2e.sh CASE     runs one case: a function case_CASE defined in one of the
+#                   cases_*.sh files beside this script, each listed in the
+#                   NAME.cases file of the same name (one case a line)
 #
 # Environment: SFX_PACK (the packer), SFX_WIN32_BIN (folder of sfxstub.exe and
 # sfxdriver.exe), SFX_WORK (a scratch folder), and the Wine settings and
@@ -52,123 +54,6 @@ drive() {
   wine "$driver" -t 20000 -f "$(winpath "$script")"
 }
 
-case_stub_file() {
-  # The stub must not hold the 8 payload marker bytes in sequence: the
-  # marker scan takes the first match from the start of the file.
-  if LC_ALL=C grep -qaP '\x07\xD2\x6C\xBF\x21\x59\xAB\xAA' "$stub"; then
-    fail "sfxstub.exe contains the payload marker"
-  fi
-  local dump
-  dump=$(i686-w64-mingw32-objdump -p "$stub")
-  grep -q 'file format pei-i386' <<<"$dump" || fail "not a PE32 image"
-  grep -qE 'Subsystem\s+0+2\s+\(Windows GUI\)' <<<"$dump" || fail "not a GUI-subsystem program"
-  local dll
-  while read -r dll; do
-    case "${dll,,}" in
-      kernel32.dll | user32.dll | gdi32.dll | shell32.dll | comctl32.dll | advapi32.dll | \
-        msvcrt.dll | ole32.dll | comdlg32.dll) ;;
-      *) fail "imports a non-system DLL: $dll" ;;
-    esac
-  done < <(sed -nE 's/^\s*DLL Name: (.*)$/\1/p' <<<"$dump")
-  # The resources: the four dialogs, the two strings and the manifest.
-  local rc
-  rc=$(i686-w64-mingw32-windres -i "$stub" -O rc)
-  local id
-  for id in 129 130 139 140; do
-    grep -qE "^$id DIALOGEX" <<<"$rc" || fail "no dialog resource $id"
-  done
-  grep -q '"Nimbral Unpacker"' <<<"$rc" || fail "no string 103"
-  grep -q '"SELFEXTRACT"' <<<"$rc" || fail "no string 109"
-  grep -qE '^1 24' <<<"$rc" || fail "no application manifest"
-  echo "stub file checks passed"
-}
-
-case_no_payload() {
-  cp "$stub" "$SFX_WORK/bare.exe"
-  drive "run $(winpath "$SFX_WORK/bare.exe")" \
-    "wait-window Error" \
-    "expect-text Error 65535 'Failed to find marker.'" \
-    "press Error 1" \
-    "wait-window '$main_title'" \
-    "expect-text '$main_title' 1017 'Unzip to dir:'" \
-    "press '$main_title' 2" \
-    "wait-exit" \
-    "exit-code 0"
-}
-
-# A payload cut inside its header or its argument block.
-cut_payload_case() {
-  local keep_after_marker=$1 message=$2
-  pack "$SFX_WORK/full.exe"
-  local stub_size
-  stub_size=$(stat -c %s "$stub")
-  head -c $((stub_size + 8 + keep_after_marker)) "$SFX_WORK/full.exe" >"$SFX_WORK/cut.exe"
-  drive "run $(winpath "$SFX_WORK/cut.exe")" \
-    "wait-window Error" \
-    "expect-text Error 65535 '$message'" \
-    "press Error 1" \
-    "wait-window '$main_title'" \
-    "close '$main_title'" \
-    "wait-exit" \
-    "exit-code 0"
-}
-
-case_truncated_header() {
-  cut_payload_case 3 "Failed to read internal header: Failed to get 1st 6 bytes."
-}
-
-case_truncated_args() {
-  cut_payload_case 9 "Failed to read internal args."
-}
-
-case_payload_found() {
-  # A whole payload: no message box, straight to the main dialog.
-  pack "$SFX_WORK/hello.exe" --config "$here/../../examples/hello.xml"
-  drive "run $(winpath "$SFX_WORK/hello.exe")" \
-    "wait-window '$main_title'" \
-    "wait-gone Error 0" \
-    "press '$main_title' 2" \
-    "wait-exit" \
-    "exit-code 0"
-}
-
-case_silent_shows_no_box() {
-  # ShowMain, ShowProgress and ShowFin all 0 with no unzip directory: the
-  # main dialog still comes (there is no directory to unzip to), no box.
-  config "$SFX_WORK/silent.xml" ShowMain=0 ShowProgress=0 ShowFin=0
-  pack "$SFX_WORK/silent.exe" --config "$SFX_WORK/silent.xml"
-  drive "run $(winpath "$SFX_WORK/silent.exe")" \
-    "wait-window '$main_title'" \
-    "wait-gone Error 0" \
-    "close '$main_title'" \
-    "wait-exit" \
-    "exit-code 0"
-}
-
-case_automatic_failure_exits_1() {
-  # Silent and automatic: no window at all; the driver cannot unpack, so the
-  # run fails with exit code 1.
-  config "$SFX_WORK/auto.xml" ShowMain=0 ShowProgress=0 ShowFin=0 AutoTemp=1
-  pack "$SFX_WORK/auto.exe" --config "$SFX_WORK/auto.xml"
-  drive "run $(winpath "$SFX_WORK/auto.exe")" \
-    "wait-exit" \
-    "exit-code 1"
-}
-
-case_progress_mode() {
-  # The progress dialog starts the driver from its timer and closes when it
-  # returns; the process ends with the exit code field (0).
-  config "$SFX_WORK/progress.xml" ShowMain=0 ShowProgress=1 AutoTemp=1
-  pack "$SFX_WORK/progress.exe" --config "$SFX_WORK/progress.xml"
-  drive "run $(winpath "$SFX_WORK/progress.exe")" \
-    "wait-window Unzipping..." \
-    "expect-text Unzipping... 1014 'Unzip Progress...'" \
-    "wait-window Error" \
-    "press Error 1" \
-    "wait-exit" \
-    "exit-code 0"
-}
-
 expect_lines() {  # expect_lines FILE LINE...: each line, in this order, indentation aside
   local file=$1 line n=0 at
   shift
@@ -179,48 +64,10 @@ expect_lines() {  # expect_lines FILE LINE...: each line, in this order, indenta
   done
 }
 
-case_run_log() {
-  # -log opens the run log first; start-up then writes its version lines, the
-  # configuration and the reopen points, and WinMain the exit code.
-  pack "$SFX_WORK/log.exe"
-  local log="$SFX_WORK/run.log"
-  drive "run $(winpath "$SFX_WORK/log.exe") -pwd secret -log $(winpath "$log")" \
-    "wait-window '$main_title'" \
-    "press '$main_title' 2" \
-    "wait-exit" \
-    "exit-code 0"
-  tr -d '\r' <"$log" >"$log.lf"
-  expect_lines "$log.lf" \
-    "command line: -pwd secret -log $(winpath "$log")" \
-    "Created by version prior to 14.3.0" \
-    "Sep 13 2014" \
-    "<SfxConfig>" \
-    "</SfxConfig>" \
-    "Log opened from internal point 2" \
-    "Showing main dialog..." \
-    "Initialization finished." \
-    "Log opened from internal point 1" \
-    "Closing log from WinMain." \
-    "exitCode = 0"
-  grep -q $'\r$' "$log" || fail "run log lines do not end in CR LF"
-}
-
-case_unzip_dir_option_makes_run_automatic() {
-  # ShowMain=0 without a directory would show the main dialog; -unzipDir
-  # makes the directory known, so the run is automatic (and silent here).
-  config "$SFX_WORK/auto.xml" ShowMain=0 ShowProgress=0 ShowFin=0 VersionCreatedBy=9.9.9
-  pack "$SFX_WORK/auto.exe" --config "$SFX_WORK/auto.xml"
-  local log="$SFX_WORK/run.log"
-  drive "run $(winpath "$SFX_WORK/auto.exe") -log $(winpath "$log") -unzipDir 'C:\\target dir'" \
-    "wait-exit" \
-    "exit-code 1"
-  tr -d '\r' <"$log" >"$log.lf"
-  expect_lines "$log.lf" \
-    "Created by version 9.9.9" \
-    "<UnzipDir>C:\\target dir</UnzipDir>" \
-    "Automatically unzipping..." \
-    "InitInstance failed."
-}
+for cases_file in "$here"/cases_*.sh; do
+  # shellcheck source=/dev/null
+  source "$cases_file"
+done
 
 name=${1:?usage: e2e.sh CASE}
 rm -rf "$SFX_WORK"
