@@ -3,6 +3,8 @@
 // progress dialog starts the driver from its first timer tick and closes
 // when it returns, and the finished dialog closes on OK.
 #include <windows.h>
+// commctrl.h needs the types of windows.h.
+#include <commctrl.h>
 
 #include "app/launcher.h"
 #include "app/resource.h"
@@ -71,6 +73,16 @@ INT_PTR CALLBACK finishedDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
 }
 
 }  // namespace
+
+void LauncherProgressEvent::percentDone(uint32_t percent, bool* abort) {
+  if (abort) *abort = false;
+  if (static_cast<int32_t>(percent) <= g_launcher.lastPercent) return;
+  g_launcher.lastPercent = static_cast<int32_t>(percent);
+  HWND dialogs[] = {g_launcher.progressDialog, g_launcher.mainDialog};
+  for (HWND dlg : dialogs) {
+    if (dlg) SendDlgItemMessageW(dlg, IDC_PROGRESS, PBM_SETPOS, percent, 0);
+  }
+}
 
 // Until the password dialog is built the prompt behaves as cancelled.
 INT_PTR runPasswordDialog(HWND) {

@@ -77,16 +77,6 @@ void writeErrorFile(const char* exePath, const StringBuffer& logText) {
 
 }  // namespace
 
-void LauncherProgressEvent::percentDone(uint32_t percent, bool* abort) {
-  if (abort) *abort = false;
-  if (static_cast<int32_t>(percent) <= g_launcher.lastPercent) return;
-  g_launcher.lastPercent = static_cast<int32_t>(percent);
-  HWND dialogs[] = {g_launcher.progressDialog, g_launcher.mainDialog};
-  for (HWND dlg : dialogs) {
-    if (dlg) SendDlgItemMessageW(dlg, IDC_PROGRESS, PBM_SETPOS, percent, 0);
-  }
-}
-
 void runLog(const char* format, ...) {
   if (!g_launcher.logFile) return;
   va_list args;
