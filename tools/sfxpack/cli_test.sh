@@ -35,6 +35,15 @@ check 1 "cannot read '.*nodir'" -- create -o "$work/o.exe" --stub "$work/stub.ex
 check 1 "cannot create" -- create -o "$work/no/such/o.exe" --stub "$work/stub.exe"
 check 0 "1 files, 5 bytes in" -- create -o "$work/o.exe" --stub "$work/stub.exe" \
   --config "$work/c.xml" "$work/in"
+check 2 "missing FILE.exe" -- list
+check 2 "unknown option '-C'" -- test "$work/o.exe" -C "$work/x"
+check 2 "unexpected argument" -- extract "$work/o.exe" "$work/o2.exe"
+check 1 "cannot read '.*missing.exe'" -- test "$work/missing.exe"
+check 1 "no payload" -- list "$work/stub.exe"
+check 0 "file +5 .* sub/a.txt" -- list "$work/o.exe"
+check 0 "OK, 1 files, 1 directories" -- test "$work/o.exe"
+check 0 "" -- extract "$work/o.exe" -C "$work/x"
+cmp -s "$work/in/sub/a.txt" "$work/x/sub/a.txt" || { echo "FAIL: extract"; failures=$((failures + 1)); }
 # The output starts with the stub and holds the configuration and the name.
 head -c 6 "$work/o.exe" | grep -q '^MZstub$' || { echo "FAIL: stub not copied"; failures=$((failures + 1)); }
 grep -qa '<SfxConfig/>' "$work/o.exe" || { echo "FAIL: config missing"; failures=$((failures + 1)); }

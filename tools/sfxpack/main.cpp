@@ -17,6 +17,7 @@
 
 #include "packer.h"
 #include "payload_writer.h"
+#include "reader.h"
 
 namespace sfxpack {
 namespace {
@@ -42,6 +43,9 @@ constexpr const char kDefaultConfig[] =
 const char kUsage[] =
     "Usage: sfxpack create -o OUT.exe --stub STUB.exe [options] [DIR|FILE "
     "...]\n"
+    "       sfxpack list FILE.exe [--password PW]\n"
+    "       sfxpack test FILE.exe [--password PW]\n"
+    "       sfxpack extract FILE.exe [-C DIR] [--password PW]\n"
     "\n"
     "Writes a copy of STUB.exe followed by a payload: the configuration "
     "document,\n"
@@ -69,6 +73,12 @@ const char kUsage[] =
     "  --hidden-dotfiles        mark names beginning with '.' hidden\n"
     "  -q, --quiet              no progress bar and no summary\n"
     "  -h, --help               show this help\n"
+    "\n"
+    "list shows each entry's type, size, modification time (local time, as\n"
+    "stored), attributes and name. test reads, decrypts and inflates every\n"
+    "entry without writing anything. extract creates the entries below DIR\n"
+    "(default: the current directory). All three read the payload with the\n"
+    "stub's own reader and fail on the first entry that does not decode.\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
 
@@ -287,6 +297,48 @@ int runCreate(Options& o) {
   return kExitOk;
 }
 
+// Parses and runs "list", "test" or "extract".
+int runRead(int argc, char** argv, ReadMode mode) {
+  ReadOptions opts;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-h" || a == "--help") {
+      std::cout << kUsage;
+      return kExitOk;
+    } else if (a == "--password" || (a == "-C" && mode == ReadMode::kExtract)) {
+      if (i + 1 >= argc) return usageError("option " + a + " needs a value");
+      if (a == "-C") {
+        opts.directory = argv[++i];
+        if (opts.directory.empty()) return usageError("-C is empty");
+      } else {
+        opts.password = argv[++i];
+        opts.havePassword = true;
+      }
+    } else if (!a.empty() && a[0] == '-') {
+      return usageError("unknown option '" + a + "'");
+    } else if (opts.archive.empty()) {
+      opts.archive = a;
+    } else {
+      return usageError("unexpected argument '" + a + "'");
+    }
+  }
+  if (opts.archive.empty()) return usageError("missing FILE.exe");
+  ReadStats stats;
+  std::string error;
+  if (!readArchive(opts, mode, stdout, &stats, &error)) return failure(error);
+  if (mode == ReadMode::kList) {
+    printf("%llu files, %llu directories, %llu bytes\n",
+           static_cast<unsigned long long>(stats.files),
+           static_cast<unsigned long long>(stats.directories),
+           static_cast<unsigned long long>(stats.plainBytes));
+  } else if (mode == ReadMode::kTest) {
+    printf("sfxpack: %s: OK, %llu files, %llu directories\n",
+           opts.archive.c_str(), static_cast<unsigned long long>(stats.files),
+           static_cast<unsigned long long>(stats.directories));
+  }
+  return kExitOk;
+}
+
 int run(int argc, char** argv) {
   if (argc < 2) return usageError("missing command");
   std::string cmd = argv[1];
@@ -294,6 +346,9 @@ int run(int argc, char** argv) {
     std::cout << kUsage;
     return kExitOk;
   }
+  if (cmd == "list") return runRead(argc, argv, ReadMode::kList);
+  if (cmd == "test") return runRead(argc, argv, ReadMode::kTest);
+  if (cmd == "extract") return runRead(argc, argv, ReadMode::kExtract);
   if (cmd != "create") return usageError("unknown command '" + cmd + "'");
   Options o;
   int status = parseCreate(argc, argv, &o);

@@ -1,0 +1,66 @@
+// A pass-through data source that follows the entry records it delivers and
+// measures them: type, time, attributes, and the inflated size of a file's
+// chunks. The listing uses it beside SimpleArchive::extractSaToFile, whose
+// dry run checks every entry but keeps no sizes.
+#ifndef SFX_TOOLS_SFXPACK_ENTRY_METER_H_
+#define SFX_TOOLS_SFXPACK_ENTRY_METER_H_
+
+#include <cstdint>
+#include <memory>
+
+#include "stream/data_source.h"
+
+namespace sfx {
+class AesCipher;
+}  // namespace sfx
+
+namespace sfxpack {
+
+class EntryMeter : public sfx::DataSource {
+ public:
+  // Reads through `inner` (not owned). When `decryptor` is given (not
+  // owned), names and chunks are ciphertexts it decrypts.
+  EntryMeter(sfx::DataSource* inner, sfx::AesCipher* decryptor);
+  ~EntryMeter() override;
+
+  // Starts a new entry record: the next byte read is its marker.
+  void beginEntry();
+
+  // Values of the entry read since beginEntry; meaningful once the reader
+  // got past them.
+  uint8_t type() const { return type_; }
+  uint64_t fileTime() const { return fileTime_; }
+  uint32_t attributes() const { return attributes_; }
+  // The sum of the chunks' plain sizes; a chunk that does not decode adds
+  // what it gave before failing.
+  uint64_t plainSize() const { return plainSize_; }
+
+  bool readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
+                  bool* endReached, sfx::ProgressMonitor* pm,
+                  sfx::LogBase& log) override;
+  bool endOfStream() override;
+
+ private:
+  enum class State { kHead, kName, kTimeAttr, kSize, kChunk, kDone };
+
+  void feed(const uint8_t* data, uint32_t count);
+  void measureChunk();
+
+  sfx::DataSource* inner_;
+  sfx::AesCipher* decryptor_;
+  State state_ = State::kDone;
+  uint8_t field_[12];
+  uint32_t fieldFill_ = 0;
+  uint32_t remaining_ = 0;  // name or chunk bytes still to come
+  bool storedChunk_ = false;
+  std::unique_ptr<uint8_t[]> chunk_;
+  uint32_t chunkFill_ = 0;
+  uint8_t type_ = 0;
+  uint64_t fileTime_ = 0;
+  uint32_t attributes_ = 0;
+  uint64_t plainSize_ = 0;
+};
+
+}  // namespace sfxpack
+
+#endif  // SFX_TOOLS_SFXPACK_ENTRY_METER_H_

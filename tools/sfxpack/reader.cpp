@@ -1,0 +1,148 @@
+// list, test and extract: the stub's payload reader driven from the command
+// line, with the POSIX file layer underneath.
+#include "reader.h"
+
+#include <time.h>
+
+#include <string>
+
+#include "archive/simple_archive.h"
+#include "entry_meter.h"
+#include "log/logger.h"
+#include "stream/data_source.h"
+#include "text/data_buffer.h"
+#include "text/string_buffer.h"
+#include "text/xstring.h"
+
+namespace sfxpack {
+namespace {
+
+constexpr uint64_t kTicksPerSecond = 10000000;
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+constexpr uint8_t kTypeDirectory = 1;
+
+// The reason followed by the log's indented text.
+std::string withLog(const std::string& reason, sfx::Logger& log) {
+  sfx::StringBuffer text;
+  log.getLogText(text);
+  std::string out = reason;
+  if (text.getSize() > 0) out += "\n" + std::string(text.getString());
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {
+    out.pop_back();
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string formatFileTime(uint64_t fileTime) {
+  time_t t =
+      static_cast<time_t>(static_cast<int64_t>(fileTime / kTicksPerSecond) -
+                          kSecondsFrom1601To1970);
+  struct tm parts;
+  char text[32];
+  if (!gmtime_r(&t, &parts) ||
+      strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) == 0) {
+    return "(bad time)";
+  }
+  return text;
+}
+
+bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
+                 ReadStats* stats, std::string* error) {
+  *stats = ReadStats();
+  sfx::Logger log;
+  sfx::XString path;
+  path.setFromUtf8(opts.archive.c_str());
+  sfx::FileDataSource file;
+  if (!file.openDataSource(path, log)) {
+    *error = withLog("cannot read '" + opts.archive + "'", log);
+    return false;
+  }
+  sfx::SimpleArchive archive;
+  archive.setSource(&file);
+  if (!archive.findMarker(log, nullptr)) {
+    *error = withLog("no payload in '" + opts.archive + "'", log);
+    return false;
+  }
+  sfx::StringBuffer headerError;
+  if (!archive.readHeader(headerError, log, nullptr)) {
+    *error = withLog(std::string("cannot read the payload header: ") +
+                         headerError.getString(),
+                     log);
+    return false;
+  }
+  if (!archive.readArgs(log, nullptr)) {
+    *error = withLog("cannot read the payload's arguments", log);
+    return false;
+  }
+  if (archive.isEncrypted()) {
+    if (!opts.havePassword) {
+      *error = "the payload is encrypted: give --password";
+      return false;
+    }
+    archive.setPassword(opts.password.c_str());
+    sfx::DataBuffer verifierCache;
+    if (!archive.checkPassword(log, verifierCache)) {
+      *error = withLog("wrong password", log);
+      return false;
+    }
+  }
+
+  EntryMeter meter(&file,
+                   archive.isEncrypted() ? &archive.decryptor() : nullptr);
+  if (mode == ReadMode::kList) {
+    archive.setSource(&meter);
+    fprintf(listing, "%-5s %12s  %-19s  %-10s  %s\n", "type", "size",
+            "modified", "attributes", "name");
+  }
+  sfx::XString baseDir;
+  baseDir.setFromUtf8(opts.directory.empty() ? "." : opts.directory.c_str());
+  bool dryRun = mode != ReadMode::kExtract;
+  for (;;) {
+    log.clearLog();
+    meter.beginEntry();
+    bool endOfArchive = true;
+    bool isDirectory = false;
+    bool skipped = false;
+    sfx::StringBuffer entryPath;
+    bool ok = archive.extractSaToFile(
+        dryRun, &endOfArchive, dryRun ? nullptr : &baseDir, entryPath,
+        &isDirectory, nullptr, &skipped, nullptr, log);
+    if (!ok) {
+      std::string where =
+          entryPath.getSize() > 0
+              ? " at '" + std::string(entryPath.getString()) + "'"
+              : "";
+      *error = withLog("entry " +
+                           std::to_string(stats->files + stats->directories +
+                                          stats->others + 1) +
+                           where + " failed",
+                       log);
+      return false;
+    }
+    if (endOfArchive) return true;
+    const char* kind = "file";
+    if (isDirectory) {
+      ++stats->directories;
+      kind = "dir";
+    } else if (entryPath.getSize() == 0) {
+      ++stats->others;
+      kind = "other";
+    } else {
+      ++stats->files;
+    }
+    if (mode != ReadMode::kList) continue;
+    stats->plainBytes += meter.plainSize();
+    std::string size = meter.type() == kTypeDirectory || *kind == 'o'
+                           ? "-"
+                           : std::to_string(meter.plainSize());
+    char attributes[16];
+    snprintf(attributes, sizeof attributes, "0x%08x", meter.attributes());
+    fprintf(listing, "%-5s %12s  %s  %-10s  %s\n", kind, size.c_str(),
+            formatFileTime(meter.fileTime()).c_str(), attributes,
+            entryPath.getString());
+  }
+}
+
+}  // namespace sfxpack

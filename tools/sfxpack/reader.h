@@ -1,0 +1,49 @@
+// The packer's reading commands: list, test and extract. They read a
+// self-extractor with the stub's own payload reader (SimpleArchive), so the
+// packer checks archives with exactly the code the stub runs.
+#ifndef SFX_TOOLS_SFXPACK_READER_H_
+#define SFX_TOOLS_SFXPACK_READER_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace sfxpack {
+
+enum class ReadMode {
+  kList,     // one line per entry on the listing stream, nothing written
+  kTest,     // every entry read, decrypted and inflated, nothing written
+  kExtract,  // every entry created below the target directory
+};
+
+struct ReadOptions {
+  std::string archive;   // the self-extractor to read
+  std::string password;  // tried when the payload is encrypted
+  bool havePassword = false;
+  std::string directory;  // kExtract: where the entries go ("." if empty)
+};
+
+struct ReadStats {
+  uint64_t files = 0;
+  uint64_t directories = 0;
+  uint64_t others = 0;      // entries of another type, read and skipped
+  uint64_t plainBytes = 0;  // kList only: the files' inflated sizes
+};
+
+// Reads the payload of opts.archive from its marker to the end-of-archive
+// record in the given mode. kList writes a header line, one line per entry
+// (type, size, local modification time, attributes, name) and a total line
+// to `listing`. Returns true only when the whole payload was read and every
+// entry was handled (every chunk decoded, every file written). On failure
+// returns false with *error set to a one-line reason followed by the
+// reader's log of the failing step.
+bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
+                 ReadStats* stats, std::string* error);
+
+// "YYYY-MM-DD HH:MM:SS" for a FILETIME taken as it stands (the payload holds
+// local times, so no zone is applied).
+std::string formatFileTime(uint64_t fileTime);
+
+}  // namespace sfxpack
+
+#endif  // SFX_TOOLS_SFXPACK_READER_H_
