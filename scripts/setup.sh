@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, as root: CMake and
-# Ninja, GoogleTest sources, MinGW-w64 for i686, 32-bit Wine, Xvfb, libdeflate.
+# Ninja, GoogleTest sources, MinGW-w64 for i686, 32-bit Wine, Xvfb, libdeflate,
+# and zip, unzip and GNU time for the benchmarks.
 # Idempotent and quick when everything is there.
 set -euo pipefail
 
@@ -8,7 +9,7 @@ need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev \
          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xvfb xauth \
-         wine wine32:i386; do
+         wine wine32:i386 zip unzip time; do
   have_pkg "$p" || need+=("$p")
 done
 
