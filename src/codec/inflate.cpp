@@ -169,6 +169,7 @@ bool isShared(const DecodeTable* t) {
 }
 
 void freeBlockTables(InflateState& s) {
+  s.fastReady = false;
   if (!isShared(s.literalTable)) freeDecodeTable(s.literalTable);
   if (!isShared(s.distanceTable)) freeDecodeTable(s.distanceTable);
   s.literalTable = nullptr;
@@ -211,6 +212,298 @@ void endBlock(InflateState& s) {
     s.mode = kZlibTrailer;
   else
     s.finished = true;
+}
+
+// ---- The fast loop ----------------------------------------------------------
+//
+// Packed table entry (one 32-bit word):
+//   bits 0-4   code length in bits, counted from the root (a sub-table
+//              pointer holds the root width instead)
+//   bits 5-7   flags (below)
+//   bits 8-12  extra bits of a length or distance; a pointer's sub-table width
+//   bits 16-31 literal byte, length or distance base, or sub-table offset
+// A root entry whose code continues points to a sub-table placed after the
+// root in the same array; the sub-table is indexed by the bits after the
+// root's. Codes the careful decoder must judge (no code, or a symbol that
+// is an error) are kPackedOther with value 0, so the fast loop leaves them
+// alone.
+// Flags in bits 5-7. A length (literal table) has none.
+enum PackedFlag : uint32_t {
+  kPackedValue = 1,  // literal table: a byte; distance table: a distance
+  kPackedSub = 2,    // points to a sub-table
+  kPackedOther = 4,  // value 1: end of block; value 0: for the careful loop
+};
+constexpr uint32_t kPackedLiteralBit = kPackedValue << 5;
+constexpr uint32_t kPackedSubBit = kPackedSub << 5;
+constexpr uint32_t kPackedOtherBit = kPackedOther << 5;
+
+constexpr uint32_t kFastLiteralEntries = 3200;   // 512 root + 41 x 64 subs
+constexpr uint32_t kFastDistanceEntries = 1024;  // 512 root + 8 x 64 subs
+constexpr uint32_t kFastTableEntries =
+    kFastLiteralEntries + kFastDistanceEntries;
+
+constexpr uint32_t packEntry(uint32_t length, uint32_t kind, uint32_t extra,
+                             uint32_t value) {
+  return length | kind << 5 | extra << 8 | value << 16;
+}
+
+uint32_t packLeaf(const DecodeEntry& e, uint32_t length, bool literalTable,
+                  bool deflate64) {
+  const int32_t sym = e.symbol;
+  if (sym < 0) return packEntry(0, kPackedOther, 0, 0);
+  if (literalTable) {
+    if (sym < 256) return packEntry(length, kPackedValue, 0, sym);
+    if (sym == 256) return packEntry(length, kPackedOther, 0, 1);
+    if (sym > 285) return packEntry(0, kPackedOther, 0, 0);
+    const CodeRow& row =
+        deflate64 && sym == 285 ? kDeflate64Length285 : kLengthRows[sym - 257];
+    return packEntry(length, 0, row.extra, row.base);
+  }
+  if (sym >= 30 && !deflate64) return packEntry(0, kPackedOther, 0, 0);
+  const CodeRow& row = kDistanceRows[sym];
+  return packEntry(length, kPackedValue, row.extra, row.base);
+}
+
+// Packs `t` (root and one level of sub-tables) into `dst` of `capacity`
+// words and stores the root width. False when it does not fit or has a
+// deeper level; the block is then decoded by the careful loop alone.
+bool packTable(const DecodeTable* t, bool literalTable, bool deflate64,
+               uint32_t* dst, uint32_t capacity, uint8_t* rootWidth) {
+  if (!t) return false;
+  uint32_t next = t->mask + 1;
+  if (next > capacity) return false;
+  for (uint32_t i = 0; i <= t->mask; ++i) {
+    const DecodeEntry& e = t->entries[i];
+    if (!e.sub) {
+      dst[i] = packLeaf(e, e.bits, literalTable, deflate64);
+      continue;
+    }
+    const DecodeTable* sub = e.sub;
+    if (next + sub->mask + 1 > capacity) return false;
+    dst[i] = packEntry(t->width, kPackedSub, sub->width, next);
+    for (uint32_t j = 0; j <= sub->mask; ++j) {
+      const DecodeEntry& se = sub->entries[j];
+      if (se.sub) return false;
+      dst[next + j] = packLeaf(se, t->width + se.bits, literalTable, deflate64);
+    }
+    next += sub->mask + 1;
+  }
+  *rootWidth = t->width;
+  return true;
+}
+
+// Packs the current block's tables for the fast loop.
+void prepareFastTables(InflateState& s) {
+  s.fastReady = s.fastTables &&
+                packTable(s.literalTable, true, s.deflate64, s.fastTables,
+                          kFastLiteralEntries, &s.fastLiteralWidth) &&
+                packTable(s.distanceTable, false, s.deflate64,
+                          s.fastTables + kFastLiteralEntries,
+                          kFastDistanceEntries, &s.fastDistanceWidth);
+}
+
+// The bit buffer of the fast loop: a machine word.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+using BitBuf = uint64_t;
+#else
+using BitBuf = uint32_t;
+#endif
+constexpr int kBitBufBits = static_cast<int>(sizeof(BitBuf) * 8);
+// A refill leaves at least this many bits in the buffer (24 or 56), more
+// than the longest code (15) or extra-bits field (16) the loop asks for.
+constexpr int kRefillFloor = kBitBufBits - 8;
+
+inline BitBuf loadWord(const uint8_t* p) {
+  BitBuf v;
+  std::memcpy(&v, p, sizeof v);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  BitBuf r = 0;
+  for (size_t i = 0; i < sizeof v; ++i) r |= static_cast<BitBuf>(p[i]) << 8 * i;
+  v = r;
+#endif
+  return v;
+}
+
+inline void copy8(uint8_t* dst, const uint8_t* src) {
+  uint64_t v;
+  std::memcpy(&v, src, 8);
+  std::memcpy(dst, &v, 8);
+}
+
+// Copies a match of `length` bytes from `distance` back to `dst`, where
+// the source lies wholly before `dst` in the same buffer (distance <= the
+// bytes before dst) and 8 bytes after the end may be written: they are
+// saved and put back, because they hold the oldest bytes of the window.
+inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
+  if (length == 0) return;
+  uint8_t saved[8];
+  std::memcpy(saved, dst + length, 8);
+  const uint8_t* src = dst - distance;
+  if (distance >= 8) {
+    // Each 8-byte load reads only bytes already final.
+    for (uint32_t i = 0; i < length; i += 8) copy8(dst + i, src + i);
+  } else if (distance == 1) {
+    std::memset(dst, src[0], length);
+  } else {
+    // The pattern of `distance` bytes repeated over 8 bytes; a step of the
+    // largest multiple of `distance` up to 8 keeps it in phase.
+    uint8_t pattern[8];
+    for (uint32_t i = 0; i < 8; ++i) pattern[i] = src[i % distance];
+    const uint32_t step = 8 - 8 % distance;
+    for (uint32_t i = 0; i < length; i += step)
+      std::memcpy(dst + i, pattern, 8);
+  }
+  std::memcpy(dst + length, saved, 8);
+}
+
+// Entry assumptions of the fast loop, checked in its loop condition:
+// - at least kFastInputMargin input bytes are left. One iteration takes at
+//   most 15 + 16 + 15 + 14 = 60 bits, so the buffer moves at most
+//   (60 + 63) / 8 < 16 bytes ahead of where the iteration began, and a
+//   refill reads sizeof(BitBuf) <= 8 bytes from there: 24 bytes suffice.
+// - more than kFastWindowMargin bytes are free in the window: a literal or
+//   a match of at most 258 bytes, plus the 8 bytes a chunked copy writes
+//   past its end (saved and put back), fit without a flush. Longer
+//   Deflate64 matches go through the careful per-byte copy.
+constexpr uint32_t kFastInputMargin = 32;
+constexpr uint32_t kFastWindowMargin = 258 + 8;
+
+// Decodes literals and matches while both margins hold. Leaves the state
+// consistent at every exit: the bits it holds go back into bitAcc (at most
+// 32; whole bytes beyond that are given back to the input), and a symbol
+// the packed tables mark as slow is left undecoded for the careful loop. A
+// length whose distance code is slow is stored with mode kDistance. Returns
+// 0 or an InflateError.
+[[gnu::noinline]] int32_t fastLoop(InflateState& s, const uint8_t* in,
+                                   uint32_t count, uint32_t* posInOut,
+                                   Output& out, ProgressMonitor* pm,
+                                   LogBase& log) {
+  const uint32_t* const lit = s.fastTables;
+  const uint32_t* const dist = s.fastTables + kFastLiteralEntries;
+  const BitBuf litMask = (BitBuf{1} << s.fastLiteralWidth) - 1;
+  const BitBuf distMask = (BitBuf{1} << s.fastDistanceWidth) - 1;
+  uint8_t* const win = s.window;
+  const uint32_t wsize = s.windowSize;
+  uint32_t wp = static_cast<uint32_t>(s.writePos);
+  // totalOut is totalBase + wp while wp only grows.
+  uint64_t totalBase = s.totalOut - wp;
+  uint32_t pos = *posInOut;
+  BitBuf buf = s.bitAcc;
+  int bits = s.bitCount;
+  int32_t err = 0;
+  const uint32_t inLimit = count - kFastInputMargin;  // count >= the margin
+  const uint32_t windowLimit = wsize - kFastWindowMargin - 1;
+
+  // Valid only for bits < kRefillFloor: adds whole bytes up to 24 or 56
+  // bits. Bits above `bits` are the start of the next byte, read again at
+  // the same place by the next refill.
+#define SFX_ENSURE(n)                                            \
+  do {                                                           \
+    if (bits < (n)) {                                            \
+      buf |= loadWord(in + pos) << bits;                         \
+      pos += static_cast<uint32_t>(kBitBufBits - 1 - bits) >> 3; \
+      bits |= kRefillFloor;                                      \
+    }                                                            \
+  } while (0)
+
+  while (pos <= inLimit && wp <= windowLimit) {
+    SFX_ENSURE(15);
+    uint32_t e = lit[buf & litMask];
+    if (e & kPackedSubBit)
+      e = lit[(e >> 16) +
+              ((buf >> (e & 31)) & ((BitBuf{1} << (e >> 8 & 31)) - 1))];
+    if (e & kPackedLiteralBit) {
+      buf >>= e & 31;
+      bits -= e & 31;
+      win[wp++] = static_cast<uint8_t>(e >> 16);
+      continue;
+    }
+    if (e & kPackedOtherBit) {
+      if (e >> 16) {  // end of block
+        buf >>= e & 31;
+        bits -= e & 31;
+        endBlock(s);
+      }
+      break;  // end of block, or a symbol for the careful loop
+    }
+    buf >>= e & 31;
+    bits -= e & 31;
+    uint32_t extra = e >> 8 & 31;
+    SFX_ENSURE(16);
+    uint32_t length =
+        (e >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
+    buf >>= extra;
+    bits -= static_cast<int>(extra);
+
+    SFX_ENSURE(15);
+    uint32_t d = dist[buf & distMask];
+    if (d & kPackedSubBit)
+      d = dist[(d >> 16) +
+               ((buf >> (d & 31)) & ((BitBuf{1} << (d >> 8 & 31)) - 1))];
+    if (!(d & kPackedLiteralBit)) {
+      s.matchLength = static_cast<int32_t>(length);
+      s.mode = kDistance;
+      break;
+    }
+    buf >>= d & 31;
+    bits -= d & 31;
+    extra = d >> 8 & 31;
+    SFX_ENSURE(14);
+    uint32_t distance =
+        (d >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
+    buf >>= extra;
+    bits -= static_cast<int>(extra);
+
+    if (distance > wp && totalBase + wp < wsize && distance > totalBase + wp) {
+      err = kErrDistanceTooFar;
+      break;
+    }
+    if (length + 8 > wsize - wp) {
+      // A Deflate64 match longer than the free window: byte by byte,
+      // flushing when the window fills.
+      s.writePos = static_cast<int32_t>(wp);
+      s.totalOut = totalBase + wp;
+      for (uint32_t i = 0; i < length; ++i) {
+        uint32_t from =
+            (static_cast<uint32_t>(s.writePos) + wsize - distance) % wsize;
+        if (!putByte(s, win[from], out, pm, log)) {
+          err = kErrWriteMatch;
+          break;
+        }
+      }
+      wp = static_cast<uint32_t>(s.writePos);
+      totalBase = s.totalOut - wp;
+      if (err) break;
+      continue;
+    }
+    if (distance > wp) {
+      // The source starts before the window's end: first the bytes up to
+      // the end (a forward copy, which is all memmove needs to be), then
+      // the rest as a plain match.
+      uint32_t head = distance - wp;
+      if (head > length) head = length;
+      std::memmove(win + wp, win + wsize - (distance - wp), head);
+      copyMatch(win + wp + head, length - head, distance);
+    } else {
+      copyMatch(win + wp, length, distance);
+    }
+    wp += length;
+  }
+#undef SFX_ENSURE
+
+  // Give back whole bytes until at most 32 bits remain.
+  while (bits > 32) {
+    bits -= 8;
+    --pos;
+  }
+  s.bitAcc = bits >= 32
+                 ? static_cast<uint32_t>(buf)
+                 : static_cast<uint32_t>(buf & ((BitBuf{1} << bits) - 1));
+  s.bitCount = bits;
+  *posInOut = pos;
+  s.writePos = static_cast<int32_t>(wp);
+  s.totalOut = totalBase + wp;
+  return err;
 }
 
 }  // namespace
@@ -305,6 +598,7 @@ InflateState::~InflateState() {
   freeBlockTables(*this);
   freeDecodeTable(codeLengthTable);
   delete[] window;
+  delete[] fastTables;
 }
 
 // ---- The block decoder ------------------------------------------------------
@@ -324,6 +618,8 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
       log.memoryAllocFailed(1, static_cast<int>(s.windowSize));
       return false;
     }
+    // Without them only the careful loop runs.
+    s.fastTables = new (std::nothrow) uint32_t[kFastTableEntries];
   }
 
   uint32_t pos = 0;
@@ -374,6 +670,7 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
           }
           s.literalTable = gFixedLiteral;
           s.distanceTable = gFixedDistance;
+          prepareFastTables(s);
           s.mode = kLiteralLength;
         } else if (type == 2) {
           s.mode = kDynamicHeader;
@@ -473,6 +770,7 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
         }
         freeDecodeTable(s.codeLengthTable);
         s.codeLengthTable = nullptr;
+        prepareFastTables(s);
         s.mode = kLiteralLength;
         break;
       }
@@ -493,6 +791,17 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
       }
 
       case kLiteralLength: {
+        if (s.fastReady && count - pos >= kFastInputMargin &&
+            s.windowSize - static_cast<uint32_t>(s.writePos) >
+                kFastWindowMargin) {
+          err = fastLoop(s, input, count, &pos, out, pm, log);
+          if (err || s.mode != kLiteralLength) break;
+          // The careful decoder takes the symbol the fast loop left.
+          while (s.bitCount <= 24 && pos < count) {
+            s.bitAcc |= static_cast<uint32_t>(input[pos++]) << s.bitCount;
+            s.bitCount += 8;
+          }
+        }
         int32_t sym = decodeSymbol(&s.bitAcc, &s.bitCount, s.literalTable);
         if (sym == kNeedMoreBits) {
           needMore = true;
@@ -605,6 +914,19 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
             b = static_cast<uint8_t>(s.bitAcc);
             dropBits(s, 8);
           } else if (pos < count) {
+            // As many as fit before the window's end, in one copy; the
+            // last byte goes through putByte, which flushes a full window.
+            uint32_t n = count - pos - 1;
+            uint32_t room =
+                s.windowSize - static_cast<uint32_t>(s.writePos) - 1;
+            if (n > room) n = room;
+            if (n > static_cast<uint32_t>(s.storedLength) - 1)
+              n = static_cast<uint32_t>(s.storedLength) - 1;
+            std::memcpy(s.window + s.writePos, input + pos, n);
+            s.writePos += static_cast<int32_t>(n);
+            s.totalOut += n;
+            s.storedLength -= static_cast<int32_t>(n);
+            pos += n;
             b = input[pos++];
           } else {
             needMore = true;

@@ -160,6 +160,13 @@ struct InflateState {
   int32_t flushPos = 0;
   // Bytes decoded so far; a distance may reach back no further.
   uint64_t totalOut = 0;
+  // Packed copies of the current block's literal/length and distance
+  // tables for the fast loop (kFastTableEntries words, allocated with the
+  // window; the fast loop is skipped when they are missing or not ready).
+  uint32_t* fastTables = nullptr;
+  uint8_t fastLiteralWidth = 0;   // root width of the packed literal table
+  uint8_t fastDistanceWidth = 0;  // root width of the packed distance table
+  bool fastReady = false;         // packed tables match the current block
 };
 
 // Decodes `count` bytes at `input` (null only with count 0) as far as their

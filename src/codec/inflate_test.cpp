@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -898,6 +899,137 @@ TEST(InflateTest, HostileInputEndsWithoutHarm) {
         }
       }
     }
+  }
+}
+
+// ---- Long streams -----------------------------------------------------------
+
+// Complete codes whose rarer symbols are 14 and 15 bits long, so that the
+// decode tables have sub-tables: literal/length symbols (shuffled) get the
+// lengths 1 .. 6, then 232 of 14 bits and 48 of 15; distance symbols 0 .. 9
+// the lengths 1 .. 10 and the rest 14 and 15 bits.
+std::vector<uint8_t> deepLiteralLengths(std::mt19937& rng) {
+  std::vector<uint8_t> l(286, 15);
+  for (int i = 0; i < 6; ++i) l[i] = static_cast<uint8_t>(i + 1);
+  for (int i = 6; i < 6 + 232; ++i) l[i] = 14;
+  std::shuffle(l.begin(), l.end(), rng);
+  return l;
+}
+
+std::vector<uint8_t> deepDistanceLengths(int count) {
+  std::vector<uint8_t> l(count, 15);
+  for (int i = 0; i < 10; ++i) l[i] = static_cast<uint8_t>(i + 1);
+  for (int i = 10; i < 10 + 42 - count; ++i) l[i] = 14;
+  return l;
+}
+
+// Random literals and matches: distances of 1 .. 8 (overlapping copies),
+// near the whole window, and anywhere, so copies also reach across the end
+// of the circular window; with Deflate64 some matches are longer than 258.
+void randomSymbols(BlockWriter& b, std::mt19937& rng, int count, bool deflate64,
+                   std::string& expected) {
+  const size_t window = deflate64 ? 65536 : 32768;
+  for (int i = 0; i < count; ++i) {
+    uint32_t kind = rng() % 8;
+    if (expected.empty() || kind < 3) {
+      char c = static_cast<char>(rng() & 0xFF);
+      b.literal(static_cast<uint8_t>(c));
+      expected += c;
+      continue;
+    }
+    size_t reach = std::min(expected.size(), window);
+    size_t distance = 1 + rng() % reach;
+    if (kind == 3) distance = 1 + rng() % std::min<size_t>(reach, 8);
+    if (kind == 4) distance = reach - rng() % std::min<size_t>(reach, 16);
+    size_t length = 3 + rng() % 256;
+    if (deflate64 && rng() % 40 == 0) length = 259 + rng() % 9000;
+    b.match(static_cast<uint32_t>(length), static_cast<uint32_t>(distance));
+    for (size_t k = 0; k < length; ++k)
+      expected += expected[expected.size() - distance];
+  }
+  b.end();
+}
+
+TEST(InflateTest, LongStreamsDecodeWholeAndInPieces) {
+  for (bool deflate64 : {false, true}) {
+    SCOPED_TRACE(deflate64 ? "deflate64" : "deflate");
+    std::mt19937 rng(deflate64 ? 64 : 32);
+    BitWriter w;
+    std::string expected;
+    BlockWriter fixed = BlockWriter::fixed(w, false, deflate64);
+    randomSymbols(fixed, rng, 4000, deflate64, expected);
+    BlockWriter deep = BlockWriter::dynamic(
+        w, false, deepLiteralLengths(rng),
+        deepDistanceLengths(deflate64 ? 32 : 30), deflate64);
+    randomSymbols(deep, rng, 4000, deflate64, expected);
+    storedBlock(w, false, "stored between");
+    expected += "stored between";
+    BlockWriter last = BlockWriter::dynamic(
+        w, true, inflate_test::dynamicLiteralLengths(),
+        deepDistanceLengths(deflate64 ? 32 : 30), deflate64);
+    randomSymbols(last, rng, 2000, deflate64, expected);
+    const Bytes& in = w.bytes();
+
+    Result whole = inflateAll(in, false, deflate64);
+    EXPECT_TRUE(whole.ok);
+    EXPECT_TRUE(whole.out == expected)
+        << "sizes " << whole.out.size() << " " << expected.size();
+    // Pieces of 1 to 100 bytes: every symbol meets the end of its input
+    // somewhere, in and out of the fast loop's margins.
+    std::vector<size_t> cuts;
+    for (size_t at = 0; at < in.size(); at += 1 + rng() % 100)
+      cuts.push_back(at);
+    Result pieces = inflatePieces(in, cuts, false, deflate64);
+    EXPECT_TRUE(pieces.ok);
+    EXPECT_TRUE(pieces.out == expected);
+  }
+}
+
+TEST(InflateTest, DecodeErrorsDeepInsideLongBlocks) {
+  // Each fault follows thousands of good symbols and is followed by enough
+  // input for the fast loop to be running when it meets it.
+  struct Case {
+    const char* name;
+    void (*fault)(BlockWriter& b, size_t decoded);
+    int errNum;
+  };
+  const Case cases[] = {
+      {"distance beyond the output",
+       [](BlockWriter& b, size_t decoded) {
+         b.match(10, static_cast<uint32_t>(decoded + 1));
+       },
+       kErrDistanceTooFar},
+      {"distance symbol 30",
+       [](BlockWriter& b, size_t) {
+         b.symbol(260);
+         b.distanceSymbol(30);
+       },
+       kErrDistanceSymbol},
+      {"length symbol 286", [](BlockWriter& b, size_t) { b.symbol(286); },
+       kErrLengthSymbol},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::mt19937 rng(5);
+    BitWriter w;
+    size_t decoded = 0;
+    BlockWriter b = BlockWriter::fixed(w, true);
+    while (decoded < 20000) {
+      if (decoded < 3 || rng() % 2) {
+        b.literal(static_cast<uint8_t>('a' + rng() % 20));
+        decoded += 1;
+      } else {
+        uint32_t length = 3 + rng() % 20;
+        b.match(length, 1 + rng() % 3);
+        decoded += length;
+      }
+    }
+    c.fault(b, decoded);
+    for (int i = 0; i < 200; ++i) b.literal('z');
+    b.end();
+    Result r = inflateAll(w.bytes());
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.errNum, c.errNum);
   }
 }
 
