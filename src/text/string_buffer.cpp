@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "os/os.h"
 
@@ -87,7 +88,7 @@ void StringBuffer::checkValid() const {
 }
 
 void StringBuffer::releaseHeap() {
-  free(heap_);
+  delete[] heap_;
   heap_ = nullptr;
   capacity_ = 0;
   data_ = inline_;
@@ -125,11 +126,11 @@ bool StringBuffer::ensureRoom(uint32_t count) {
   uint64_t size = needed + growBy_ + 1;
   if (size > UINT32_MAX) size = needed + 1;
   if (size > UINT32_MAX) return false;
-  char* fresh = static_cast<char*>(malloc(static_cast<size_t>(size)));
+  char* fresh = new (std::nothrow) char[static_cast<size_t>(size)];
   if (!fresh) return false;
   memcpy(fresh, data_, length_ + 1);
   bool hadHeap = heap_ != nullptr;
-  free(heap_);
+  delete[] heap_;
   heap_ = fresh;
   data_ = fresh;
   capacity_ = static_cast<uint32_t>(size);
@@ -306,10 +307,10 @@ void StringBuffer::shrink() {
     return;
   }
   if (capacity_ > static_cast<uint64_t>(length_) + 256) {
-    char* fresh = static_cast<char*>(malloc(length_ + 1));
+    char* fresh = new (std::nothrow) char[length_ + 1];
     if (!fresh) return;
     memcpy(fresh, heap_, length_ + 1);
-    free(heap_);
+    delete[] heap_;
     heap_ = fresh;
     data_ = fresh;
     capacity_ = length_ + 1;
