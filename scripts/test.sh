@@ -47,6 +47,7 @@ echo "== win32 unit tests under Wine"
 run_ctest win32 --preset win32
 echo "== end-to-end tests of the stub under Wine"
 run_ctest e2e --preset native-release -L e2e
+summary+=("$(bash scripts/fuzz.sh --smoke | tee /dev/stderr | tail -n 1)") || status=1
 
 echo
 printf '%s\n' "${summary[@]}"

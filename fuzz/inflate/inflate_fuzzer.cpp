@@ -1,0 +1,67 @@
+// Fuzz target for the inflater, differential against zlib. The first byte
+// picks the form: bit 0 zlib-wrapped or raw, bit 1 the 64 KB window of
+// Deflate64. For the 32 KB window every stream zlib decodes completely must
+// decode to the same bytes here; other inputs only must not crash.
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "codec/inflate.h"
+#include "log/log_base.h"
+#include "text/data_buffer.h"
+
+namespace {
+
+constexpr size_t kMaxOutput = 8u << 20;
+
+// Inflates with zlib; true when the stream ends inside the input and its
+// output stays below kMaxOutput.
+bool zlibInflate(bool wrapped, const uint8_t* data, size_t size,
+                 std::vector<uint8_t>& out) {
+  z_stream zs;
+  memset(&zs, 0, sizeof zs);
+  if (inflateInit2(&zs, wrapped ? 15 : -15) != Z_OK) return false;
+  zs.next_in = const_cast<uint8_t*>(data);
+  zs.avail_in = static_cast<uInt>(size);
+  uint8_t buf[16384];
+  int rc;
+  do {
+    zs.next_out = buf;
+    zs.avail_out = sizeof buf;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    out.insert(out.end(), buf, buf + (sizeof buf - zs.avail_out));
+  } while (rc == Z_OK && out.size() < kMaxOutput);
+  inflateEnd(&zs);
+  return rc == Z_STREAM_END;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const bool wrapped = data[0] & 1;
+  const bool deflate64 = data[0] & 2;
+  ++data;
+  --size;
+  sfx::DataBuffer in, out;
+  if (!in.append(data, static_cast<uint32_t>(size))) return 0;
+  sfx::LogNull log;
+  const bool ok =
+      sfx::inflateFromMemory(wrapped, in, out, deflate64, nullptr, log);
+  if (deflate64) return 0;
+  std::vector<uint8_t> expected;
+  if (!zlibInflate(wrapped, data, size, expected)) return 0;
+  if (!ok || out.getSize() != expected.size() ||
+      (!expected.empty() &&
+       memcmp(out.getData(), expected.data(), expected.size()) != 0)) {
+    fprintf(stderr, "inflater differs from zlib: ok=%d size %u, zlib %zu\n", ok,
+            static_cast<unsigned>(out.getSize()), expected.size());
+    abort();
+  }
+  return 0;
+}
