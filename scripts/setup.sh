@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, as root: CMake and
 # Ninja, GoogleTest sources, MinGW-w64 for i686, 32-bit Wine, Xvfb, libdeflate,
-# and zip, unzip and GNU time for the benchmarks.
+# zip, unzip and GNU time for the benchmarks, and clang with libFuzzer for the
+# fuzz targets.
 # Idempotent and quick when everything is there.
 set -euo pipefail
 
@@ -9,7 +10,7 @@ need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev \
          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xvfb xauth \
-         wine wine32:i386 zip unzip time; do
+         wine wine32:i386 zip unzip time clang libclang-rt-14-dev; do
   have_pkg "$p" || need+=("$p")
 done
 
