@@ -5,6 +5,12 @@
 
 #include <cstring>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#include <immintrin.h>
+#define SFX_AES_HARDWARE 1
+#endif
+
 #include "codec/md5.h"
 #include "log/log_base.h"
 #include "text/string_buffer.h"
@@ -132,6 +138,76 @@ void wipe(void* p, size_t n) {
   while (n--) *v++ = 0;
 }
 
+#if defined(SFX_AES_HARDWARE)
+bool cpuHasAes() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  return (c & bit_AES) != 0 && (d & bit_SSE2) != 0;
+}
+
+// CBC decryption with the AES instructions; `keys` are the rounds + 1
+// round keys of the equivalent inverse cipher as bytes. Blocks are
+// independent once the ciphertext is known, so eight are decrypted side by
+// side to cover the instructions' latency (written out, so that they stay
+// in registers). Compiled for these instructions only; called only when
+// cpuid reports them.
+#define SFX_AES_LANES(OP) OP(0) OP(1) OP(2) OP(3) OP(4) OP(5) OP(6) OP(7)
+
+__attribute__((target("aes,sse2"))) void cbcDecryptHardware(
+    const uint8_t* keys, uint32_t rounds, const uint8_t* in, uint8_t* out,
+    uint32_t blocks, uint8_t chain[kAesBlockSize]) {
+  const __m128i* rk = reinterpret_cast<const __m128i*>(keys);
+  const __m128i first = _mm_loadu_si128(rk);
+  const __m128i last = _mm_loadu_si128(rk + rounds);
+  __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chain));
+  const __m128i* src = reinterpret_cast<const __m128i*>(in);
+  __m128i* dst = reinterpret_cast<__m128i*>(out);
+  uint32_t b = 0;
+  for (; b + 8 <= blocks; b += 8) {
+#define SFX_LOAD(k) \
+  __m128i x##k = _mm_xor_si128(_mm_loadu_si128(src + b + k), first);
+    SFX_AES_LANES(SFX_LOAD)
+#undef SFX_LOAD
+    for (uint32_t r = 1; r < rounds; ++r) {
+      const __m128i key = _mm_loadu_si128(rk + r);
+#define SFX_ROUND(k) x##k = _mm_aesdec_si128(x##k, key);
+      SFX_AES_LANES(SFX_ROUND)
+#undef SFX_ROUND
+    }
+#define SFX_LAST(k) x##k = _mm_aesdeclast_si128(x##k, last);
+    SFX_AES_LANES(SFX_LAST)
+#undef SFX_LAST
+    // The ciphertext is read again for the chaining: `dst` may be `src`
+    // only block for block, and each block is read before it is stored.
+    __m128i c0 = _mm_loadu_si128(src + b);
+    _mm_storeu_si128(dst + b, _mm_xor_si128(x0, prev));
+#define SFX_STORE(k, j)                        \
+  __m128i c##k = _mm_loadu_si128(src + b + k); \
+  _mm_storeu_si128(dst + b + k, _mm_xor_si128(x##k, c##j));
+    SFX_STORE(1, 0)
+    SFX_STORE(2, 1)
+    SFX_STORE(3, 2)
+    SFX_STORE(4, 3)
+    SFX_STORE(5, 4)
+    SFX_STORE(6, 5)
+    SFX_STORE(7, 6)
+#undef SFX_STORE
+    prev = c7;
+  }
+#undef SFX_AES_LANES
+  for (; b < blocks; ++b) {
+    __m128i c = _mm_loadu_si128(src + b);
+    __m128i x = _mm_xor_si128(c, first);
+    for (uint32_t r = 1; r < rounds; ++r)
+      x = _mm_aesdec_si128(x, _mm_loadu_si128(rk + r));
+    _mm_storeu_si128(dst + b,
+                     _mm_xor_si128(_mm_aesdeclast_si128(x, last), prev));
+    prev = c;
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), prev);
+}
+#endif
+
 }  // namespace
 
 AesCipher::AesCipher() = default;
@@ -141,6 +217,38 @@ AesCipher::~AesCipher() {
   wipe(chainingStart_, sizeof chainingStart_);
   wipe(encKeys_, sizeof encKeys_);
   wipe(decKeys_, sizeof decKeys_);
+}
+
+bool AesCipher::hardwareAvailable() {
+#if defined(SFX_AES_HARDWARE)
+  static const bool available = cpuHasAes();
+  return available;
+#else
+  return false;
+#endif
+}
+
+void AesCipher::decryptCbc(const uint8_t* in, uint8_t* out, uint32_t blocks,
+                           uint8_t chain[kAesBlockSize]) const {
+#if defined(SFX_AES_HARDWARE)
+  if (hardwareAllowed_ && hardwareAvailable()) {
+    uint8_t keys[16 * (kAesMaxRounds + 1)];
+    for (uint32_t i = 0; i < 4 * (rounds_ + 1); ++i)
+      store32be(keys + 4 * i, decKeys_[i]);
+    cbcDecryptHardware(keys, rounds_, in, out, blocks, chain);
+    wipe(keys, sizeof keys);
+    return;
+  }
+#endif
+  uint8_t c[kAesBlockSize];
+  for (uint32_t b = 0; b < blocks; ++b) {
+    memcpy(c, in + kAesBlockSize * b, kAesBlockSize);
+    uint8_t* p = out + kAesBlockSize * b;
+    decryptBlock(c, p);
+    xorBlock(p, p, chain);
+    memcpy(chain, c, kAesBlockSize);
+  }
+  wipe(c, sizeof c);
 }
 
 uint32_t AesCipher::setKeyLength(uint32_t bits) {
@@ -365,7 +473,27 @@ bool AesCipher::run(const DataBuffer& in, DataBuffer& out, bool encrypt,
   memcpy(chain, chainingStart_, sizeof chain);
   uint8_t block[kAesBlockSize];
   uint8_t result[kAesBlockSize];
-  for (uint32_t b = 0; b < blocks; ++b) {
+  uint32_t b = 0;
+  if (mode_ == kModeCbc && !encrypt && &in != &out && blocks) {
+    // The ciphertext is copied to the output and decrypted there.
+    out.append(src, blocks * kAesBlockSize);
+    decryptCbc(out.getData(), out.getData(), blocks, chain);
+    b = blocks;
+  }
+  if (mode_ == kModeCbc && !encrypt) {
+    // In place: whole blocks in batches through a buffer on the stack; a
+    // batch is read before its result is appended at the same offset.
+    uint8_t batch[256 * kAesBlockSize];
+    const uint32_t perBatch = sizeof batch / kAesBlockSize;
+    while (b < blocks) {
+      uint32_t n = blocks - b < perBatch ? blocks - b : perBatch;
+      decryptCbc(src + b * kAesBlockSize, batch, n, chain);
+      out.append(batch, n * kAesBlockSize);
+      b += n;
+    }
+    wipe(batch, sizeof batch);
+  }
+  for (; b < blocks; ++b) {
     const uint32_t offset = b * kAesBlockSize;
     if (offset + kAesBlockSize <= inLen) {
       memcpy(block, src + offset, kAesBlockSize);

@@ -63,6 +63,14 @@ class AesCipher {
   // are ignored). False only when memory runs out.
   bool setKey(const DataBuffer& key);
 
+  // Whether CBC decryption may use the processor's AES instructions (when
+  // it has them; several blocks in flight). On by default; off keeps the
+  // portable code, which gives the same bytes.
+  void setHardwareAllowed(bool allowed) { hardwareAllowed_ = allowed; }
+  // Whether this processor has the AES instructions and this build can use
+  // them (x86 with GCC-compatible compilers; checked once with cpuid).
+  static bool hardwareAvailable();
+
   // Any value is stored; the buffer operations accept only the modes above.
   void setMode(uint32_t mode) { mode_ = mode; }
   uint32_t mode() const { return mode_; }
@@ -100,6 +108,11 @@ class AesCipher {
   // byte 0; `reg` is the shift register.
   void cfb1Block(uint8_t reg[kAesBlockSize], const uint8_t in[kAesBlockSize],
                  uint8_t out[kAesBlockSize], bool encrypt) const;
+  // CBC-decrypts `blocks` whole blocks from `in` to `out` (the same
+  // buffer or distinct ones); `chain` holds the previous ciphertext block and
+  // is advanced.
+  void decryptCbc(const uint8_t* in, uint8_t* out, uint32_t blocks,
+                  uint8_t chain[kAesBlockSize]) const;
 
   uint32_t keyBits_ = 256;
   uint8_t chainingStart_[kAesBlockSize] = {};
@@ -113,6 +126,7 @@ class AesCipher {
   bool encrypt_ = false;
   uint32_t mode_ = kModeCbc;
   uint32_t paddingScheme_ = 0;
+  bool hardwareAllowed_ = true;
 };
 
 }  // namespace sfx
