@@ -76,6 +76,7 @@ struct Item {
   bool failed = false;
   std::vector<uint8_t> bytes;  // the encoded record
   std::vector<uint8_t> input;  // chunk input, released once encoded
+  size_t cost = 0;             // bytes it counts against the in-flight bound
 };
 
 class Pipeline {
@@ -85,7 +86,11 @@ class Pipeline {
     unsigned n =
         opts.threads ? opts.threads : std::thread::hardware_concurrency();
     n = std::max(1u, n);
-    maxInFlight_ = 4 * n;
+    // Many small files make many small records: the bound is on the bytes
+    // in flight (four chunks per thread, as memory goes), with a generous
+    // record count beside it, so that small files keep every thread busy.
+    maxBytesInFlight_ = 4 * n * std::max<size_t>(opts.chunkSize, 1);
+    maxRecordsInFlight_ = 1024 * n;
     for (unsigned i = 0; i < n; ++i) workers_.emplace_back([this] { work(); });
   }
 
@@ -100,11 +105,13 @@ class Pipeline {
 
   // Queues a record whose bytes are known now.
   bool addRecord(std::vector<uint8_t> bytes, std::string* error) {
-    if (!drain(maxInFlight_, error)) return false;
+    if (!drain(maxRecordsInFlight_, maxBytesInFlight_, error)) return false;
     auto item = std::make_shared<Item>();
     item->bytes = std::move(bytes);
+    item->cost = item->bytes.size();
     item->ready = true;
     std::lock_guard<std::mutex> lock(mu_);
+    pendingCost_ += item->cost;
     pending_.push_back(item);
     return true;
   }
@@ -112,11 +119,13 @@ class Pipeline {
   // Queues a chunk for compression; writes finished records first when too
   // many are in flight, which bounds the memory used.
   bool addChunk(std::vector<uint8_t> input, std::string* error) {
-    if (!drain(maxInFlight_, error)) return false;
+    if (!drain(maxRecordsInFlight_, maxBytesInFlight_, error)) return false;
     auto item = std::make_shared<Item>();
     item->input = std::move(input);
+    item->cost = item->input.size();
     {
       std::lock_guard<std::mutex> lock(mu_);
+      pendingCost_ += item->cost;
       pending_.push_back(item);
       jobs_.push_back(item);
     }
@@ -125,7 +134,7 @@ class Pipeline {
   }
 
   // Writes every record still queued.
-  bool finish(std::string* error) { return drain(0, error); }
+  bool finish(std::string* error) { return drain(0, 0, error); }
 
   uint64_t written() const { return written_; }
 
@@ -138,16 +147,19 @@ class Pipeline {
   }
 
  private:
-  // Writes records from the front while more than `keep` are queued.
-  bool drain(size_t keep, std::string* error) {
+  // Writes records from the front while more than `keepRecords` records or
+  // more than `keepBytes` bytes are queued.
+  bool drain(size_t keepRecords, size_t keepBytes, std::string* error) {
     for (;;) {
       std::shared_ptr<Item> front;
       {
         std::unique_lock<std::mutex> lock(mu_);
-        if (pending_.size() <= keep) return true;
+        if (pending_.size() <= keepRecords && pendingCost_ <= keepBytes)
+          return true;
         front = pending_.front();
         itemDone_.wait(lock, [&] { return front->ready; });
         pending_.pop_front();
+        pendingCost_ -= front->cost;
       }
       if (front->failed) {
         *error = "cannot compress or encrypt a chunk (out of memory)";
@@ -226,7 +238,9 @@ class Pipeline {
   const PackOptions& opts_;
   FILE* out_;
   bool encrypted_;
-  size_t maxInFlight_;
+  size_t maxBytesInFlight_;
+  size_t maxRecordsInFlight_;
+  size_t pendingCost_ = 0;  // sum of the queued records' costs
   std::vector<std::thread> workers_;
   std::mutex mu_;
   std::condition_variable jobReady_, itemDone_;
@@ -296,16 +310,22 @@ struct Walker {
     head.AddFileHead(stored, localFileTimeOf(st),
                      attributesFor(path.filename().string(), kAttrArchive));
     if (!pipe.addRecord(head.takeBytes(), error)) return false;
+    // Buffers sized by what the file still holds (one byte more, to see its
+    // end without another read), not by the chunk size: small files are many.
+    uint64_t left = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     for (;;) {
-      std::vector<uint8_t> chunk(opts.chunkSize);
+      size_t want =
+          static_cast<size_t>(std::min<uint64_t>(opts.chunkSize, left + 1));
+      std::vector<uint8_t> chunk(want);
       size_t n = fread(chunk.data(), 1, chunk.size(), in);
       if (n == 0) break;
       chunk.resize(n);
       stats.bytesIn += n;
       doneBytes += n;
+      left = left > n ? left - n : 0;
       if (!pipe.addChunk(std::move(chunk), error)) return false;
       if (opts.progress) opts.progress(doneBytes, totalBytes);
-      if (n < opts.chunkSize) break;
+      if (n < want) break;
     }
     if (ferror(in)) {
       *error = "error reading '" + path.string() + "': " + strerror(errno);

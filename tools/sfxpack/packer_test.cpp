@@ -225,6 +225,56 @@ TEST_F(PackerTest, SameBytesForAnyNumberOfThreads) {
   EXPECT_EQ(one, pack(opts));
 }
 
+TEST_F(PackerTest, SameBytesForManySmallFiles) {
+  // More records than the in-flight bound holds, most of them tiny.
+  for (int i = 0; i < 1200; ++i) {
+    writeFile("sub/f" + std::to_string(i), sampleData(i % 97, i % 2 == 0));
+  }
+  PackOptions opts;
+  opts.threads = 1;
+  Bytes one = pack(opts);
+  opts.threads = 3;
+  EXPECT_EQ(one, pack(opts));
+}
+
+TEST_F(PackerTest, FilesAreCutAtChunkBoundaries) {
+  // Stored chunks (level 0) show their input sizes in their size words.
+  const size_t kChunk = 1000;
+  struct Case {
+    size_t size;
+    std::vector<uint32_t> chunks;
+  } cases[] = {{0, {}},
+               {1, {1}},
+               {kChunk - 1, {kChunk - 1}},
+               {kChunk, {kChunk}},
+               {kChunk + 1, {kChunk, 1}},
+               {2 * kChunk, {kChunk, kChunk}}};
+  for (const Case& c : cases) {
+    fs::remove_all(root_ / "in");
+    fs::create_directories(root_ / "in");
+    writeFile("f", sampleData(c.size, false));
+    PackOptions opts;
+    opts.level = 0;
+    opts.chunkSize = kChunk;
+    Bytes payload = pack(opts);
+    // Marker, type 2, name length 1, "f", time, attributes, then the chunks.
+    const Bytes head = {0x9B, 0xE5, 0x27, 0x6D, 0x02, 0x01, 0x00, 'f'};
+    auto at =
+        std::search(payload.begin(), payload.end(), head.begin(), head.end());
+    ASSERT_NE(payload.end(), at) << c.size;
+    RecordReader r{payload, static_cast<size_t>(at - payload.begin()) +
+                                head.size() + 8 + 4};
+    std::vector<uint32_t> got;
+    for (uint32_t word; (word = r.u32()) != 0;) {
+      EXPECT_EQ(0x80000000u, word & 0x80000000u);
+      got.push_back(word & 0x7FFFFFFF);
+      r.pos += word & 0x7FFFFFFF;
+    }
+    EXPECT_EQ(c.chunks, got) << c.size;
+    EXPECT_EQ(payload.size(), r.pos + 5) << c.size;  // then the end record
+  }
+}
+
 TEST_F(PackerTest, IncompressibleChunksAreStored) {
   writeFile("noise", sampleData(5000, false));
   PackOptions opts;
