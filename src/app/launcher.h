@@ -70,6 +70,14 @@ INT_PTR runPasswordDialog(HWND owner);
 INT_PTR runMainDialog(HWND owner);
 INT_PTR runProgressDialog(HWND owner);
 INT_PTR runFinishedDialog(HWND owner);
+// Moves `window` to the middle of the desktop, at the top of the z-order;
+// when `width` and `height` are both non-zero also sizes it to that many
+// pixels (centred for its size before the change).
+void centerOnDesktop(HWND window, int width, int height);
+// The shell's folder picker. On a pick stores the folder's path in `path`
+// (at least MAX_PATH + 1 characters) and returns true; false when the user
+// cancelled or the pick has no file-system path.
+bool browseForFolder(HWND owner, wchar_t* path);
 
 }  // namespace sfx
 

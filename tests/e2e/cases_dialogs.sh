@@ -1,0 +1,259 @@
+# Dialogs: the four dialog resources, the main dialog's unzip directory,
+# texts and sizes from the configuration, the ways each dialog ends, and the
+# progress dialog's start timer.
+
+prog_title="Unzipping..."
+fin_title="Finished."
+
+# dialog_pack NAME KEY=VALUE...: packs the example folder with a configuration
+# made of the given keys into $SFX_WORK/NAME.exe and prints its Windows path.
+dialog_pack() {
+  local name=$1
+  shift
+  config "$SFX_WORK/$name.xml" "$@"
+  pack "$SFX_WORK/$name.exe" --config "$SFX_WORK/$name.xml"
+  winpath "$SFX_WORK/$name.exe"
+}
+
+# rect_of OUTPUT: the screen rectangle "X Y W H" of a `rect` line.
+rect_of() {
+  sed -nE 's/^screen ([-0-9]+ [-0-9]+ [0-9]+ [0-9]+) client.*/\1/p' <<<"$1"
+}
+
+case_dialog_resources() {
+  # The four dialogs exactly as laid out: ids, kinds, texts, rectangles in
+  # dialog units, styles (pop-up, caption, system menu, modal frame, font)
+  # and the font. Read back from the linked stub.
+  local got
+  got=$(i686-w64-mingw32-windres -i "$stub" -O rc | sed -n '/DIALOGEX/,/^END/p' | tr -d '\r')
+  local want
+  want=$(
+    cat <<'EOF'
+129 DIALOGEX 0, 0, 321, 94
+STYLE 0x80c800c0
+CAPTION "Marlith Zip Self-Extractor"
+FONT 8, "MS Sans Serif"
+BEGIN
+  LTEXT "To unzip all files to the specified folder, press the Unzip button.", 1014, 7, 7, 254, 23, 0x50020000
+  LTEXT "Unzip to dir:", 1017, 7, 33, 256, 8, 0x50020000
+  EDITTEXT 1003, 7, 44, 206, 13, 0x50810080
+  PUSHBUTTON "Browse", 1004, 217, 44, 41, 14, 0x50010000
+  DEFPUSHBUTTON "Unzip", 1001, 264, 7, 50, 14, 0x50010001
+  PUSHBUTTON "Close", 2, 264, 24, 50, 14, 0x50010000
+  LTEXT "", 1016, 7, 63, 231, 10, 0x50020000
+  CTEXT "", 1013, 261, 61, 53, 11, 0x50020001
+  CONTROL "", 1008, "MSCTLS_PROGRESS32", 0x50800000, 7, 74, 307, 13
+END
+130 DIALOGEX 0, 0, 246, 47
+STYLE 0x80c800c0
+CAPTION "Enter Password"
+FONT 8, "MS Sans Serif"
+BEGIN
+  LTEXT "This self-extracting EXE is encrypted. Enter a password to unzip:", 1014, 7, 7, 120, 20, 0x50020000
+  EDITTEXT 1007, 7, 29, 161, 12, 0x508100a0
+  DEFPUSHBUTTON "OK", 1, 189, 7, 50, 14, 0x50010001
+  PUSHBUTTON "Cancel", 2, 189, 26, 50, 14, 0x50010000
+END
+139 DIALOGEX 0, 0, 245, 54
+STYLE 0x80c800c0
+CAPTION "Finished."
+FONT 8, "MS Sans Serif"
+BEGIN
+  LTEXT "Finished.", 1014, 7, 7, 231, 27, 0x50020000
+  DEFPUSHBUTTON "OK", 1015, 188, 33, 50, 14, 0x50010001
+END
+140 DIALOGEX 0, 0, 285, 41
+STYLE 0x80c800c0
+CAPTION "Unzipping..."
+FONT 8, "MS Sans Serif"
+BEGIN
+  LTEXT "Unzip Progress...", 1014, 7, 7, 271, 10, 0x50020000
+  CONTROL "", 1008, "MSCTLS_PROGRESS32", 0x50000000, 7, 22, 271, 12
+END
+EOF
+  )
+  [ "$got" = "$want" ] || fail "dialog resources differ:"$'\n'"$(diff <(echo "$want") <(echo "$got"))"
+  # The manifest asks for common controls version 6.
+  grep -q 'Microsoft.Windows.Common-Controls' "$here/../../src/app/sfxstub.manifest" ||
+    fail "the manifest does not ask for common controls 6"
+  echo "dialog resources as laid out"
+}
+
+case_main_builtin_texts() {
+  # Built-in texts of the main dialog, and each way of ending it (the Close
+  # button, Escape, the close box) ends the process with exit code 0.
+  local exe how
+  exe=$(dialog_pack main ShowMain=1)
+  for how in "press '$main_title' 2" "key '$main_title' escape" "close '$main_title'"; do
+    drive "run $exe" \
+      "wait-window '$main_title'" \
+      "expect-text '$main_title' 1014 'To unzip all files to the specified folder, press the Unzip button.'" \
+      "expect-text '$main_title' 1017 'Unzip to dir:'" \
+      "expect-text '$main_title' 1001 Unzip" \
+      "expect-text '$main_title' 2 Close" \
+      "expect-text '$main_title' 1004 Browse" \
+      "expect-text '$main_title' 1016 ''" \
+      "expect-text '$main_title' 1013 ''" \
+      "expect-enabled '$main_title' 1001" \
+      "$how" \
+      "wait-exit" \
+      "exit-code 0"
+  done
+}
+
+case_main_unzip_dir_box() {
+  # What the unzip directory box shows first: UnzipDir, else DefaultDir,
+  # else the current directory; the value "null" shows as an empty box.
+  cd "$SFX_WORK"
+  local cwd
+  cwd=$(winpath "$SFX_WORK")
+  local -a table=(
+    "UnzipDir=C:\\from config|DefaultDir=C:\\default|C:\\from config"
+    "DefaultDir=C:\\default|ShowFin=0|C:\\default"
+    "UnzipDir=null|DefaultDir=C:\\default|"
+    "DefaultDir=null|ShowFin=0|"
+    "ShowFin=0|ShowFin=0|$cwd"
+  )
+  local row a b want exe
+  for row in "${table[@]}"; do
+    IFS='|' read -r a b want <<<"$row"
+    exe=$(dialog_pack box ShowMain=1 "$a" "$b")
+    drive "run $exe" \
+      "wait-window '$main_title'" \
+      "expect-text '$main_title' 1003 '$want'" \
+      "close '$main_title'" \
+      "wait-exit" \
+      "exit-code 0" || fail "row $row"
+  done
+}
+
+case_main_empty_dir_warns() {
+  # UnzipDir "null": the box is empty and Unzip only warns; the driver does
+  # not run (nothing in the result, Unzip still enabled).
+  local exe
+  exe=$(dialog_pack null ShowMain=1 UnzipDir=null)
+  drive "run $exe" \
+    "wait-window '$main_title'" \
+    "expect-text '$main_title' 1003 ''" \
+    "press '$main_title' 1001" \
+    "wait-window Warning" \
+    "expect-text Warning 65535 'Please enter an unzip directory.'" \
+    "press Warning 1" \
+    "wait-gone Warning" \
+    "expect-text '$main_title' 1013 ''" \
+    "expect-enabled '$main_title' 1001" \
+    "press '$main_title' 2" \
+    "wait-exit" \
+    "exit-code 0"
+}
+
+case_main_auto_temp_dir() {
+  # AutoTemp without UnzipDir: the box shows a fresh name in the temporary
+  # folder, "qz_" and four characters, and nothing is created yet.
+  local exe out dir
+  exe=$(dialog_pack temp ShowMain=1 AutoTemp=1)
+  out=$(drive "run $exe" \
+    "wait-window '$main_title'" \
+    "text '$main_title' 1003" \
+    "close '$main_title'" \
+    "wait-exit" \
+    "exit-code 0")
+  dir=$(tr -d '\r' <<<"$out" | head -n 1)
+  [[ "$dir" =~ ^[A-Z]:\\.*\\qz_[A-Z0-9]{4}$ ]] || fail "not a temporary name: $dir"
+  local temp
+  temp=$(wine cmd /c echo %TEMP% | tr -d '\r')
+  [ "${dir%\\*}" = "$temp" ] || fail "$dir is not in $temp"
+  local unix
+  unix=$(wine winepath -u "$dir" | tr -d '\r')
+  [ ! -e "$unix" ] || fail "$dir was created"
+}
+
+case_main_custom_texts() {
+  # Title and caption always apply; the three button texts only together
+  # with a label text. Cyrillic and CJK texts arrive intact.
+  local title="Распаковка архива" caption="すべてのファイルを展開します。" label="解压到目录:"
+  local exe
+  exe=$(dialog_pack nolabel ShowMain=1 "MainTitle=$title" "MainCaption=$caption" \
+    MainUnzipBtn=Go MainCloseBtn=Stop MainBrowseBtn=Pick)
+  drive "run $exe" \
+    "wait-window '$title'" \
+    "expect-text '$title' 1014 '$caption'" \
+    "expect-text '$title' 1017 'Unzip to dir:'" \
+    "expect-text '$title' 1001 Unzip" \
+    "expect-text '$title' 2 Close" \
+    "expect-text '$title' 1004 Browse" \
+    "close '$title'" \
+    "wait-exit" \
+    "exit-code 0"
+  exe=$(dialog_pack label ShowMain=1 "MainTitle=$title" "MainUnzipLabel=$label" \
+    MainUnzipBtn=Распаковать MainCloseBtn=閉じる MainBrowseBtn=Pick)
+  drive "run $exe" \
+    "wait-window '$title'" \
+    "expect-text '$title' 1014 'To unzip all files to the specified folder, press the Unzip button.'" \
+    "expect-text '$title' 1017 '$label'" \
+    "expect-text '$title' 1001 Распаковать" \
+    "expect-text '$title' 2 閉じる" \
+    "expect-text '$title' 1004 Pick" \
+    "press '$title' 2" \
+    "wait-exit" \
+    "exit-code 0"
+}
+
+case_main_size() {
+  # MainWidth and MainHeight: one of them zero only centres the dialog; both
+  # set resize it (centred for its old size) and move Unzip and Close to
+  # x = width - 86, 75 by 25 pixels; Browse stays where it was.
+  local exe out builtin half resized
+  local -a probe=("rect '$main_title'" "rect '$main_title' 1001" "rect '$main_title' 2"
+    "rect '$main_title' 1004" "close '$main_title'" "wait-exit" "exit-code 0")
+  exe=$(dialog_pack plain ShowMain=1)
+  builtin=$(drive "run $exe" "wait-window '$main_title'" "${probe[@]}" | tr -d '\r')
+  exe=$(dialog_pack half ShowMain=1 MainWidth=500 MainHeight=0)
+  half=$(drive "run $exe" "wait-window '$main_title'" "${probe[@]}" | tr -d '\r')
+  [ "$half" = "$builtin" ] || fail "500 by 0 changed the dialog:"$'\n'"$builtin"$'\n'"$half"
+
+  exe=$(dialog_pack both ShowMain=1 MainWidth=500 MainHeight=200)
+  resized=$(drive "run $exe" "wait-window '$main_title'" "${probe[@]}" | tr -d '\r')
+  local old new
+  old=$(rect_of "$(sed -n 1p <<<"$builtin")")
+  new=$(rect_of "$(sed -n 1p <<<"$resized")")
+  [ "${new}" = "${old% * *} 500 200" ] || fail "resized to [$new], built-in [$old]"
+  sed -n 2p <<<"$resized" | grep -qE 'client 414 11 75 25$' || fail "Unzip: $(sed -n 2p <<<"$resized")"
+  sed -n 3p <<<"$resized" | grep -qE 'client 414 41 75 25$' || fail "Close: $(sed -n 3p <<<"$resized")"
+  [ "$(sed -n 4p <<<"$resized")" = "$(sed -n 4p <<<"$builtin")" ] || fail "Browse moved"
+
+  # Centred: the progress dialog, of another size, has the same middle.
+  exe=$(dialog_pack prog ShowMain=0 ShowProgress=1 "UnzipDir=$(winpath "$SFX_WORK/none")")
+  local prog
+  prog=$(rect_of "$(drive "run $exe" "wait-window '$prog_title'" "rect '$prog_title'" \
+    "close '$prog_title'" "wait-exit" | tr -d '\r' | sed -n 1p)")
+  local mx my mw mh px py pw ph
+  read -r mx my mw mh <<<"$old"
+  read -r px py pw ph <<<"$prog"
+  local dx=$(((2 * mx + mw) - (2 * px + pw))) dy=$(((2 * my + mh) - (2 * py + ph)))
+  ((dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1)) || fail "not centred alike: main [$old], progress [$prog]"
+}
+
+case_progress_close_before_start() {
+  # Closing the progress dialog before its first timer tick ends the run:
+  # the driver never runs, nothing is extracted, exit code 0.
+  local target="$SFX_WORK/target" log="$SFX_WORK/run.log" exe
+  exe=$(dialog_pack early ShowMain=0 ShowProgress=1 "UnzipDir=$(winpath "$target")")
+  drive "run $exe -log $(winpath "$log")" \
+    "wait-window '$prog_title'" \
+    "expect-text '$prog_title' 1014 'Unzip Progress...'" \
+    "close '$prog_title'" \
+    "wait-exit" \
+    "exit-code 0"
+  tr -d '\r' <"$log" >"$log.lf"
+  expect_lines "$log.lf" \
+    "Showing progress dialog..." \
+    "Progress dialog initialization..." \
+    "Log opened from internal point 6" \
+    "Displayed progress dialog and set timer..." \
+    "Log opened from internal point 7" \
+    "Progress Dialog - Close..." \
+    "Created progress dialog..."
+  ! grep -q "Unzipping from progress dialog" "$log.lf" || fail "the driver ran"
+  [ ! -e "$target" ] || fail "something was extracted"
+}
