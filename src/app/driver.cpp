@@ -1,17 +1,383 @@
-// The unzip-and-run driver. Entry extraction is not part of this build yet:
-// the driver reports that and fails, so no caller mistakes a run for a
-// successful unpack.
+// The unzip-and-run driver: obtains the password, settles and creates the
+// unzip directory, extracts every entry, starts the setup program, waits for
+// it, hands its exit code on and takes away what the run created.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <process.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+
 #include "app/launcher.h"
+#include "app/resource.h"
+#include "app/undo_list.h"
+#include "app/unzip_paths.h"
+#include "fs/file.h"
+#include "fs/path_rules.h"
+#include "log/log_base.h"
+#include "log/logger.h"
+#include "text/data_buffer.h"
+#include "text/ext_ptr_array.h"
+#include "text/string_buffer.h"
+#include "text/xstring.h"
 
 namespace sfx {
 
-bool unzipAndRun(HWND owner) {
-  runLog("Extraction is not available in this build.\r\n");
-  if (!isSilent()) {
-    MessageBoxA(owner, "Extraction is not available in this build.", "Error",
-                MB_OK);
+namespace {
+
+constexpr int kUnzipButtonId = 1001;
+constexpr int kProgressBarId = 1008;
+constexpr DWORD kCurrentDirBufferSize = 1000;
+// Temporary names drawn before the driver gives up finding a directory name
+// that nobody has taken.
+constexpr int kMaxTempDirAttempts = 201;
+
+const wchar_t* wide(const XString& x) {
+  return reinterpret_cast<const wchar_t*>(x.getUtf16());
+}
+
+// A UTF-16 message box with OK only, `text` given as UTF-8.
+void messageBoxUtf8(HWND owner, const char* text, const char* caption) {
+  XString t, c;
+  t.setFromUtf8(text);
+  c.setFromUtf8(caption);
+  MessageBoxW(owner, wide(t), wide(c), MB_OK);
+}
+
+// "Failed to ...: PATH" in a message box, the dialog ended, the quit posted.
+void failWithPath(HWND window, const char* message, const StringBuffer& path) {
+  StringBuffer text(message);
+  text.appendSb(path);
+  messageBoxUtf8(window, text.getString(), "Error");
+  EndDialog(window, 0);
+  PostQuitMessage(0);
+}
+
+void logCurrentDirAnsi() {
+  char dir[kCurrentDirBufferSize] = {0};
+  GetCurrentDirectoryA(kCurrentDirBufferSize, dir);
+  runLog("Current working directory: %s\r\n", dir);
+}
+
+void setProgressBar(HWND window, int percent) {
+  if (!window) return;
+  HWND bar = GetDlgItem(window, kProgressBarId);
+  if (bar) SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+bool configDebug() { return g_launcher.config.getInt("Debug") != 0; }
+bool configVerbose() { return g_launcher.config.getInt("Verbose") != 0; }
+
+void configText(const char* key, StringBuffer& out) {
+  XString x;
+  g_launcher.config.getText(key, x);
+  out.setString(x.getUtf8());
+}
+
+void processUndo(ExtPtrArray& list) {
+  processUndoList(list, configVerbose(), runLog);
+}
+
+void logTopLevelUndo(const ExtPtrArray& topUndo) {
+  if (topUndo.getSize() == 0) {
+    runLog("No top-level directory added to undo list\r\n");
+    return;
   }
+  StringBuffer first(topUndo.elementAtAs<StringBuffer>(0)->getString());
+  if (first.getSize() > 0) first.shorten(1);
+  runLog("created unzip dir: [%s]\r\n", first.getString());
+}
+
+}  // namespace
+
+bool promptAndVerifyPassword(HWND window) {
+  DataBuffer verifierCache;
+  for (;;) {
+    if (g_launcher.password.isEmpty()) runPasswordDialog(window);
+    if (g_launcher.passwordCancelled) return false;
+    if (g_launcher.password.isEmpty()) continue;
+    g_launcher.archive.setPassword(g_launcher.password.getString());
+    LogNull quiet;
+    if (g_launcher.archive.checkPassword(quiet, verifierCache)) return true;
+    StringBuffer title, text;
+    configText("ErrPwdTitle", title);
+    configText("ErrPwdCaption", text);
+    if (title.isEmpty()) title.setString("Error");
+    if (text.isEmpty()) text.setString("Incorrect password.");
+    if (!isSilent())
+      messageBoxUtf8(window, text.getString(), title.getString());
+    g_launcher.password.secureClear();
+  }
+}
+
+bool selectTempUnzipDir(HWND window, ExtPtrArray& topUndo,
+                        StringBuffer& unzipDir) {
+  bool debug = configDebug();
+  StringBuffer base(unzipDir);
+  for (int attempt = 0; attempt < kMaxTempDirAttempts; ++attempt) {
+    // A name whose directory exists already belongs to someone else: draw
+    // again, so the run never uses, runs from or removes it.
+    LogNull quiet;
+    XString stem, temp;
+    stem.setFromUtf8("qz");
+    makeTempFilePath(stem, temp, quiet);
+    StringBuffer path(base);
+    path.append(temp.getUtf8());
+    cutExtension(path);
+    XString candidate;
+    candidate.setFromUtf8Sb(path);
+    if (!debug && fileExists(candidate, nullptr)) continue;
+    unzipDir.takeSb(path);
+    runLog("temp unzipDir = [%s]\r\n", unzipDir.getString());
+    if (debug) return true;
+    runLog("Check/create unzip dir: [%s]\r\n", unzipDir.getString());
+    int before = topUndo.getSize();
+    if (!ensureDir(candidate, &topUndo, quiet)) break;
+    if (topUndo.getSize() > before) return true;
+    // Made by someone else between the check and the creation.
+    unzipDir.setString(base.getString());
+  }
+  runLog("failed to ensure dir exists: [%s]\r\n", unzipDir.getString());
+  failWithPath(window, "Failed to ensure dir exists: ", unzipDir);
   return false;
+}
+
+bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
+                 bool cleanup) {
+  errorText.clear();
+  setProgressBar(window, 0);
+  Logger log;
+  log.enterContext("UnzipToFile", true);
+  bool verbose = configVerbose();
+  bool debug = configDebug();
+  StringBuffer path;
+  bool ok = true;
+  bool finished = false;
+  while (!finished) {
+    bool isDirectory = false;
+    bool skipped = false;
+    ok = g_launcher.archive.extractSaToFile(
+        debug, &finished, nullptr, path, &isDirectory,
+        cleanup ? &undo : nullptr, &skipped, g_launcher.progressMonitor, log);
+    if (verbose && !path.isEmpty()) {
+      if (skipped) runLog("(skipped)");
+      runLog(isDirectory ? "(dir) %s\r\n" : "(file) %s\r\n", path.getString());
+    }
+    if (!ok) break;
+    if (!skipped && !path.isEmpty() && !isDirectory && cleanup)
+      appendUndoEntry(undo, path.getString(), kUndoFile);
+  }
+  log.leaveContext();
+  if (!ok) {
+    StringBuffer logText;
+    log.getLogText(logText);
+    extractionErrorText(logText, path.getString(), errorText);
+  }
+  return ok;
+}
+
+bool runShellCommand(bool wait, const char* args) {
+  const char* comspec = getenv("ComSpec");
+  if (!comspec) return false;
+  StringBuffer command("\"");
+  command.append(args);
+  command.appendChar('"');
+  intptr_t r = _spawnl(wait ? _P_WAIT : _P_NOWAIT, comspec, comspec, "/c",
+                       command.getString(), static_cast<char*>(nullptr));
+  return r != -1;
+}
+
+namespace {
+
+void reportLaunchFailure(HWND window, const StringBuffer& exe,
+                         const StringBuffer& unzipDir) {
+  runLog("failed to run: [%s]\r\n", exe.getString());
+  StringBuffer text("Failed to run ");
+  text.appendSb(exe);
+  text.append(", working dir = ");
+  text.appendSb(unzipDir);
+  text.append(" (check to see if this file is in the EXE)");
+  messageBoxUtf8(window, text.getString(), "Error");
+}
+
+bool autoExitNow() {
+  StringBuffer autoExit;
+  configText("AutoExit", autoExit);
+  return autoExit.equals("1");
+}
+
+// Starts the configured setup program (steps after a successful unpack).
+void runSetup(HWND window, const StringBuffer& setupExe,
+              const StringBuffer& unzipDir, ExtPtrArray& undo) {
+  SfxConfig& config = g_launcher.config;
+  StringBuffer exe(setupExe);
+  StringBuffer args;
+  configText("SetupExeArgs", args);
+  if (!args.isEmpty()) runLog("setup args: [%s]\r\n", args.getString());
+  normalizeSetupExe(exe);
+  runLog("working dir: [%s]\r\n", unzipDir.getString());
+  runLog("running exe: [%s]\r\n", exe.getString());
+  setProgressBar(window, 100);
+
+  if (isShellSetupName(exe.getString())) {
+    XString argsX;
+    argsX.setFromUtf8Sb(args);
+    bool launched = runShellCommand(config.getWaitForSetup(), argsX.getAnsi());
+    if (autoExitNow()) exit(0);
+    processUndo(undo);
+    if (!launched) reportLaunchFailure(window, exe, unzipDir);
+    return;
+  }
+
+  XString dirX, exeX, full;
+  dirX.setFromUtf8Sb(unzipDir);
+  exeX.setFromUtf8Sb(exe);
+  joinPath(dirX, exeX, full);
+  logCurrentDirAnsi();
+  runLog("full path to auto-run EXE: [%s]\r\n", full.getUtf8());
+  runLog("unzipDir: [%s]\r\n", unzipDir.getString());
+
+  XString argsX;
+  argsX.setFromUtf8Sb(args);
+  SHELLEXECUTEINFOW sei = {};
+  sei.cbSize = sizeof sei;
+  sei.fMask = SEE_MASK_NOCLOSEPROCESS;
+  sei.lpFile = wide(full);
+  sei.lpParameters = wide(argsX);
+  sei.lpDirectory = wide(dirX);
+  sei.nShow = SW_SHOW;
+  if (!ShellExecuteExW(&sei)) {
+    processUndo(undo);
+    reportLaunchFailure(window, exe, unzipDir);
+    return;
+  }
+  if (autoExitNow()) exit(0);
+  if (!config.getWaitForSetup()) {
+    runLog("NOT waiting for setup EXE to complete...\r\n");
+    g_launcher.setupDetached = true;
+    if (sei.hProcess) CloseHandle(sei.hProcess);
+    return;
+  }
+  runLog("waiting for setup EXE to complete...\r\n");
+  if (sei.hProcess) {
+    WaitForSingleObject(sei.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(sei.hProcess, &code)) {
+      runLog("GetExitCodeProcess: exitCode = %d\r\n", static_cast<int>(code));
+      g_launcher.exitCode = static_cast<int32_t>(code);
+    }
+    CloseHandle(sei.hProcess);
+  }
+  processUndo(undo);
+}
+
+// The steps of unzipAndRun; the caller turns a false result into the
+// process's failure exit code.
+bool unzipAndRunSteps(HWND window) {
+  SfxConfig& config = g_launcher.config;
+  if (window) EnableWindow(GetDlgItem(window, kUnzipButtonId), FALSE);
+
+  if (config.getEncryption()) {
+    if (!promptAndVerifyPassword(window)) {
+      runLog("Password is incorrect.\r\n");
+      EndDialog(window, 0);
+      PostQuitMessage(0);
+      return false;
+    }
+    runLog("Password verified...\r\n");
+  } else {
+    runLog("Not encrypted.\r\n");
+  }
+  logCurrentDirAnsi();
+
+  bool debug = configDebug();
+  ExtPtrArray topUndo;
+  topUndo.setOwnsObjects(true);
+  StringBuffer unzipDir;
+  configText("UnzipDir", unzipDir);
+  if (!unzipDir.isEmpty()) {
+    normalizeUnzipDir(unzipDir);
+    runLog("unzipDir = [%s]\r\n", unzipDir.getString());
+    if (!debug) {
+      runLog("Check/create extract dir: [%s]\r\n", unzipDir.getString());
+      XString dirX;
+      dirX.setFromUtf8Sb(unzipDir);
+      LogNull quiet;
+      if (!ensureDir(dirX, &topUndo, quiet)) {
+        runLog("failed to ensure dir exists: [%s]\r\n", unzipDir.getString());
+        failWithPath(window, "Failed to ensure dir exists: ", unzipDir);
+        return false;
+      }
+      logTopLevelUndo(topUndo);
+    }
+  } else {
+    runLog("Selecting temp dir for unzipping...\r\n");
+    if (!selectTempUnzipDir(window, topUndo, unzipDir)) return false;
+    logTopLevelUndo(topUndo);
+  }
+  stripExtendedPrefix(unzipDir);
+  runLog("Final unzip dir: [%s]...\r\n", unzipDir.getString());
+
+  XString savedDir;
+  getCurrentDir(savedDir);
+  if (!unzipDir.isEmpty()) {
+    runLog("Setting CWD [%s]\r\n", unzipDir.getString());
+    XString dirX;
+    dirX.setFromUtf8Sb(unzipDir);
+    if (!debug && !setCurrentDir(dirX)) {
+      runLog("failed to set current dir: [%s]\r\n", unzipDir.getString());
+      failWithPath(window, "Failed to set current dir: ", unzipDir);
+      return false;
+    }
+  }
+
+  bool cleanup = config.getInt("Cleanup") != 0;
+  if (cleanup) runLog("cleanup is requested...\r\n");
+  if (!config.getWaitForSetup()) {
+    runLog("WaitForSetup if false, therefore cannot cleanup files.\r\n");
+    cleanup = false;
+  }
+  if (config.getInt("AutoExit") != 0) {
+    runLog("AutoExit if true, therefore cannot cleanup files.\r\n");
+    cleanup = false;
+  }
+
+  ExtPtrArray undo;
+  undo.setOwnsObjects(true);
+  StringBuffer errorText;
+  bool ok = UnzipToFile(window, errorText, undo, cleanup);
+  if (ok && g_launcher.progressDialog)
+    setProgressBar(g_launcher.progressDialog, 100);
+
+  if (ok) {
+    runLog("Unzip complete...\r\n");
+    StringBuffer setupExe;
+    configText("SetupExe", setupExe);
+    if (!setupExe.isEmpty())
+      runLog("setup filename: [%s]\r\n", setupExe.getString());
+    if (configDebug() || setupExe.isEmpty()) {
+      processUndo(undo);
+    } else {
+      runSetup(window, setupExe, unzipDir, undo);
+    }
+  } else {
+    processUndo(undo);
+    if (!isSilent()) MessageBoxA(window, errorText.getString(), "Error", MB_OK);
+  }
+
+  setCurrentDir(savedDir);
+  processUndo(topUndo);
+  return ok;
+}
+
+}  // namespace
+
+bool unzipAndRun(HWND window) {
+  bool ok = unzipAndRunSteps(window);
+  // A caller must never see success for a failed unpack, whatever the mode.
+  if (!ok) g_launcher.exitCode = 1;
+  return ok;
 }
 
 }  // namespace sfx

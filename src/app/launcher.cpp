@@ -75,6 +75,19 @@ void writeErrorFile(const char* exePath, const StringBuffer& logText) {
   fclose(f);
 }
 
+// Limits where DLLs are loaded from to the system directory, so nothing is
+// picked up from the program's own folder or the current directory. Looked
+// up at run time: older systems lack the call and keep their default order.
+void restrictDllSearch() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (!kernel) return;
+  auto fn =
+      reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+          GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (fn) fn(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+}
+
 }  // namespace
 
 void runLog(const char* format, ...) {
@@ -202,6 +215,7 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine,
                    int showCommand) {
   using sfx::g_launcher;
+  sfx::restrictDllSearch();
   LoadStringW(instance, IDS_APP_TITLE, g_launcher.title, 100);
   LoadStringW(instance, IDS_WINDOW_CLASS, g_launcher.className, 100);
   sfx::registerWindowClass(instance);

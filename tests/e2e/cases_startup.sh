@@ -95,10 +95,13 @@ case_silent_shows_no_box() {
 }
 
 case_automatic_failure_exits_1() {
-  # Silent and automatic: no window at all; the driver cannot unpack, so the
-  # run fails with exit code 1.
-  config "$SFX_WORK/auto.xml" ShowMain=0 ShowProgress=0 ShowFin=0 AutoTemp=1
-  pack "$SFX_WORK/auto.exe" --config "$SFX_WORK/auto.xml"
+  # Silent and automatic: no window at all; the payload is cut before its
+  # end, so the unpack fails and the run ends with exit code 1.
+  config "$SFX_WORK/auto.xml" ShowMain=0 ShowProgress=0 ShowFin=0 AutoTemp=1 Cleanup=1
+  pack "$SFX_WORK/full.exe" --config "$SFX_WORK/auto.xml"
+  local size
+  size=$(stat -c %s "$SFX_WORK/full.exe")
+  head -c $((size - 40)) "$SFX_WORK/full.exe" >"$SFX_WORK/auto.exe"
   drive "run $(winpath "$SFX_WORK/auto.exe")" \
     "wait-exit" \
     "exit-code 1"
@@ -106,16 +109,17 @@ case_automatic_failure_exits_1() {
 
 case_progress_mode() {
   # The progress dialog starts the driver from its timer and closes when it
-  # returns; the process ends with the exit code field (0).
-  config "$SFX_WORK/progress.xml" ShowMain=0 ShowProgress=1 AutoTemp=1
-  pack "$SFX_WORK/progress.exe" --config "$SFX_WORK/progress.xml"
+  # returns; the setup program (sleeping) keeps it up long enough to be
+  # read. The process ends with the setup program's exit code.
+  stage
+  config "$SFX_WORK/progress.xml" ShowMain=0 ShowProgress=1 AutoTemp=1 Cleanup=1 WaitForSetup=1 \
+    SetupExe=sfxsetup.exe "SetupExeArgs=--sleep 3000 --exit 7"
+  pack_payload "$SFX_WORK/progress.exe" "$SFX_WORK/progress.xml"
   drive "run $(winpath "$SFX_WORK/progress.exe")" \
     "wait-window Unzipping..." \
     "expect-text Unzipping... 1014 'Unzip Progress...'" \
-    "wait-window Error" \
-    "press Error 1" \
     "wait-exit" \
-    "exit-code 0"
+    "exit-code 7"
 }
 
 case_run_log() {
@@ -149,15 +153,16 @@ case_unzip_dir_option_makes_run_automatic() {
   # makes the directory known, so the run is automatic (and silent here).
   config "$SFX_WORK/auto.xml" ShowMain=0 ShowProgress=0 ShowFin=0 VersionCreatedBy=9.9.9
   pack "$SFX_WORK/auto.exe" --config "$SFX_WORK/auto.xml"
-  local log="$SFX_WORK/run.log"
-  drive "run $(winpath "$SFX_WORK/auto.exe") -log $(winpath "$log") -unzipDir 'C:\\target dir'" \
+  local log="$SFX_WORK/run.log" target
+  target="$(winpath "$SFX_WORK")\\target dir"
+  drive "run $(winpath "$SFX_WORK/auto.exe") -log $(winpath "$log") -unzipDir '$target'" \
     "wait-exit" \
-    "exit-code 1"
+    "exit-code 0"
   tr -d '\r' <"$log" >"$log.lf"
   expect_lines "$log.lf" \
     "Created by version 9.9.9" \
-    "<UnzipDir>C:\\target dir</UnzipDir>" \
+    "<UnzipDir>$target</UnzipDir>" \
     "Automatically unzipping..." \
-    "InitInstance failed."
+    "Unzip complete..."
+  [ -f "$SFX_WORK/target dir/readme.txt" ] || fail "nothing extracted to $target"
 }
-

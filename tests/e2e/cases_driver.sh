@@ -1,0 +1,351 @@
+# The unzip-and-run driver: unzip directory rules, extraction, the setup
+# program and its exit code, cleanup through the undo lists, passwords and a
+# signed self-extractor. The setup program is tests/setup_program
+# (sfxsetup.exe), packed into the payload.
+
+setup_bin="$SFX_WIN32_BIN/sfxsetup.exe"
+hello_dir="$here/../../examples/hello"
+
+# stage: $SFX_WORK/payload holds the example folder and sfxsetup.exe.
+stage() {
+  rm -rf "$SFX_WORK/payload"
+  cp -r "$hello_dir" "$SFX_WORK/payload"
+  cp "$setup_bin" "$SFX_WORK/payload/sfxsetup.exe"
+}
+
+# pack_payload OUT.exe CONFIG [sfxpack options...]: packs the staged folder.
+pack_payload() {
+  local out=$1 cfg=$2
+  shift 2
+  "$SFX_PACK" create -q -o "$out" --stub "$stub" --config "$cfg" "$@" "$SFX_WORK/payload" >/dev/null
+}
+
+# run_stub EXE CODE [ARGS...]: runs a silent stub to its end and checks the
+# exit code.
+run_stub() {
+  local exe=$1 code=$2
+  shift 2
+  local args="" a
+  for a in "$@"; do args+=" '$a'"; done
+  drive "run '$(winpath "$exe")'$args" "wait-gone Error 0" "wait-exit" "exit-code $code"
+}
+
+# lf FILE: the run log with LF line ends, in FILE.lf.
+lf() { tr -d '\r' <"$1" >"$1.lf"; }
+
+same_tree() {  # same_tree EXPECTED ACTUAL
+  diff -r "$1" "$2" >/dev/null || fail "extracted tree differs:"$'\n'"$(diff -r "$1" "$2")"
+}
+
+# Silent and automatic once an unzip directory is known; the setup program is
+# waited for. (A loaded configuration replaces the defaults: a key it lacks
+# reads as 0.)
+silent=(ShowMain=0 ShowProgress=0 ShowFin=0 WaitForSetup=1)
+
+case_complete_run_log() {
+  # A whole run: the setup program is started in the unzip directory with
+  # its arguments, waited for, and its exit code is the stub's. The run log
+  # holds the driver's lines in their order (variable parts masked).
+  stage
+  config "$SFX_WORK/c.xml" "${silent[@]}" Verbose=1 SetupExe=sfxsetup.exe \
+    "SetupExeArgs=--out rec.txt --exit 3"
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+  local out="$SFX_WORK/out" log="$SFX_WORK/run.log"
+  run_stub "$SFX_WORK/a.exe" 3 -unzipDir "$(winpath "$out")" -log "$(winpath "$log")"
+  grep -qxF "cwd: $(winpath "$out")"$'\r' "$out/rec.txt" || fail "setup cwd: $(cat "$out/rec.txt")"
+  grep -qxF $'arg: --exit\r' "$out/rec.txt" || fail "setup args: $(cat "$out/rec.txt")"
+  rm "$out/rec.txt"
+  same_tree "$SFX_WORK/payload" "$out"
+  lf "$log"
+  local work
+  work=$(winpath "$SFX_WORK")
+  sed -n '/^Automatically unzipping/,$p' "$log.lf" |
+    sed -e "s|^Current working directory: .*|Current working directory: <CWD>|" \
+      -e "s|$(sed 's/[\\.]/\\&/g' <<<"$work")|<WORK>|g" \
+      -e "s|${work//\\//}|<WORK>|g" >"$SFX_WORK/actual.txt"
+  cat >"$SFX_WORK/expected.txt" <<'LOG'
+Automatically unzipping...
+Not encrypted.
+Current working directory: <CWD>
+unzipDir = [<WORK>\out]
+Check/create extract dir: [<WORK>\out]
+created unzip dir: [<WORK>\out]
+Final unzip dir: [<WORK>\out]...
+Setting CWD [<WORK>\out]
+(dir) docs
+(file) docs/notes.txt
+(file) readme.txt
+(file) sfxsetup.exe
+Unzip complete...
+setup filename: [sfxsetup.exe]
+setup args: [--out rec.txt --exit 3]
+working dir: [<WORK>\out]
+running exe: [sfxsetup.exe]
+Current working directory: <CWD>
+full path to auto-run EXE: [<WORK>\out\sfxsetup.exe]
+unzipDir: [<WORK>\out]
+waiting for setup EXE to complete...
+GetExitCodeProcess: exitCode = 3
+processing undo list...
+processing undo list...
+(deleteDir) <WORK>/out
+(failedToDelete) <WORK>\out
+Return from WinMain without entering message loop...
+exitCode = 3
+LOG
+  diff "$SFX_WORK/expected.txt" "$SFX_WORK/actual.txt" >&2 || fail "run log differs"
+}
+
+case_setup_exit_codes() {
+  # The setup program's exit code is handed on, 255 and above included.
+  stage
+  local code
+  for code in 0 3 255 1000; do
+    config "$SFX_WORK/c.xml" "${silent[@]}" SetupExe=sfxsetup.exe "SetupExeArgs=--exit $code"
+    pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+    rm -rf "$SFX_WORK/out"
+    run_stub "$SFX_WORK/a.exe" "$code" -unzipDir "$(winpath "$SFX_WORK/out")"
+  done
+}
+
+case_failed_extraction_exits_1() {
+  # A payload cut before its end: the automatic and the progress mode both
+  # end with exit code 1; the files extracted before the fault stay unless
+  # cleanup was on.
+  stage
+  local mode
+  for mode in automatic progress; do
+    if [ $mode = automatic ]; then
+      config "$SFX_WORK/c.xml" "${silent[@]}"
+    else
+      config "$SFX_WORK/c.xml" ShowMain=0 ShowProgress=1 ShowFin=0
+    fi
+    pack_payload "$SFX_WORK/full.exe" "$SFX_WORK/c.xml"
+    local size
+    size=$(stat -c %s "$SFX_WORK/full.exe")
+    head -c $((size - 40)) "$SFX_WORK/full.exe" >"$SFX_WORK/cut.exe"
+    rm -rf "$SFX_WORK/out"
+    if [ $mode = automatic ]; then
+      local log="$SFX_WORK/run.log"
+      run_stub "$SFX_WORK/cut.exe" 1 -unzipDir "$(winpath "$SFX_WORK/out")" -log "$(winpath "$log")"
+      lf "$log"
+      expect_lines "$log.lf" "Automatically unzipping..." "processing undo list..." \
+        "InitInstance failed."
+      grep -q "Unzip complete" "$log.lf" && fail "a failed unpack logged as complete"
+    else
+      drive "run '$(winpath "$SFX_WORK/cut.exe")' -unzipDir '$(winpath "$SFX_WORK/out")'" \
+        "wait-window Error" \
+        "press Error 1" \
+        "wait-exit" \
+        "exit-code 1"
+    fi
+  done
+}
+
+case_unzip_dir_rules() {
+  # Debug runs: the normalised directory is logged, but nothing is created,
+  # nothing is started and the current directory stays.
+  stage
+  local base
+  base="$(winpath "$SFX_WORK")\\base\\"
+  local -a cases=(
+    '%SFX_E2E_BASE%\app' "$(winpath "$SFX_WORK")\\base\\app"
+    'C:/x//y' 'C:\x\y'
+    '\\server\share' '\server\share'
+    '%NOSUCHVAR%\x' '\x'
+    '50%' '50%'
+  )
+  local i
+  for ((i = 0; i < ${#cases[@]}; i += 2)); do
+    config "$SFX_WORK/c.xml" "${silent[@]}" Debug=1 Verbose=1 "UnzipDir=${cases[i]}" \
+      SetupExe=sfxsetup.exe "SetupExeArgs=--out $(winpath "$SFX_WORK")\\rec.txt"
+    pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+    rm -f "$SFX_WORK/run.log"
+    SFX_E2E_BASE=$base run_stub "$SFX_WORK/a.exe" 0 -log "$(winpath "$SFX_WORK/run.log")"
+    lf "$SFX_WORK/run.log"
+    expect_lines "$SFX_WORK/run.log.lf" "unzipDir = [${cases[i + 1]}]" \
+      "Final unzip dir: [${cases[i + 1]}]..." "(file) readme.txt" "Unzip complete..."
+    grep -q "Check/create" "$SFX_WORK/run.log.lf" && fail "a debug run created a directory"
+  done
+  [ ! -e "$SFX_WORK/base" ] || fail "a debug run created the unzip directory"
+  [ ! -e "$SFX_WORK/rec.txt" ] || fail "a debug run started the setup program"
+}
+
+case_shell_setup() {
+  # SetupExe "shell" in any case runs the command interpreter with /c and
+  # the quoted arguments, in the unzip directory.
+  stage
+  config "$SFX_WORK/c.xml" "${silent[@]}" SetupExe=ShElL "SetupExeArgs=copy readme.txt copied.txt"
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+  run_stub "$SFX_WORK/a.exe" 0 -unzipDir "$(winpath "$SFX_WORK/out")"
+  cmp "$SFX_WORK/out/readme.txt" "$SFX_WORK/out/copied.txt" || fail "the shell command did not run"
+}
+
+case_setup_in_subfolder() {
+  # SetupExe sub//sfxsetup.exe is the unzip directory joined with
+  # sub\sfxsetup.exe; it runs with the unzip directory as its working one.
+  stage
+  mkdir "$SFX_WORK/payload/sub"
+  mv "$SFX_WORK/payload/sfxsetup.exe" "$SFX_WORK/payload/sub/"
+  config "$SFX_WORK/c.xml" "${silent[@]}" SetupExe=sub//sfxsetup.exe "SetupExeArgs=--out rec.txt"
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+  local out="$SFX_WORK/out"
+  run_stub "$SFX_WORK/a.exe" 0 -unzipDir "$(winpath "$out")" -log "$(winpath "$SFX_WORK/run.log")"
+  lf "$SFX_WORK/run.log"
+  expect_lines "$SFX_WORK/run.log.lf" "running exe: [sub\\sfxsetup.exe]" \
+    "full path to auto-run EXE: [$(winpath "$out")\\sub\\sfxsetup.exe]"
+  grep -qxF "cwd: $(winpath "$out")"$'\r' "$out/rec.txt" || fail "setup did not run in the unzip dir"
+}
+
+case_cleanup_after_setup() {
+  # Cleanup with WaitForSetup: after the setup program ends every extracted
+  # file goes, newest first, then the directories extraction made, then the
+  # unzip directory and its parents that the run made.
+  stage
+  config "$SFX_WORK/c.xml" "${silent[@]}" Cleanup=1 Verbose=1 SetupExe=sfxsetup.exe \
+    "SetupExeArgs=--out $(winpath "$SFX_WORK")\\rec.txt --exit 4"
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+  local out="$SFX_WORK/new/out" w
+  w=$(winpath "$SFX_WORK")
+  run_stub "$SFX_WORK/a.exe" 4 -unzipDir "$(winpath "$out")" -log "$w\\run.log"
+  [ -e "$SFX_WORK/rec.txt" ] || fail "setup did not run"
+  [ ! -e "$SFX_WORK/new" ] || fail "cleanup left: $(find "$SFX_WORK/new")"
+  lf "$SFX_WORK/run.log"
+  expect_lines "$SFX_WORK/run.log.lf" "created unzip dir: [$w\\new]" "cleanup is requested..." \
+    "GetExitCodeProcess: exitCode = 4" "processing undo list..." \
+    "(deleteFile) sfxsetup.exe" "(deleteFile) readme.txt" "(deleteFile) docs/notes.txt" \
+    "(deleteDir) docs" "processing undo list..." \
+    "(deleteDir) ${w//\\//}/new/out" "(deleteDir) ${w//\\//}/new"
+}
+
+case_cleanup_without_setup() {
+  # Cleanup with no setup program: the files go right after extraction,
+  # and the fresh temporary directory with them.
+  stage
+  config "$SFX_WORK/c.xml" "${silent[@]}" Cleanup=1 AutoTemp=1
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+  run_stub "$SFX_WORK/a.exe" 0 -log "$(winpath "$SFX_WORK/run.log")"
+  lf "$SFX_WORK/run.log"
+  local dir
+  dir=$(sed -n 's/^temp unzipDir = \[\(.*\)\]$/\1/p' "$SFX_WORK/run.log.lf")
+  [[ $dir == *\\qz_???? ]] || fail "temporary directory name: $dir"
+  expect_lines "$SFX_WORK/run.log.lf" "created unzip dir: [$dir]" "Unzip complete..."
+  [ ! -e "$(wine winepath -u "$dir" 2>/dev/null)" ] || fail "temporary directory left: $dir"
+}
+
+case_cleanup_refused() {
+  # Cleanup is off when the setup program is not waited for or AutoExit is
+  # non-zero; the log says why and the files stay. AutoExit 2 does not end
+  # the run early (the exit code is still handed on); AutoExit 1 ends it with
+  # 0 right after the start.
+  stage
+  local -a runs=(
+    "WaitForSetup=0|0|WaitForSetup if false, therefore cannot cleanup files.|NOT waiting for setup EXE to complete..."
+    "AutoExit=2|5|AutoExit if true, therefore cannot cleanup files.|GetExitCodeProcess: exitCode = 5"
+    "AutoExit=1|0|AutoExit if true, therefore cannot cleanup files.|running exe: [sfxsetup.exe]"
+  )
+  local r key code line1 line2
+  for r in "${runs[@]}"; do
+    IFS='|' read -r key code line1 line2 <<<"$r"
+    # The first element of a key counts: "$key" goes before WaitForSetup=1.
+    config "$SFX_WORK/c.xml" ShowMain=0 ShowProgress=0 ShowFin=0 Cleanup=1 "$key" \
+      WaitForSetup=1 SetupExe=sfxsetup.exe \
+      "SetupExeArgs=--sleep 1500 --exit 5"
+    pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+    rm -rf "$SFX_WORK/out" "$SFX_WORK/run.log"
+    run_stub "$SFX_WORK/a.exe" "$code" -unzipDir "$(winpath "$SFX_WORK/out")" \
+      -log "$(winpath "$SFX_WORK/run.log")"
+    lf "$SFX_WORK/run.log"
+    expect_lines "$SFX_WORK/run.log.lf" "cleanup is requested..." "$line1" "Unzip complete..." "$line2"
+    if [ "$key" = AutoExit=1 ]; then
+      grep -q "waiting for setup" "$SFX_WORK/run.log.lf" && fail "AutoExit 1 waited"
+    fi
+    sleep 2  # the setup program ends before its folder is compared
+    same_tree "$SFX_WORK/payload" "$SFX_WORK/out"
+  done
+}
+
+case_undo_spares_what_existed() {
+  # A file that existed is overwritten and then deleted by cleanup; a
+  # directory that existed stays, and so does the unzip directory.
+  stage
+  config "$SFX_WORK/c.xml" "${silent[@]}" Cleanup=1
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+  local out="$SFX_WORK/out"
+  mkdir -p "$out/docs"
+  echo "old content" >"$out/readme.txt"
+  run_stub "$SFX_WORK/a.exe" 0 -unzipDir "$(winpath "$out")"
+  [ -d "$out/docs" ] || fail "a directory that existed was removed"
+  [ -z "$(find "$out" -type f)" ] || fail "cleanup left: $(find "$out" -type f)"
+}
+
+case_file_in_use_stays() {
+  # The setup program leaves a child that holds readme.txt open (and, as a
+  # running program, its own file): cleanup deletes everything else, the
+  # held files stay and so does their folder.
+  stage
+  config "$SFX_WORK/c.xml" "${silent[@]}" Cleanup=1 Verbose=1 SetupExe=sfxsetup.exe \
+    "SetupExeArgs=--sleep 1500 --child --hold readme.txt --sleep 5000"
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+  local out="$SFX_WORK/new/out"
+  run_stub "$SFX_WORK/a.exe" 0 -unzipDir "$(winpath "$out")" -log "$(winpath "$SFX_WORK/run.log")"
+  local left
+  left=$(cd "$SFX_WORK/new" && find . | sort | tr '\n' ' ')
+  sleep 5
+  [ "$left" = ". ./out ./out/readme.txt ./out/sfxsetup.exe " ] || fail "after cleanup: $left"
+  lf "$SFX_WORK/run.log"
+  expect_lines "$SFX_WORK/run.log.lf" "(deleteFile) readme.txt" "(failedToDelete) readme.txt" \
+    "(failedToDelete) $(winpath "$out")"
+}
+
+case_passwords_in_silent_run() {
+  # Encrypted payload, silent run: the right -pwd extracts without any
+  # window; a wrong one shows no message box and goes on to the password
+  # prompt, whose cancel ends the run with 1.
+  stage
+  config "$SFX_WORK/c.xml" "${silent[@]}" Encryption=1
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml" --password 'open sesame'
+  run_stub "$SFX_WORK/a.exe" 0 -unzipDir "$(winpath "$SFX_WORK/out")" -pwd 'open sesame'
+  same_tree "$SFX_WORK/payload" "$SFX_WORK/out"
+  run_stub "$SFX_WORK/a.exe" 1 -unzipDir "$(winpath "$SFX_WORK/out2")" -pwd wrong \
+    -log "$(winpath "$SFX_WORK/run.log")"
+  lf "$SFX_WORK/run.log"
+  expect_lines "$SFX_WORK/run.log.lf" "Password is incorrect." "InitInstance failed."
+  [ ! -e "$SFX_WORK/out2" ] || fail "a run without the password created its directory"
+}
+
+case_automatic_and_main_same_tree() {
+  # The same payload unpacked automatically and from the main dialog's
+  # Unzip button (ShowMain=1 with -unzipDir) gives the same tree.
+  stage
+  config "$SFX_WORK/auto.xml" "${silent[@]}"
+  pack_payload "$SFX_WORK/auto.exe" "$SFX_WORK/auto.xml"
+  run_stub "$SFX_WORK/auto.exe" 0 -unzipDir "$(winpath "$SFX_WORK/out1")"
+  config "$SFX_WORK/main.xml" ShowMain=1 ShowProgress=0 ShowFin=0
+  pack_payload "$SFX_WORK/main.exe" "$SFX_WORK/main.xml"
+  drive "run '$(winpath "$SFX_WORK/main.exe")' -unzipDir '$(winpath "$SFX_WORK/out2")'" \
+    "wait-window '$main_title'" \
+    "press '$main_title' 1001" \
+    "wait-text '$main_title' 1013 Finished!" \
+    "press '$main_title' 2" \
+    "wait-exit" \
+    "exit-code 0"
+  same_tree "$SFX_WORK/out1" "$SFX_WORK/out2"
+  same_tree "$SFX_WORK/payload" "$SFX_WORK/out2"
+}
+
+case_signed_still_extracts() {
+  # An Authenticode signature appended after the payload does no harm: the
+  # payload is found by its marker.
+  command -v osslsigncode >/dev/null || fail "osslsigncode is not installed"
+  stage
+  config "$SFX_WORK/c.xml" "${silent[@]}"
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=sfx e2e test" \
+    -keyout "$SFX_WORK/key.pem" -out "$SFX_WORK/cert.pem" 2>/dev/null
+  osslsigncode sign -certs "$SFX_WORK/cert.pem" -key "$SFX_WORK/key.pem" \
+    -in "$SFX_WORK/a.exe" -out "$SFX_WORK/signed.exe" >/dev/null
+  cmp -s "$SFX_WORK/a.exe" "$SFX_WORK/signed.exe" && fail "signing changed nothing"
+  run_stub "$SFX_WORK/signed.exe" 0 -unzipDir "$(winpath "$SFX_WORK/out")"
+  same_tree "$SFX_WORK/payload" "$SFX_WORK/out"
+}
