@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/simple_archive.h"
+#include "buffered_source.h"
 #include "entry_meter.h"
 #include "log/logger.h"
 #include "stream/data_source.h"
@@ -89,8 +90,12 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
     }
   }
 
-  EntryMeter meter(&file,
+  // The entries are read ahead in large blocks; the list's meter sits
+  // between the reader and the read-ahead.
+  BufferedSource buffered(&file);
+  EntryMeter meter(&buffered,
                    archive.isEncrypted() ? &archive.decryptor() : nullptr);
+  archive.setSource(&buffered);
   if (mode == ReadMode::kList) {
     archive.setSource(&meter);
     fprintf(listing, "%-5s %12s  %-19s  %-10s  %s\n", "type", "size",
