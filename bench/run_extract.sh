@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Extraction speed: "sfxpack extract" against "unzip -q" on the same data
+# zipped at -6, and "cp -r" of the tree, in two shapes: one 100 MB file of
+# mixed content (bound by decoding) and a many-file corpus (bound by file
+# creation). Every timed run writes into a directory never used before.
+# Prints medians of BENCH_RUNS runs (default 3), peak memory and ratios.
+# Usage: bench/run_extract.sh SFXPACK [WORKDIR]   (SFXPACK from a release build)
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/bench_lib.sh"
+sfxpack=$(realpath "${1:?usage: run_extract.sh SFXPACK [WORKDIR]}")
+need_tools zip unzip /usr/bin/time
+work=${2:-$(mktemp -d)}
+mkdir -p "$work"
+results=$work/extract-results.txt
+: >"$results"
+printf 'MZ' >"$work/stub.exe"
+
+echo "preparing data in $work"
+mkdir -p "$work/mixed"
+make_mixed "$work/mixed/mixed.bin" 100
+[ -d "$work/corpus" ] || make_corpus "$work/corpus"
+for shape in mixed corpus; do
+  (cd "$work/$shape" && zip -r -6 -q "$work/$shape.zip" .)
+  "$sfxpack" create -q -o "$work/$shape.exe" --stub "$work/stub.exe" "$work/$shape"
+done
+sync
+
+n=0
+for run in $(seq 1 "$BENCH_RUNS"); do
+  for shape in mixed corpus; do
+    n=$((n + 1))
+    timed "$shape-unzip" unzip -q "$work/$shape.zip" -d "$work/o$n-unzip"
+    timed "$shape-sfxpack" "$sfxpack" extract "$work/$shape.exe" -C "$work/o$n-sfxpack"
+    timed "$shape-cp" cp -r "$work/$shape" "$work/o$n-cp"
+    diff -rq "$work/$shape" "$work/o$n-sfxpack" >/dev/null ||
+      { echo "bench: extracted $shape differs" >&2; exit 1; }
+  done
+done
+
+for shape in mixed corpus; do
+  echo
+  echo "$shape: $(describe_tree "$work/$shape"); zip $(stat -c %s "$work/$shape.zip") bytes, sfx $(stat -c %s "$work/$shape.exe") bytes"
+  for tool in unzip sfxpack cp; do print_row "$shape-$tool"; done
+  sw=$(median "$shape-sfxpack" 2)
+  su=$(median "$shape-sfxpack" 3)
+  peak=$(awk -v k="$(median "$shape-sfxpack" 5)" 'BEGIN {printf "%.1f", k / 1024}')
+  r_unzip=$(ratio "$sw" "$(median "$shape-unzip" 2)")
+  r_user=$(ratio "$su" "$(median "$shape-unzip" 3)")
+  r_cp=$(ratio "$sw" "$(median "$shape-cp" 2)")
+  if [ "$shape" = mixed ]; then
+    echo "  sfxpack/unzip wall $r_unzip (at most 0.6: $(verdict "$r_unzip" 0.6))"
+  else
+    echo "  sfxpack/cp -r wall $r_cp (at most 1.3: $(verdict "$r_cp" 1.3))"
+    echo "  sfxpack/unzip wall $r_unzip (at most 0.7: $(verdict "$r_unzip" 0.7))"
+    echo "  sfxpack/unzip user $r_user (at most 0.5: $(verdict "$r_user" 0.5))"
+  fi
+  echo "  sfxpack peak memory $peak MB (at most 16: $(verdict "$peak" 16))"
+done
+[ -n "${2:-}" ] || rm -rf "$work"
