@@ -234,6 +234,32 @@ case_main_size() {
   ((dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1)) || fail "not centred alike: main [$old], progress [$prog]"
 }
 
+case_main_browse() {
+  # Browse opens the folder picker with its prompt; Cancel keeps the box, OK
+  # puts the picked folder's path into it.
+  local exe out picked
+  exe=$(dialog_pack browse ShowMain=1 'DefaultDir=C:\before')
+  out=$(drive "run $exe" \
+    "wait-window '$main_title'" \
+    "press '$main_title' 1004" \
+    "wait-window 'Browse for Folder'" \
+    "static-texts 'Browse for Folder'" \
+    "press 'Browse for Folder' 2" \
+    "wait-gone 'Browse for Folder'" \
+    "expect-text '$main_title' 1003 'C:\before'" \
+    "press '$main_title' 1004" \
+    "wait-window 'Browse for Folder'" \
+    "press 'Browse for Folder' 1" \
+    "wait-gone 'Browse for Folder'" \
+    "text '$main_title' 1003" \
+    "close '$main_title'" \
+    "wait-exit" \
+    "exit-code 0" | tr -d '\r')
+  grep -qF '"Please select a folder."' <<<"$out" || fail "no prompt in the picker: $out"
+  picked=$(tail -n 1 <<<"$out")
+  [[ "$picked" =~ ^[A-Z]:\\. ]] || fail "no folder path after OK: $picked"
+}
+
 case_progress_close_before_start() {
   # Closing the progress dialog before its first timer tick ends the run:
   # the driver never runs, nothing is extracted, exit code 0.
@@ -257,3 +283,4 @@ case_progress_close_before_start() {
   ! grep -q "Unzipping from progress dialog" "$log.lf" || fail "the driver ran"
   [ ! -e "$target" ] || fail "something was extracted"
 }
+
