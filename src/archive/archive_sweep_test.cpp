@@ -16,6 +16,7 @@
 #include "codec/aes.h"
 #include "codec/inflate_test_util.h"
 #include "log/log_base.h"
+#include "os/os.h"
 #include "stream/data_source.h"
 #include "text/data_buffer.h"
 #include "text/ext_ptr_array.h"
