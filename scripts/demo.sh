@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds the packer and the stub, packs the example folder into
-# a self-extractor (build/demo/hello.exe), runs it under Wine inside Xvfb and
-# shows what it did: the windows it opened, their texts, a screenshot and
-# the exit code. Installs what is missing first.
+# The main job: builds the packer and the stub, packs the example folder with
+# a configuration that runs a setup step (examples/hello-setup.xml and
+# examples/setup/install.bat) into build/demo/hello.exe, runs it under Wine
+# with a run log, and shows the extracted tree, the run log and the exit
+# code. Installs what is missing first.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$repo"
@@ -14,44 +15,39 @@ build_preset win32 >/dev/null
 
 demo="$repo/build/demo"
 rm -rf "$demo"
-mkdir -p "$demo"
-echo "== packing examples/hello with examples/hello.xml"
-build/native-release/bin/sfxpack create -o "$demo/hello.exe" --stub build/win32/bin/sfxstub.exe \
-  --config examples/hello.xml examples/hello
+mkdir -p "$demo/out"
+echo "== packing examples/hello and examples/setup/install.bat with examples/hello-setup.xml"
+build/native-release/bin/sfxpack create -q -o "$demo/hello.exe" --stub build/win32/bin/sfxstub.exe \
+  --config examples/hello-setup.xml examples/hello examples/setup/install.bat
+ls -l "$demo/hello.exe"
 
 wine_init
 xvfb_start
 trap xvfb_stop EXIT
 
-exe_win="Z:${demo//\//\\}\\hello.exe"
-title="Marlith Zip Self-Extractor"
-echo "== running hello.exe under Wine"
-# The driver runs the stub, reads its windows, holds them open for a moment
-# for the screenshot, then presses Close and checks the exit code.
-wine build/win32/bin/sfxdriver.exe -t 20000 \
-  "run '$exe_win'" \
-  "wait-window '$title'" \
-  "list" \
-  "static-texts '$title'" \
-  "sleep 3000" \
-  "press '$title' 2" \
-  "wait-exit" \
-  "exit-code" >"$demo/driver.txt" 2>&1 &
-driver_pid=$!
-for _ in $(seq 100); do
-  grep -q '^1017 ' "$demo/driver.txt" 2>/dev/null && break
-  sleep 0.2
-done
-if command -v import >/dev/null; then
-  import -display "$DISPLAY" -window root "$demo/screenshot.png" 2>/dev/null &&
-    echo "screenshot: build/demo/screenshot.png"
-fi
+win() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+unzip_dir="$(win "$demo/out")\\hello"
+echo "== running hello.exe -unzipDir '$unzip_dir' -log run.log under Wine"
+# The configuration is silent and automatic: no window; the stub unpacks,
+# runs install.bat in the unzip directory, waits for it and ends with its
+# exit code, which the test driver reads.
 rc=0
-wait "$driver_pid" || rc=$?
+wine build/win32/bin/sfxdriver.exe -t 60000 \
+  "run '$(win "$demo/hello.exe")' -unzipDir '$unzip_dir' -log '$(win "$demo/run.log")'" \
+  "wait-exit" \
+  "exit-code" >"$demo/driver.txt" 2>&1 || rc=$?
+
+echo "== extracted tree (build/demo/out/hello)"
+(cd "$demo/out" && find . | sort)
+echo "== written by the setup step (installed.txt)"
+tr -d '\r' <"$demo/out/hello/installed.txt" 2>/dev/null || echo "(missing)"
+echo "== run log (build/demo/run.log)"
+tr -d '\r' <"$demo/run.log"
+echo "== exit code of the stub"
 cat "$demo/driver.txt"
-if [ "$rc" != 0 ]; then
+if [ "$rc" != 0 ] || ! cmp -s examples/hello/readme.txt "$demo/out/hello/readme.txt" ||
+  [ ! -f "$demo/out/hello/installed.txt" ]; then
   echo "demo: the stub did not run as expected" >&2
   exit 1
 fi
-echo "== the stub found its payload (no 'Failed to find marker.' box), showed its main"
-echo "   dialog and ended with the exit code above after Close"
+echo "== the stub unpacked its payload, ran the setup step and ended with the code above"

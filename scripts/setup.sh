@@ -10,7 +10,7 @@ need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev \
          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xvfb xauth \
-         wine wine32:i386 zip unzip time clang libclang-rt-14-dev; do
+         wine wine32:i386 osslsigncode openssl zip unzip time clang libclang-rt-14-dev; do
   have_pkg "$p" || need+=("$p")
 done
 
