@@ -300,18 +300,31 @@ case_file_in_use_stays() {
 
 case_passwords_in_silent_run() {
   # Encrypted payload, silent run: the right -pwd extracts without any
-  # window; a wrong one shows no message box and goes on to the password
-  # prompt, whose cancel ends the run with 1.
+  # window. A wrong one shows no message box and goes on to the password
+  # dialog: the right password typed there extracts; Cancel ends the run
+  # with 1 and creates nothing.
   stage
   config "$SFX_WORK/c.xml" "${silent[@]}" Encryption=1
   pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml" --password 'open sesame'
   run_stub "$SFX_WORK/a.exe" 0 -unzipDir "$(winpath "$SFX_WORK/out")" -pwd 'open sesame'
   same_tree "$SFX_WORK/payload" "$SFX_WORK/out"
-  run_stub "$SFX_WORK/a.exe" 1 -unzipDir "$(winpath "$SFX_WORK/out2")" -pwd wrong \
-    -log "$(winpath "$SFX_WORK/run.log")"
+  drive "run '$(winpath "$SFX_WORK/a.exe")' -unzipDir '$(winpath "$SFX_WORK/out2")' -pwd wrong" \
+    "wait-window 'Enter Password'" \
+    "wait-gone Error 0" \
+    "type 'Enter Password' 1007 'open sesame'" \
+    "press 'Enter Password' 1" \
+    "wait-exit" \
+    "exit-code 0"
+  same_tree "$SFX_WORK/payload" "$SFX_WORK/out2"
+  drive "run '$(winpath "$SFX_WORK/a.exe")' -unzipDir '$(winpath "$SFX_WORK/out3")' -pwd wrong -log '$(winpath "$SFX_WORK/run.log")'" \
+    "wait-window 'Enter Password'" \
+    "wait-gone Error 0" \
+    "press 'Enter Password' 2" \
+    "wait-exit" \
+    "exit-code 1"
   lf "$SFX_WORK/run.log"
   expect_lines "$SFX_WORK/run.log.lf" "Password is incorrect." "InitInstance failed."
-  [ ! -e "$SFX_WORK/out2" ] || fail "a run without the password created its directory"
+  [ ! -e "$SFX_WORK/out3" ] || fail "a run without the password created its directory"
 }
 
 case_automatic_and_main_same_tree() {
