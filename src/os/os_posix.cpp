@@ -10,11 +10,10 @@
 #include <cstdlib>
 
 #include "os/os.h"
+#include "os/os_internal.h"
 
 namespace sfx {
 namespace {
-
-uint32_t (*g_tick_source)() = nullptr;
 
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
 constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
@@ -29,24 +28,15 @@ long currentUtcOffsetSeconds() {
   return local.tm_gmtoff;
 }
 
-void trimInPlace(char* s) {
-  size_t n = strlen(s);
-  while (n > 0 && strchr(" \t\r\n", s[n - 1])) s[--n] = '\0';
-  size_t lead = strspn(s, " \t\r\n");
-  if (lead) memmove(s, s + lead, n - lead + 1);
-}
-
 }  // namespace
 
 uint32_t tickCount() {
-  if (g_tick_source) return g_tick_source();
+  if (os_internal::g_tickSource) return os_internal::g_tickSource();
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
                                static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
-
-void setTickSourceForTesting(uint32_t (*source)()) { g_tick_source = source; }
 
 uint32_t activeAnsiCodePage() { return 1252; }
 
@@ -66,7 +56,7 @@ void osErrorText(uint32_t code, char* out, size_t outSize) {
   // The GNU strerror_r returns a pointer that may or may not be buf.
   const char* text = strerror_r(static_cast<int>(code), buf, sizeof buf);
   if (text && *text) snprintf(out, outSize, "%s", text);
-  trimInPlace(out);
+  os_internal::trimText(out);
 }
 
 bool localFileTimeToUtc(uint64_t local, uint64_t* utc) {

@@ -8,11 +8,10 @@
 #include <cstring>
 
 #include "os/os.h"
+#include "os/os_internal.h"
 
 namespace sfx {
 namespace {
-
-uint32_t (*g_tick_source)() = nullptr;
 
 uint64_t fromFileTime(const FILETIME& ft) {
   return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -25,21 +24,12 @@ FILETIME toFileTime(uint64_t v) {
   return ft;
 }
 
-void trimInPlace(char* s) {
-  size_t n = strlen(s);
-  while (n > 0 && strchr(" \t\r\n", s[n - 1])) s[--n] = '\0';
-  size_t lead = strspn(s, " \t\r\n");
-  if (lead) memmove(s, s + lead, n - lead + 1);
-}
-
 }  // namespace
 
 uint32_t tickCount() {
-  if (g_tick_source) return g_tick_source();
+  if (os_internal::g_tickSource) return os_internal::g_tickSource();
   return GetTickCount();
 }
-
-void setTickSourceForTesting(uint32_t (*source)()) { g_tick_source = source; }
 
 uint32_t activeAnsiCodePage() { return GetACP(); }
 
@@ -59,7 +49,7 @@ void osErrorText(uint32_t code, char* out, size_t outSize) {
                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), out,
                  static_cast<DWORD>(outSize), nullptr);
   out[outSize - 1] = '\0';
-  trimInPlace(out);
+  os_internal::trimText(out);
 }
 
 bool localFileTimeToUtc(uint64_t local, uint64_t* utc) {
