@@ -219,23 +219,28 @@ void endBlock(InflateState& s) {
 // Packed table entry (one 32-bit word):
 //   bits 0-4   code length in bits, counted from the root (a sub-table
 //              pointer holds the root width instead)
-//   bits 5-7   flags (below)
+//   bits 5-7   zero, so that a shift by the entry's low six bits is a
+//              shift by the code length
 //   bits 8-12  extra bits of a length or distance; a pointer's sub-table width
+//   bits 13-15 flags (below)
 //   bits 16-31 literal byte, length or distance base, or sub-table offset
 // A root entry whose code continues points to a sub-table placed after the
 // root in the same array; the sub-table is indexed by the bits after the
 // root's. Codes the careful decoder must judge (no code, or a symbol that
 // is an error) are kPackedOther with value 0, so the fast loop leaves them
 // alone.
-// Flags in bits 5-7. A length (literal table) has none.
+// Flags in bits 13-15. A length (literal table) has none.
 enum PackedFlag : uint32_t {
   kPackedValue = 1,  // literal table: a byte; distance table: a distance
   kPackedSub = 2,    // points to a sub-table
   kPackedOther = 4,  // value 1: end of block; value 0: for the careful loop
 };
-constexpr uint32_t kPackedLiteralBit = kPackedValue << 5;
-constexpr uint32_t kPackedSubBit = kPackedSub << 5;
-constexpr uint32_t kPackedOtherBit = kPackedOther << 5;
+constexpr uint32_t kPackedLiteralBit = kPackedValue << 13;
+constexpr uint32_t kPackedSubBit = kPackedSub << 13;
+constexpr uint32_t kPackedOtherBit = kPackedOther << 13;
+
+// Bytes allocated after the window's end for the fast loop's writes.
+constexpr uint32_t kWindowSlack = 258 + 8 + 6;
 
 constexpr uint32_t kFastLiteralEntries = 3200;   // 512 root + 41 x 64 subs
 constexpr uint32_t kFastDistanceEntries = 1024;  // 512 root + 8 x 64 subs
@@ -244,7 +249,7 @@ constexpr uint32_t kFastTableEntries =
 
 constexpr uint32_t packEntry(uint32_t length, uint32_t kind, uint32_t extra,
                              uint32_t value) {
-  return length | kind << 5 | extra << 8 | value << 16;
+  return length | kind << 13 | extra << 8 | value << 16;
 }
 
 uint32_t packLeaf(const DecodeEntry& e, uint32_t length, bool literalTable,
@@ -312,6 +317,9 @@ constexpr int kBitBufBits = static_cast<int>(sizeof(BitBuf) * 8);
 // A refill leaves at least this many bits in the buffer (24 or 56), more
 // than the longest code (15) or extra-bits field (16) the loop asks for.
 constexpr int kRefillFloor = kBitBufBits - 8;
+// A shift by `entry & kShiftMask` is a shift by the entry's code length
+// (bits 5-7 are zero), and the mask is the one the machine applies anyway.
+constexpr uint32_t kShiftMask = kBitBufBits - 1;
 
 inline BitBuf loadWord(const uint8_t* p) {
   BitBuf v;
@@ -356,17 +364,35 @@ inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
   std::memcpy(dst + length, saved, 8);
 }
 
+// Passes the full window on from flushPos to its end, moves the bytes the
+// fast loop wrote beyond the end to its start and sets `wp` after them.
+// False when the output fails.
+inline bool passOnFullWindow(InflateState& s, uint32_t& wp, uint64_t& totalBase,
+                             Output& out, ProgressMonitor* pm, LogBase& log) {
+  const uint32_t wsize = s.windowSize;
+  bool ok =
+      out.writeBytesPM(s.window + s.flushPos,
+                       wsize - static_cast<uint32_t>(s.flushPos), pm, log);
+  std::memcpy(s.window, s.window + wsize, wp - wsize);
+  wp -= wsize;
+  totalBase += wsize;
+  s.flushPos = 0;
+  return ok;
+}
+
 // Entry assumptions of the fast loop, checked in its loop condition:
 // - at least kFastInputMargin input bytes are left. One iteration takes at
-//   most 15 + 16 + 15 + 14 = 60 bits, so the buffer moves at most
-//   (60 + 63) / 8 < 16 bytes ahead of where the iteration began, and a
-//   refill reads sizeof(BitBuf) <= 8 bytes from there: 24 bytes suffice.
-// - more than kFastWindowMargin bytes are free in the window: a literal or
-//   a match of at most 258 bytes, plus the 8 bytes a chunked copy writes
-//   past its end (saved and put back), fit without a flush. Longer
+//   most 15 + 16 + 15 + 14 = 60 bits and looks up the next code, so the
+//   buffer moves at most (60 + 63) / 8 < 16 bytes ahead of where the
+//   iteration began, and a refill reads sizeof(BitBuf) <= 8 bytes from
+//   there: 24 bytes suffice.
+// - the window is not full (writePos < windowSize). The window has
+//   kWindowSlack bytes after its end, where a literal or a match of at most
+//   258 bytes, plus the 8 bytes a chunked copy writes past its end (saved
+//   and put back), land without a check. After each symbol a full window
+//   is passed on and the bytes beyond its end move to its start. Longer
 //   Deflate64 matches go through the careful per-byte copy.
 constexpr uint32_t kFastInputMargin = 32;
-constexpr uint32_t kFastWindowMargin = 258 + 8;
 
 // Decodes literals and matches while both margins hold. Leaves the state
 // consistent at every exit: the bits it holds go back into bitAcc (at most
@@ -385,14 +411,13 @@ constexpr uint32_t kFastWindowMargin = 258 + 8;
   uint8_t* const win = s.window;
   const uint32_t wsize = s.windowSize;
   uint32_t wp = static_cast<uint32_t>(s.writePos);
-  // totalOut is totalBase + wp while wp only grows.
+  // totalOut is totalBase + wp; passing the window on keeps it so.
   uint64_t totalBase = s.totalOut - wp;
   uint32_t pos = *posInOut;
   BitBuf buf = s.bitAcc;
   int bits = s.bitCount;
   int32_t err = 0;
   const uint32_t inLimit = count - kFastInputMargin;  // count >= the margin
-  const uint32_t windowLimit = wsize - kFastWindowMargin - 1;
 
   // Valid only for bits < kRefillFloor: adds whole bytes up to 24 or 56
   // bits. Bits above `bits` are the start of the next byte, read again at
@@ -406,27 +431,40 @@ constexpr uint32_t kFastWindowMargin = 258 + 8;
     }                                                            \
   } while (0)
 
-  while (pos <= inLimit && wp <= windowLimit) {
-    SFX_ENSURE(15);
-    uint32_t e = lit[buf & litMask];
-    if (e & kPackedSubBit)
-      e = lit[(e >> 16) +
-              ((buf >> (e & 31)) & ((BitBuf{1} << (e >> 8 & 31)) - 1))];
+  // The entry of the next literal/length code, looked up as soon as its
+  // bits are in so that the load overlaps the work on the current symbol.
+#define SFX_NEXT_ENTRY()                                         \
+  do {                                                           \
+    SFX_ENSURE(15);                                              \
+    e = lit[buf & litMask];                                      \
+    if (e & kPackedSubBit)                                       \
+      e = lit[(e >> 16) + ((buf >> (e & kShiftMask)) &           \
+                           ((BitBuf{1} << (e >> 8 & 31)) - 1))]; \
+  } while (0)
+
+  uint32_t e;
+  SFX_NEXT_ENTRY();
+  while (pos <= inLimit) {
     if (e & kPackedLiteralBit) {
-      buf >>= e & 31;
+      buf >>= e & kShiftMask;
       bits -= e & 31;
       win[wp++] = static_cast<uint8_t>(e >> 16);
+      if (wp >= wsize && !passOnFullWindow(s, wp, totalBase, out, pm, log)) {
+        err = kErrWriteLiteral;
+        break;
+      }
+      SFX_NEXT_ENTRY();
       continue;
     }
     if (e & kPackedOtherBit) {
       if (e >> 16) {  // end of block
-        buf >>= e & 31;
+        buf >>= e & kShiftMask;
         bits -= e & 31;
         endBlock(s);
       }
       break;  // end of block, or a symbol for the careful loop
     }
-    buf >>= e & 31;
+    buf >>= e & kShiftMask;
     bits -= e & 31;
     uint32_t extra = e >> 8 & 31;
     SFX_ENSURE(16);
@@ -438,14 +476,14 @@ constexpr uint32_t kFastWindowMargin = 258 + 8;
     SFX_ENSURE(15);
     uint32_t d = dist[buf & distMask];
     if (d & kPackedSubBit)
-      d = dist[(d >> 16) +
-               ((buf >> (d & 31)) & ((BitBuf{1} << (d >> 8 & 31)) - 1))];
+      d = dist[(d >> 16) + ((buf >> (d & kShiftMask)) &
+                            ((BitBuf{1} << (d >> 8 & 31)) - 1))];
     if (!(d & kPackedLiteralBit)) {
       s.matchLength = static_cast<int32_t>(length);
       s.mode = kDistance;
       break;
     }
-    buf >>= d & 31;
+    buf >>= d & kShiftMask;
     bits -= d & 31;
     extra = d >> 8 & 31;
     SFX_ENSURE(14);
@@ -458,7 +496,7 @@ constexpr uint32_t kFastWindowMargin = 258 + 8;
       err = kErrDistanceTooFar;
       break;
     }
-    if (length + 8 > wsize - wp) {
+    if (length > 258) {
       // A Deflate64 match longer than the free window: byte by byte,
       // flushing when the window fills.
       s.writePos = static_cast<int32_t>(wp);
@@ -474,6 +512,7 @@ constexpr uint32_t kFastWindowMargin = 258 + 8;
       wp = static_cast<uint32_t>(s.writePos);
       totalBase = s.totalOut - wp;
       if (err) break;
+      SFX_NEXT_ENTRY();
       continue;
     }
     if (distance > wp) {
@@ -488,7 +527,13 @@ constexpr uint32_t kFastWindowMargin = 258 + 8;
       copyMatch(win + wp, length, distance);
     }
     wp += length;
+    if (wp >= wsize && !passOnFullWindow(s, wp, totalBase, out, pm, log)) {
+      err = kErrWriteMatch;
+      break;
+    }
+    SFX_NEXT_ENTRY();
   }
+#undef SFX_NEXT_ENTRY
 #undef SFX_ENSURE
 
   // Give back whole bytes until at most 32 bits remain.
@@ -613,7 +658,7 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
     return true;
   }
   if (!s.window) {
-    s.window = new (std::nothrow) uint8_t[s.windowSize]();
+    s.window = new (std::nothrow) uint8_t[s.windowSize + kWindowSlack]();
     if (!s.window) {
       log.memoryAllocFailed(1, static_cast<int>(s.windowSize));
       return false;
@@ -791,9 +836,7 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
       }
 
       case kLiteralLength: {
-        if (s.fastReady && count - pos >= kFastInputMargin &&
-            s.windowSize - static_cast<uint32_t>(s.writePos) >
-                kFastWindowMargin) {
+        if (s.fastReady && count - pos >= kFastInputMargin) {
           err = fastLoop(s, input, count, &pos, out, pm, log);
           if (err || s.mode != kLiteralLength) break;
           // The careful decoder takes the symbol the fast loop left.

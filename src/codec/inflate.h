@@ -155,7 +155,9 @@ struct InflateState {
   uint8_t codeLengths[320] = {};
   uint32_t bitAcc = 0;
   int32_t bitCount = 0;
-  uint8_t* window = nullptr;  // windowSize bytes, cleared when allocated
+  // windowSize bytes and some spare ones after them for the fast loop's
+  // writes; cleared when allocated.
+  uint8_t* window = nullptr;
   int32_t writePos = 0;
   int32_t flushPos = 0;
   // Bytes decoded so far; a distance may reach back no further.
