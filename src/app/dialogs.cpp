@@ -7,10 +7,10 @@
 #include <shlobj.h>
 
 #include <cstring>
-#include <string>
 
 #include "app/launcher.h"
 #include "app/resource.h"
+#include "app/unzip_paths.h"
 #include "fs/file.h"
 #include "log/log_base.h"
 #include "text/xstring.h"
@@ -78,11 +78,11 @@ void initialUnzipDir(XString& out) {
   XString temp;
   LogNull log;
   makeTempFilePath(base, temp, log);
-  std::string path = temp.getUtf8();
-  size_t dot = path.rfind('.');
-  if (dot != std::string::npos) path.erase(dot);
-  g_launcher.config.setText("UnzipDir", path.c_str());
-  out.setFromUtf8(path.c_str());
+  StringBuffer path;
+  path.append(temp.getUtf8());
+  cutExtension(path);
+  g_launcher.config.setText("UnzipDir", path.getString());
+  out.setFromUtf8Sb(path);
 }
 
 void onMainInit(HWND dlg) {

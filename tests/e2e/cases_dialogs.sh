@@ -284,3 +284,110 @@ case_progress_close_before_start() {
   [ ! -e "$target" ] || fail "something was extracted"
 }
 
+# With the extraction: the main dialog's result, the finished dialog, the
+# password loop and the progress dialog's run.
+
+case_main_unzip_extracts() {
+  # A directory typed into the box is where Unzip extracts; the result reads
+  # "Finished!" and the button stays disabled. With ShowFin the finished
+  # dialog follows: Escape does nothing there, OK ends the program.
+  local target="$SFX_WORK/typed dir" exe fin="完了しました"
+  exe=$(dialog_pack unzip ShowMain=1 ShowFin=1 UnzipDir=null "FinTitle=$fin" \
+    "FinCaption=Файлы распакованы。ファイルを展開しました。" FinOkBtn=Хорошо)
+  drive "run $exe" \
+    "wait-window '$main_title'" \
+    "type '$main_title' 1003 '$(winpath "$target")'" \
+    "press '$main_title' 1001" \
+    "wait-window '$fin'" \
+    "expect-text '$main_title' 1013 Finished!" \
+    "expect-disabled '$main_title' 1001" \
+    "expect-text '$fin' 1014 'Файлы распакованы。ファイルを展開しました。'" \
+    "expect-text '$fin' 1015 Хорошо" \
+    "key '$fin' escape" \
+    "sleep 500" \
+    "wait-window '$fin' 0" \
+    "press '$fin' 1015" \
+    "wait-exit" \
+    "exit-code 0"
+  [ -f "$target/readme.txt" ] || fail "nothing extracted to $target"
+}
+
+case_password_loop() {
+  # A wrong -pwd in a silent run goes straight to the dialog (no message);
+  # a wrong typed password and the close box bring the dialog back; Cancel
+  # ends the prompt, the automatic run fails with exit code 1.
+  local target="$SFX_WORK/out" log="$SFX_WORK/run.log" title="Введите пароль"
+  config "$SFX_WORK/pw.xml" ShowMain=0 ShowProgress=0 ShowFin=0 Encryption=1 \
+    "UnzipDir=$(winpath "$target")" "PwTitle=$title" "PwdCancelBtn=Отмена"
+  pack "$SFX_WORK/pw.exe" --config "$SFX_WORK/pw.xml" --password secret
+  drive "run $(winpath "$SFX_WORK/pw.exe") -pwd wrong -log $(winpath "$log")" \
+    "wait-window '$title'" \
+    "wait-gone Error 0" \
+    "expect-text '$title' 1014 'This self-extracting EXE is encrypted. Enter a password to unzip:'" \
+    "expect-text '$title' 1 OK" \
+    "expect-text '$title' 2 Отмена" \
+    "type '$title' 1007 'also wrong'" \
+    "press '$title' 1" \
+    "wait-gone '$title'" \
+    "wait-window '$title'" \
+    "close '$title'" \
+    "wait-gone '$title'" \
+    "wait-window '$title'" \
+    "press '$title' 2" \
+    "wait-exit" \
+    "exit-code 1"
+  tr -d '\r' <"$log" >"$log.lf"
+  expect_lines "$log.lf" "Automatically unzipping..." "Password is incorrect."
+  [ ! -e "$target/readme.txt" ] || fail "extracted without the password"
+}
+
+case_password_right_extracts() {
+  # From the main dialog: a wrong password gives the message and the dialog
+  # again, the right one extracts.
+  local target="$SFX_WORK/out"
+  config "$SFX_WORK/pw.xml" ShowMain=1 Encryption=1 "UnzipDir=$(winpath "$target")" \
+    ErrPwdTitle=Ошибка "ErrPwdCaption=Неверный пароль."
+  pack "$SFX_WORK/pw.exe" --config "$SFX_WORK/pw.xml" --password secret
+  drive "run $(winpath "$SFX_WORK/pw.exe")" \
+    "wait-window '$main_title'" \
+    "press '$main_title' 1001" \
+    "wait-window 'Enter Password'" \
+    "type 'Enter Password' 1007 wrong" \
+    "key 'Enter Password' enter" \
+    "wait-window Ошибка" \
+    "expect-text Ошибка 65535 'Неверный пароль.'" \
+    "press Ошибка 1" \
+    "wait-window 'Enter Password'" \
+    "type 'Enter Password' 1007 secret" \
+    "press 'Enter Password' 1" \
+    "wait-text '$main_title' 1013 Finished!" \
+    "close '$main_title'" \
+    "wait-exit" \
+    "exit-code 0"
+  [ -f "$target/readme.txt" ] || fail "nothing extracted to $target"
+}
+
+case_progress_runs_once() {
+  # The progress dialog runs the extraction from its timer, with and without
+  # the finished dialog after it; customised texts in Cyrillic and CJK.
+  local title="Распаковка" caption="正在解压文件……" target
+  local fin
+  for fin in 0 1; do
+    target="$SFX_WORK/out$fin"
+    local exe log="$SFX_WORK/run$fin.log"
+    exe=$(dialog_pack "progress$fin" ShowMain=0 ShowProgress=1 "ShowFin=$fin" \
+      "UnzipDir=$(winpath "$target")" "ProgressTitle=$title" "ProgressCaption=$caption")
+    local -a finish=("wait-exit" "exit-code 0")
+    if [ "$fin" = 1 ]; then
+      finish=("wait-window Finished." "expect-text Finished. 1014 Finished." "close Finished." "${finish[@]}")
+    fi
+    drive "run $exe -log $(winpath "$log")" \
+      "wait-window '$title'" \
+      "${finish[@]}" || fail "ShowFin $fin"
+    [ -f "$target/readme.txt" ] || fail "ShowFin $fin: nothing extracted"
+    tr -d '\r' <"$log" >"$log.lf"
+    expect_lines "$log.lf" "Displayed progress dialog and set timer..." \
+      "Unzipping from progress dialog..." "Unzip complete..." "Created progress dialog..."
+    [ "$(grep -c 'Unzipping from progress dialog' "$log.lf")" = 1 ] || fail "more than one run"
+  done
+}
