@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "app/fresh_dir.h"
 #include "app/launcher.h"
 #include "app/resource.h"
 #include "app/undo_list.h"
@@ -29,9 +30,6 @@ namespace {
 constexpr int kUnzipButtonId = 1001;
 constexpr int kProgressBarId = 1008;
 constexpr DWORD kCurrentDirBufferSize = 1000;
-// Temporary names drawn before the driver gives up finding a directory name
-// that nobody has taken.
-constexpr int kMaxTempDirAttempts = 201;
 
 const wchar_t* wide(const XString& x) {
   return reinterpret_cast<const wchar_t*>(x.getUtf16());
@@ -114,30 +112,13 @@ bool promptAndVerifyPassword(HWND window) {
 bool selectTempUnzipDir(HWND window, ExtPtrArray& topUndo,
                         StringBuffer& unzipDir) {
   bool debug = configDebug();
-  StringBuffer base(unzipDir);
-  for (int attempt = 0; attempt < kMaxTempDirAttempts; ++attempt) {
-    // A name whose directory exists already belongs to someone else: draw
-    // again, so the run never uses, runs from or removes it.
-    LogNull quiet;
-    XString stem, temp;
-    stem.setFromUtf8("qz");
-    makeTempFilePath(stem, temp, quiet);
-    StringBuffer path(base);
-    path.append(temp.getUtf8());
-    cutExtension(path);
-    XString candidate;
-    candidate.setFromUtf8Sb(path);
-    if (!debug && fileExists(candidate, nullptr)) continue;
-    unzipDir.takeSb(path);
-    runLog("temp unzipDir = [%s]\r\n", unzipDir.getString());
-    if (debug) return true;
-    runLog("Check/create unzip dir: [%s]\r\n", unzipDir.getString());
-    int before = topUndo.getSize();
-    if (!ensureDir(candidate, &topUndo, quiet)) break;
-    if (topUndo.getSize() > before) return true;
-    // Made by someone else between the check and the creation.
-    unzipDir.setString(base.getString());
-  }
+  StringBuffer path;
+  bool ok = createFreshTempDir(drawQzTempName, debug, topUndo, path);
+  unzipDir.appendSb(path);
+  runLog("temp unzipDir = [%s]\r\n", unzipDir.getString());
+  if (debug) return true;
+  runLog("Check/create unzip dir: [%s]\r\n", unzipDir.getString());
+  if (ok) return true;
   runLog("failed to ensure dir exists: [%s]\r\n", unzipDir.getString());
   failWithPath(window, "Failed to ensure dir exists: ", unzipDir);
   return false;
