@@ -419,23 +419,32 @@ constexpr uint32_t kFastInputMargin = 32;
   int32_t err = 0;
   const uint32_t inLimit = count - kFastInputMargin;  // count >= the margin
 
-  // Valid only for bits < kRefillFloor: adds whole bytes up to 24 or 56
-  // bits. Bits above `bits` are the start of the next byte, read again at
-  // the same place by the next refill.
-#define SFX_ENSURE(n)                                            \
-  do {                                                           \
-    if (bits < (n)) {                                            \
-      buf |= loadWord(in + pos) << bits;                         \
-      pos += static_cast<uint32_t>(kBitBufBits - 1 - bits) >> 3; \
-      bits |= kRefillFloor;                                      \
-    }                                                            \
+  // Tops the buffer up with whole bytes to 24 .. 31 or 56 .. 63 bits
+  // (nothing moves when it holds that many already: bits | floor == bits).
+  // Bits above `bits` are the start of the next byte, read again at the
+  // same place by the next refill. Valid for bits < kBitBufBits: always
+  // with the 64-bit buffer (at most 32 bits come in from the state), so
+  // the lookups refill without a branch there; the 32-bit buffer may
+  // start full and refills only below 15 bits.
+#define SFX_REFILL()                                           \
+  do {                                                         \
+    buf |= loadWord(in + pos) << bits;                         \
+    pos += static_cast<uint32_t>(kBitBufBits - 1 - bits) >> 3; \
+    bits |= kRefillFloor;                                      \
+  } while (0)
+#define SFX_ENSURE(n)             \
+  do {                            \
+    if (bits < (n)) SFX_REFILL(); \
   } while (0)
 
   // The entry of the next literal/length code, looked up as soon as its
   // bits are in so that the load overlaps the work on the current symbol.
 #define SFX_NEXT_ENTRY()                                         \
   do {                                                           \
-    SFX_ENSURE(15);                                              \
+    if (kBitBufBits == 64)                                       \
+      SFX_REFILL();                                              \
+    else                                                         \
+      SFX_ENSURE(15);                                            \
     e = lit[buf & litMask];                                      \
     if (e & kPackedSubBit)                                       \
       e = lit[(e >> 16) + ((buf >> (e & kShiftMask)) &           \
@@ -535,6 +544,7 @@ constexpr uint32_t kFastInputMargin = 32;
   }
 #undef SFX_NEXT_ENTRY
 #undef SFX_ENSURE
+#undef SFX_REFILL
 
   // Give back whole bytes until at most 32 bits remain.
   while (bits > 32) {
