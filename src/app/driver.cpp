@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "app/driver.h"
 #include "app/fresh_dir.h"
 #include "app/launcher.h"
 #include "app/resource.h"
