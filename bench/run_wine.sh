@@ -32,7 +32,9 @@ echo "preparing data in $work"
 mkdir -p "$work/mixed"
 [ -f "$work/mixed/mixed.bin" ] || make_mixed "$work/mixed/mixed.bin" 100
 [ -d "$work/corpus" ] || make_corpus "$work/corpus"
-for shape in mixed corpus; do
+mkdir -p "$work/tiny"
+printf 'x' >"$work/tiny/x.txt"
+for shape in mixed corpus tiny; do
   "$sfxpack" create -q -o "$work/$shape.exe" --stub "$stub" --config "$work/silent.xml" "$work/$shape"
 done
 # The prefix is brought up before timing. The Wine server is shared with
@@ -44,6 +46,8 @@ n=0
 for run in $(seq 1 "$BENCH_RUNS"); do
   for shape in mixed corpus; do
     n=$((n + 1))
+    # Wine's start-up and the stub's own fixed cost: a one-file payload.
+    timed "tiny-stub" wine "$work/tiny.exe" -unzipDir "$(winpath "$work/o$n-tiny")"
     timed "$shape-stub" wine "$work/$shape.exe" -unzipDir "$(winpath "$work/o$n-stub")"
     timed "$shape-sfxpack" "$sfxpack" extract "$work/$shape.exe" -C "$work/o$n-sfxpack"
     diff -rq "$work/$shape" "$work/o$n-stub" >/dev/null ||
@@ -51,6 +55,10 @@ for run in $(seq 1 "$BENCH_RUNS"); do
   done
 done
 
+echo
+echo "start-up: the stub on a one-file payload"
+print_row tiny-stub
+startup=$(median tiny-stub 2)
 for shape in mixed corpus; do
   echo
   echo "$shape: $(describe_tree "$work/$shape")"
@@ -62,5 +70,7 @@ for shape in mixed corpus; do
   else
     echo "  stub under Wine / sfxpack extract wall $r (reported only)"
   fi
+  net=$(awk -v a="$(median "$shape-stub" 2)" -v s="$startup" 'BEGIN {print a - s}')
+  echo "  the same without the start-up: $(ratio "$net" "$(median "$shape-sfxpack" 2)")"
 done
 [ -n "${3:-}" ] || rm -rf "$work"
