@@ -71,12 +71,14 @@ case_truncated_args() {
 }
 
 case_payload_found() {
-  # A whole payload: no message box, straight to the main dialog.
+  # A whole payload: no message box, straight to the main dialog, whose
+  # title the example's configuration sets.
   pack "$SFX_WORK/hello.exe" --config "$here/../../examples/hello.xml"
   drive "run $(winpath "$SFX_WORK/hello.exe")" \
-    "wait-window '$main_title'" \
+    "wait-window 'Hello example'" \
     "wait-gone Error 0" \
-    "press '$main_title' 2" \
+    "wait-gone '$main_title' 0" \
+    "press 'Hello example' 2" \
     "wait-exit" \
     "exit-code 0"
 }
