@@ -47,7 +47,15 @@ echo "== win32 unit tests under Wine"
 run_ctest win32 --preset win32
 echo "== end-to-end tests of the stub under Wine"
 run_ctest e2e --preset native-release -L e2e
-summary+=("$(bash scripts/fuzz.sh --smoke | tee /dev/stderr | tail -n 1)") || status=1
+# The fuzz output goes through a file: tee to /dev/stderr would reopen, and
+# so truncate, a log file that the caller sends this script's output to.
+fuzz_out=$(mktemp)
+fuzz_rc=0
+bash scripts/fuzz.sh --smoke >"$fuzz_out" 2>&1 || fuzz_rc=$?
+cat "$fuzz_out"
+summary+=("$(tail -n 1 "$fuzz_out")")
+rm -f "$fuzz_out"
+[ "$fuzz_rc" = 0 ] || status=1
 
 echo
 printf '%s\n' "${summary[@]}"
