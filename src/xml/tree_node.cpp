@@ -13,12 +13,6 @@ namespace {
 // The serial number of the next document of the process.
 std::atomic<uint32_t> g_nextSerial{1};
 
-bool isTagByte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-         (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_' ||
-         c == ':' || c == '!' || c >= 0x80;
-}
-
 // The next node of a pre-order walk of the subtree at `top`, or null after
 // its last node.
 TreeNode* nextInSubtree(TreeNode* n, const TreeNode* top) {
@@ -120,6 +114,12 @@ void TreeNode::setTagN(const char* bytes, uint32_t count) {
   dest[j] = '\0';
   delete[] heapTag_;
   heapTag_ = heap;
+}
+
+bool TreeNode::isTagByte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_' ||
+         c == ':' || c == '!' || c >= 0x80;
 }
 
 void TreeNode::cleanTag(StringBuffer& text) {

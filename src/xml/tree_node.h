@@ -56,6 +56,8 @@ class TreeNode : public MarlithObject {
   bool tagEquals(const char* tag) const;
   // Applies the tag rule above to `text` in place.
   static void cleanTag(StringBuffer& text);
+  // True when the tag rule keeps the byte `c`.
+  static bool isTagByte(unsigned char c);
 
   // --- Content (none and empty both read as "").
   const char* getContent() const;

@@ -96,6 +96,10 @@ class Parser {
   void readAttribute(TreeNode* node);
   void readPseudoAttributes(TreeNode* node);
   void addAttribute(TreeNode* node, StringBuffer& name, StringBuffer& value);
+  // Without trimming, the content of an element with children loses its
+  // surrounding whitespace when the element closes, and goes when nothing
+  // else is left.
+  void trimClosing(TreeNode* node);
   void closeCurrent();
   void finishRoot(TreeNode* root);
   void destroyTree(TreeNode* node);
@@ -133,8 +137,13 @@ TreeNode* Parser::run() {
   }
 
   if (cur_ != nullptr) {
+    // Each element still open is closed here as an end tag closes it.
     TreeNode* top = cur_;
-    while (top->getParent() != nullptr) top = top->getParent();
+    trimClosing(top);
+    while (top->getParent() != nullptr) {
+      top = top->getParent();
+      trimClosing(top);
+    }
     cur_ = nullptr;
     if (finished_ != nullptr || failed_) {
       destroyTree(top);  // an unfinished element after the root
@@ -274,6 +283,7 @@ bool Parser::bang() {
   if (startsWith(p_ + 1, "doctype", true)) {
     // Copy up to the ">" that brings the nesting of "<" and ">" back to 0.
     const char* start = p_;
+    uint32_t before = doctype_.getSize();
     int depth = 1;
     while (*p_ != '\0') {
       char c = *p_++;
@@ -288,6 +298,8 @@ bool Parser::bang() {
               doctype_.appendChar('\n');
     if (!ok) outOfMemory(6, static_cast<uint32_t>(p_ - start));
     if (depth != 0) {
+      // A declaration the end of the text cut off is not kept.
+      doctype_.shorten(doctype_.getSize() - before);
       log_.logError("Failed to parse DTD");
       return false;
     }
@@ -413,13 +425,16 @@ bool Parser::endTag() {
     if (cur_ != nullptr) log_.logData("error_tag", cur_->getTag());
   }
   if (cur_ == nullptr) return true;
-  if (!trim_ && cur_->getNumChildren() != 0 && cur_->hasContent()) {
-    StringBuffer* sb = cur_->contentBuffer();
-    sb->trim2();
-    if (sb->isEmpty()) cur_->removeContent();
-  }
+  trimClosing(cur_);
   closeCurrent();
   return true;
+}
+
+void Parser::trimClosing(TreeNode* node) {
+  if (trim_ || node->getNumChildren() == 0 || !node->hasContent()) return;
+  StringBuffer* sb = node->contentBuffer();
+  sb->trim2();
+  if (sb->isEmpty()) node->removeContent();
 }
 
 bool Parser::startTag() {
@@ -427,6 +442,19 @@ bool Parser::startTag() {
   while (*p_ != '\0' && !isWs(*p_) && *p_ != '/' && *p_ != '>') ++p_;
   if (*p_ == '\0') return false;
   const char* tagEnd = p_;
+  // A tag whose first kept byte is "!" would be written back as "<!"
+  // markup: it is skipped as other "<!" markup is, up to just after ">".
+  const char* first = start;
+  while (first < tagEnd &&
+         !TreeNode::isTagByte(static_cast<unsigned char>(*first))) {
+    ++first;
+  }
+  if (first < tagEnd && *first == '!') {
+    skipTo('>');
+    if (*p_ == '\0') return false;
+    ++p_;
+    return true;
+  }
   skipWs();
   bool empty = false;
   if (*p_ == '/') {

@@ -82,6 +82,10 @@ class Writer {
     }
   }
 
+  // Moves every "standalone" pair of a declaration behind the others,
+  // keeping their order among themselves, so that the first one stays the
+  // one a lookup finds and writing the document again changes nothing.
+  void moveStandaloneLast(AttributeSet* attrs);
   void prologue(TreeNode* root, bool noDeclaration);
   // Writes the start tag and content; returns true when the node was
   // written whole as an empty-element tag.
@@ -93,6 +97,29 @@ class Writer {
   bool ok_ = true;
 };
 
+void Writer::moveStandaloneLast(AttributeSet* attrs) {
+  static const char kName[] = "standalone";
+  int count = 0;
+  int n = attrs->getNumAttributes();
+  for (int i = 0; i < n; ++i) {
+    uint32_t len = 0;
+    const char* name = attrs->nameAt(i, &len);
+    if (len == sizeof(kName) - 1 && std::memcmp(name, kName, len) == 0) {
+      ++count;
+    }
+  }
+  // Each round takes the first one left in front and appends it.
+  StringBuffer value;
+  for (int k = 0; k < count; ++k) {
+    int i = attrs->indexOf(kName);
+    attrs->getValueAt(i, value);
+    if (!attrs->removeAt(i)) return;
+    ok_ = attrs->addAttribute(kName, sizeof(kName) - 1, value.getString(),
+                              value.getSize()) &&
+          ok_;
+  }
+}
+
 void Writer::prologue(TreeNode* root, bool noDeclaration) {
   TreeInfo* doc = root->getDocument();
   TreeNode* decl = doc->getDeclaration();
@@ -100,14 +127,7 @@ void Writer::prologue(TreeNode* root, bool noDeclaration) {
     put("<?xml");
     AttributeSet* attrs = decl->getAttributes();
     if (attrs != nullptr) {
-      int i = attrs->indexOf("standalone");
-      if (i >= 0) {
-        StringBuffer value;
-        attrs->getValueAt(i, value);
-        if (attrs->removeAt(i)) {
-          ok_ = attrs->addAttribute("standalone", value.getString()) && ok_;
-        }
-      }
+      moveStandaloneLast(attrs);
       attributes(attrs);
     }
     put(" ?>");
