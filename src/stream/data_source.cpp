@@ -87,12 +87,16 @@ bool DataSource::readSourcePM(void* buf, uint32_t count, uint32_t* numRead,
 
 FileDataSource::FileDataSource() : DataSource(kFileSource) {}
 
-FileDataSource::~FileDataSource() { close(); }
+FileDataSource::~FileDataSource() {
+  close();
+  delete[] ahead_;
+}
 
 void FileDataSource::close() {
   delete file_;
   file_ = nullptr;
   path_.clear();
+  dropAhead();
 }
 
 void FileDataSource::closeSource() { close(); }
@@ -100,6 +104,7 @@ void FileDataSource::closeSource() { close(); }
 bool FileDataSource::openPath(LogBase& log) {
   delete file_;
   file_ = nullptr;
+  dropAhead();
   XString path;
   path.setFromUtf8(path_.getString());
   int errorKind = 0;
@@ -111,6 +116,7 @@ bool FileDataSource::openDataSource(const XString& path, LogBase& log) {
   close();
   path_.setString(path.getUtf8());
   endReached_ = false;
+  if (!ahead_) ahead_ = new (std::nothrow) unsigned char[kReadAheadSize];
   if (!openPath(log)) {
     log.logError("Failed to open file data source.");
     return false;
@@ -122,27 +128,62 @@ int64_t FileDataSource::getFileSize64(LogBase& log) {
   return file_ ? file_->getFileSize64(&log) : -1;
 }
 
+uint32_t FileDataSource::takeAhead(unsigned char* out, uint32_t count) {
+  uint32_t n = aheadEnd_ - aheadPos_;
+  if (n > count) n = count;
+  if (n) {
+    memcpy(out, ahead_ + aheadPos_, n);
+    aheadPos_ += n;
+  }
+  return n;
+}
+
 bool FileDataSource::readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
                                 bool* endReached, ProgressMonitor*,
                                 LogBase& log) {
   *numRead = 0;
   *endReached = false;
   if (!buf || maxCount == 0 || !file_) return false;
-  bool eof = false;
-  if (!file_->readFull(buf, maxCount, numRead, &eof, &log)) {
-    endReached_ = true;
-    *endReached = true;
-    return false;
+  unsigned char* out = static_cast<unsigned char*>(buf);
+  uint32_t done = takeAhead(out, maxCount);
+  bool ok = true;
+  if (done < maxCount) {
+    uint32_t want = maxCount - done;
+    uint32_t got = 0;
+    bool eof = false;
+    if (want >= kReadAheadSize || !ahead_) {
+      ok = file_->readFull(out + done, want, &got, &eof, &log);
+      done += got;
+    } else {
+      // The buffer is empty here: refill it and take from it.
+      ok = file_->readFull(ahead_, kReadAheadSize, &got, &eof, &log);
+      aheadPos_ = 0;
+      aheadEnd_ = ok ? got : 0;
+      done += takeAhead(out + done, want);
+    }
   }
-  endReached_ = eof;
-  *endReached = eof;
-  return true;
+  *numRead = done;
+  endReached_ = !ok || done < maxCount;
+  *endReached = endReached_;
+  return ok;
 }
 
 bool FileDataSource::endOfStream() { return !file_ || endReached_; }
 
 bool FileDataSource::seekAbsolute(int64_t position, LogBase& log) {
-  if (!file_ || !file_->seekAbsolute(position, &log)) return false;
+  if (!file_) return false;
+  if (aheadEnd_ > 0) {
+    // The buffer holds the file's bytes [filePos - aheadEnd_, filePos).
+    int64_t filePos = file_->getPosition(nullptr);
+    int64_t bufferStart = filePos - aheadEnd_;
+    if (filePos >= 0 && position >= bufferStart && position <= filePos) {
+      aheadPos_ = static_cast<uint32_t>(position - bufferStart);
+      endReached_ = false;
+      return true;
+    }
+    dropAhead();
+  }
+  if (!file_->seekAbsolute(position, &log)) return false;
   endReached_ = false;
   return true;
 }
@@ -152,6 +193,16 @@ bool FileDataSource::seekRelative(int64_t distance, LogBase& log) {
     log.logError("Cannot fseek relative, file already closed.");
     return false;
   }
+  int64_t unread = aheadEnd_ - aheadPos_;
+  if (distance >= -static_cast<int64_t>(aheadPos_) && distance <= unread &&
+      aheadEnd_ > 0) {
+    aheadPos_ = static_cast<uint32_t>(aheadPos_ + distance);
+    endReached_ = false;
+    return true;
+  }
+  // The file stands `unread` bytes past the source's position.
+  if (distance >= INT64_MIN + unread) distance -= unread;
+  dropAhead();
   if (!file_->seekRelative(distance, &log)) {
     log.logError("Failed to seek to relative offset in file");
     return false;
@@ -168,7 +219,9 @@ bool FileDataSource::seekRelative(int64_t distance, LogBase& log) {
 }
 
 int64_t FileDataSource::getPosition() {
-  return file_ ? file_->getPosition(nullptr) : 0;
+  if (!file_) return 0;
+  int64_t filePos = file_->getPosition(nullptr);
+  return filePos < 0 ? filePos : filePos - (aheadEnd_ - aheadPos_);
 }
 
 void FileDataSource::rewindSource() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -141,6 +142,134 @@ TEST(FileDataSourceTest, OpenFailureAndClosedSource) {
   EXPECT_EQ(0u, got);
   EXPECT_FALSE(src.seekRelative(1, log));
   EXPECT_FALSE(src.scanForUint32(kValue, log));
+}
+
+// Reads and seeks around the read-ahead block boundaries, each step checked
+// against the file's bytes: the bytes and count delivered, the end flag and
+// the position after the step.
+TEST(FileDataSourceTest, ReadAheadKeepsBytesPositionsAndEnd) {
+  constexpr int64_t kBlock = FileDataSource::kReadAheadSize;
+  const size_t kSize = 3 * kBlock + 1000;
+  std::vector<unsigned char> bytes(kSize);
+  for (size_t i = 0; i < kSize; ++i)
+    bytes[i] = static_cast<unsigned char>(i * 7 + i / 251);
+  TempFile f(bytes);
+  enum Op { kRead, kSeekAbs, kSeekRel };
+  struct Step {
+    const char* what;
+    Op op;
+    int64_t arg;
+    int64_t position;  // expected afterwards
+  } steps[] = {
+      {"small read fills the block", kRead, 10, 10},
+      {"read up to the block's end", kRead, kBlock - 20, kBlock - 10},
+      {"small read spanning the block's end", kRead, 30, kBlock + 20},
+      {"back inside the block", kSeekRel, -25, kBlock - 5},
+      {"read across the block's start", kRead, 40, kBlock + 35},
+      {"absolute seek inside the block", kSeekAbs, kBlock + 100, kBlock + 100},
+      {"absolute seek before the block", kSeekAbs, 5, 5},
+      {"read after it", kRead, 16, 21},
+      {"large read bypassing the block", kRead, kBlock + 3, kBlock + 24},
+      {"small read after the large one", kRead, 8, kBlock + 32},
+      {"forward seek past the block", kSeekRel, kBlock + 1, 2 * kBlock + 33},
+      {"read there", kRead, 100, 2 * kBlock + 133},
+      {"backward seek out of the block", kSeekRel, -(kBlock + 200),
+       kBlock - 67},
+      {"read there", kRead, 70, kBlock + 3},
+      {"to the block's end exactly", kSeekRel, kBlock - 70, 2 * kBlock - 67},
+      {"to the block's start exactly", kSeekRel, -kBlock, kBlock - 67},
+      {"one before the block's start", kSeekRel, -1, kBlock - 68},
+      {"read one", kRead, 1, kBlock - 67},
+      {"one past the block's end", kSeekRel, kBlock + 1, 2 * kBlock - 66},
+      {"read past the end of the file", kRead, kBlock + 2000,
+       static_cast<int64_t>(kSize)},
+      {"seek back near the end", kSeekAbs, static_cast<int64_t>(kSize) - 7,
+       static_cast<int64_t>(kSize) - 7},
+      {"short read at the end", kRead, 20, static_cast<int64_t>(kSize)},
+      {"read at the end", kRead, 5, static_cast<int64_t>(kSize)},
+      {"rewind", kSeekAbs, 0, 0},
+      {"read after the rewind", kRead, 3, 3},
+  };
+  FileDataSource src;
+  LogNull log;
+  ASSERT_TRUE(src.openDataSource(f.xpath(), log));
+  int64_t pos = 0;
+  std::vector<unsigned char> buf(2 * kBlock);
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    if (s.op == kRead) {
+      uint32_t count = static_cast<uint32_t>(s.arg);
+      uint32_t expect = static_cast<uint32_t>(
+          std::min<int64_t>(s.arg, static_cast<int64_t>(kSize) - pos));
+      uint32_t got = 99;
+      bool end = false;
+      ASSERT_TRUE(src.readSource(buf.data(), count, &got, &end, nullptr, log));
+      ASSERT_EQ(expect, got);
+      EXPECT_EQ(0, memcmp(buf.data(), bytes.data() + pos, got));
+      EXPECT_EQ(got < count, end);
+      EXPECT_EQ(got < count, src.endOfStream());
+      pos += got;
+    } else {
+      ASSERT_TRUE(s.op == kSeekAbs ? src.seekAbsolute(s.arg, log)
+                                   : src.seekRelative(s.arg, log));
+      EXPECT_FALSE(src.endOfStream());
+      pos = s.op == kSeekAbs ? s.arg : pos + s.arg;
+    }
+    ASSERT_EQ(s.position, pos);  // the table itself
+    EXPECT_EQ(pos, src.getPosition());
+  }
+}
+
+// Reads that stop exactly at the end of the file do not set the end flag;
+// the next read does.
+TEST(FileDataSourceTest, EndFlagOnlyForShortReads) {
+  for (size_t size : {size_t{1}, size_t{FileDataSource::kReadAheadSize},
+                      size_t{FileDataSource::kReadAheadSize + 1}}) {
+    SCOPED_TRACE(size);
+    std::vector<unsigned char> bytes = filler(size);
+    TempFile f(bytes);
+    FileDataSource src;
+    LogNull log;
+    ASSERT_TRUE(src.openDataSource(f.xpath(), log));
+    std::vector<unsigned char> buf(size + 1);
+    uint32_t got = 0;
+    bool end = true;
+    // One byte first (filling the block), then the rest exactly.
+    ASSERT_TRUE(src.readSource(buf.data(), 1, &got, &end, nullptr, log));
+    EXPECT_FALSE(end);
+    if (size > 1) {
+      uint32_t rest = static_cast<uint32_t>(size - 1);
+      ASSERT_TRUE(
+          src.readSource(buf.data() + 1, rest, &got, &end, nullptr, log));
+      EXPECT_EQ(rest, got);
+      EXPECT_FALSE(end);
+    }
+    EXPECT_EQ(0, memcmp(buf.data(), bytes.data(), size));
+    EXPECT_FALSE(src.endOfStream());
+    ASSERT_TRUE(src.readSource(buf.data(), 1, &got, &end, nullptr, log));
+    EXPECT_EQ(0u, got);
+    EXPECT_TRUE(end);
+    EXPECT_TRUE(src.endOfStream());
+  }
+}
+
+// A source opened again reads the new file from its start, none of the old
+// file's read-ahead bytes.
+TEST(FileDataSourceTest, ReopenDropsTheReadAhead) {
+  std::vector<unsigned char> first = filler(1000);
+  std::vector<unsigned char> second(1000, 0x5A);
+  TempFile a(first), b(second);
+  FileDataSource src;
+  LogNull log;
+  ASSERT_TRUE(src.openDataSource(a.xpath(), log));
+  unsigned char buf[8];
+  uint32_t got = 0;
+  ASSERT_TRUE(src.readSourcePM(buf, 8, &got, nullptr, log));
+  ASSERT_TRUE(src.openDataSource(b.xpath(), log));
+  EXPECT_EQ(0, src.getPosition());
+  ASSERT_TRUE(src.readSourcePM(buf, 8, &got, nullptr, log));
+  ASSERT_EQ(8u, got);
+  EXPECT_EQ(0, memcmp(buf, second.data(), 8));
 }
 
 // Asks for an abort at the first report.
