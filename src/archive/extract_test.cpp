@@ -2,10 +2,13 @@
 // built byte by byte; compressed chunks come from the test bit writer.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -133,18 +136,32 @@ class PayloadBuilder {
 class ExtractTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ =
-        fs::temp_directory_path() /
-        ("sfx_extract_" +
-         std::string(
-             ::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(root_);
+    // A folder no one else uses, even a concurrent run of the same test: a
+    // random suffix drawn again until the folder is new.
+    std::string name =
+        std::string("sfx_extract_") +
+        ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+    std::random_device random;
+    uint64_t salt = static_cast<uint64_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int tries = 0;; ++tries) {
+      root_ = fs::temp_directory_path() /
+              (name + std::to_string((random() ^ salt) % 100000000u) + "-" +
+               std::to_string(tries));
+      std::error_code ec;
+      if (fs::create_directory(root_, ec)) break;
+      if (tries == 100) {
+        root_.clear();  // not ours: TearDown must leave it alone
+        FAIL() << "no fresh folder for " << name;
+      }
+    }
     out_ = root_ / "out";
     fs::create_directories(out_);
     base_.setFromUtf8(out_.string().c_str());
     undo_.setOwnsObjects(true);
   }
   void TearDown() override {
+    if (root_.empty()) return;
     std::error_code ec;
     fs::permissions(root_, fs::perms::all, ec);
     fs::remove_all(root_, ec);
