@@ -254,6 +254,17 @@ TEST(XmlParserTest, RepairedDocumentsSerializeStably) {
       {"<r><!DOCTYPE x", true, "<r />\r\n"},
       {"<!DOCTYPE a><r><!DOCTYPE b [<!ELEMENT b", true,
        "<!DOCTYPE a>\n\r\n<r />\r\n"},
+      // Text that decodes to "]]>" ahead of a CDATA section: the section is
+      // written without its markers (also those that meet once others are
+      // gone), trimmed when the element has children, and not at all when
+      // nothing is left.
+      {"<a>]]&gt;<![CDATA[]]></a>", true, "<a />\r\n"},
+      {"<a>]]&gt;<b/><![CDATA[]]></a>", false, "<a>\r\n    <b />\r\n</a>\r\n"},
+      {"<a>]]]]&gt;&gt;<![CDATA[x]]></a>", true, "<a><![CDATA[x]]></a>\r\n"},
+      {"<a><b/>]]&gt; x<![CDATA[]]></a>", false,
+       "<a><![CDATA[x]]>\r\n    <b />\r\n</a>\r\n"},
+      {"<a><b/>]]&gt; x<![CDATA[]]></a>", true,
+       "<a><![CDATA[x]]>\r\n    <b />\r\n</a>\r\n"},
       // A declaration with "standalone" twice: both go last, in their order.
       {kTwoStandalone, true,
        "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\" "

@@ -12,6 +12,24 @@ namespace sfx {
 
 namespace {
 
+// A CDATA section cannot hold its own terminator: every "<![CDATA[" and
+// every "]]>" of `body` is dropped, including a "]]>" that only comes
+// together once others are gone, so the section written ends where it is
+// read back to end. One pass.
+void dropCdataMarkers(StringBuffer& body) {
+  body.replaceAllOccurrences("<![CDATA[", "");
+  char* p = const_cast<char*>(body.getString());
+  uint32_t n = body.getSize();
+  uint32_t j = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    p[j++] = p[i];
+    if (j >= 3 && p[j - 3] == ']' && p[j - 2] == ']' && p[j - 1] == '>') {
+      j -= 3;
+    }
+  }
+  body.shorten(n - j);
+}
+
 class Writer {
  public:
   explicit Writer(StringBuffer& out) : out_(out) {}
@@ -88,7 +106,9 @@ class Writer {
   void moveStandaloneLast(AttributeSet* attrs);
   void prologue(TreeNode* root, bool noDeclaration);
   // Writes the start tag and content; returns true when the node was
-  // written whole as an empty-element tag.
+  // written whole as an empty-element tag. CDATA content is written so
+  // that it loads back as itself: a section that holds nothing once its
+  // markers are dropped is not written (it would load as no content).
   bool open(TreeNode* node, bool first, int depth);
   void close(TreeNode* node, int depth);
 
@@ -158,7 +178,20 @@ bool Writer::open(TreeNode* node, bool first, int depth) {
   put("<");
   put(*node->getTag() != '\0' ? node->getTag() : "nothing");
   attributes(node->getAttributes());
-  if (!node->hasContent()) {
+  const char* content = node->getContent();
+  uint32_t n = node->getContentSize();
+  bool cdata = node->isCdata();
+  StringBuffer body;
+  if (cdata && n != 0 && std::strstr(content, "]]>") != nullptr) {
+    ok_ = body.appendN(content, n) && ok_;
+    dropCdataMarkers(body);
+    // Whitespace the markers held inside would be trimmed from an element
+    // with children when it is loaded without trimming.
+    if (node->getNumChildren() > 0) body.trim2();
+    content = body.getString();
+    n = body.getSize();
+  }
+  if (n == 0) {
     if (!node->hasChildrenList()) {
       put(" />");
       crlf();
@@ -168,20 +201,9 @@ bool Writer::open(TreeNode* node, bool first, int depth) {
     return false;
   }
   put(">");
-  const char* content = node->getContent();
-  uint32_t n = node->getContentSize();
-  if (node->isCdata()) {
+  if (cdata) {
     put("<![CDATA[");
-    if (std::strstr(content, "]]>") == nullptr) {
-      putN(content, n);
-    } else {
-      // A section cannot hold its own terminator: drop the markers.
-      StringBuffer body;
-      ok_ = body.appendN(content, n) && ok_;
-      body.replaceAllOccurrences("<![CDATA[", "");
-      body.replaceAllOccurrences("]]>", "");
-      putN(body.getString(), body.getSize());
-    }
+    putN(content, n);
     put("]]>");
   } else {
     putEscaped(content, n, false);
