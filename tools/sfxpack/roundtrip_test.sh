@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Round trips through the packer and the stub's reader: a real folder packed
 # plain and encrypted at each key length comes back byte for byte from
-# "extract", with its files' modification times; "test" and "list" agree;
+# "extract", with the modification times of its files and directories;
+# "test" and "list" agree;
 # a damaged or cut payload makes "test" fail.
 set -u
 pack=$1
@@ -43,6 +44,13 @@ rel=${long#"$in"/}
 # Whole-second times, one in winter and one in summer.
 touch -d '2021-01-05 08:09:10' "$in/nested/a/b/c/hello.txt" "$big"
 touch -d '2022-07-15 12:34:56' "$in/ünïcödé/日本語/名前.txt" "$in/empty.txt"
+# Each directory its own whole-second time, set deepest first once
+# everything is in place, so that nothing changes them afterwards.
+i=0
+while IFS= read -r -d '' d; do
+  i=$((i + 1))
+  touch -d "@$((1600000000 + i * 3607))" "$d"
+done < <(find "$in" -mindepth 1 -depth -type d -print0)
 
 printf 'MZ stub' >"$work/stub.exe"
 files_of() { (cd "$1" && find . -type f | LC_ALL=C sort); }
@@ -84,6 +92,10 @@ for keyBits in none 128 192 256; do
     [ "$(stat -c %Y "$in/$f")" = "$(stat -c %Y "$dest/$f")" ] ||
       fail "$keyBits: time of $f: $(stat -c %y "$dest/$f")"
   done <<<"$expected_files"
+  while IFS= read -r d; do
+    [ "$(stat -c %Y "$in/$d")" = "$(stat -c %Y "$dest/$d")" ] ||
+      fail "$keyBits: time of directory $d: $(stat -c %y "$dest/$d")"
+  done <<<"$expected_dirs"
 done
 
 # A payload is whole only up to its end-of-archive record, and every chunk
