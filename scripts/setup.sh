@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, as root: CMake and
 # Ninja, GoogleTest sources, MinGW-w64 for i686, 32-bit Wine, Xvfb, libdeflate,
-# zip, unzip and GNU time for the benchmarks, and clang with libFuzzer for the
-# fuzz targets.
+# zip, unzip, GNU time and the MinGW zlib for the benchmarks, and clang with
+# libFuzzer for the fuzz targets.
 # Idempotent and quick when everything is there.
 set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
-for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev \
+for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev libz-mingw-w64-dev \
          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xvfb xauth \
          wine wine32:i386 osslsigncode openssl zip unzip time clang libclang-rt-14-dev; do
   have_pkg "$p" || need+=("$p")

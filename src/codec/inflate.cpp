@@ -18,6 +18,7 @@ constexpr int kMaxCodeLength = 15;
 constexpr uint32_t kMaxSymbols = 320;  // HLIT 288 + HDIST 32
 constexpr int kRootWidthCap = 9;
 constexpr int kSubWidthCap = 7;
+constexpr uint32_t kRootMask = (1u << kRootWidthCap) - 1;
 
 // One row of the length or distance table: the symbol, its extra bits, the
 // value of its shortest code and its largest value.
@@ -141,41 +142,6 @@ uint32_t reverseBits(uint32_t code, int length) {
   return r;
 }
 
-// ---- Shared fixed tables ----------------------------------------------------
-
-DecodeTable* gFixedLiteral = nullptr;
-DecodeTable* gFixedDistance = nullptr;
-
-// Builds the fixed tables on first use; a table that could not be built is
-// tried again by the next state.
-void buildFixedTables() {
-  if (!gFixedLiteral) {
-    uint8_t lengths[288];
-    for (int i = 0; i < 288; ++i)
-      lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-    gFixedLiteral =
-        buildDecodeTable(lengths, 288, CodeShape::kComplete, nullptr);
-  }
-  if (!gFixedDistance) {
-    uint8_t lengths[32];
-    std::memset(lengths, 5, sizeof lengths);
-    gFixedDistance =
-        buildDecodeTable(lengths, 32, CodeShape::kComplete, nullptr);
-  }
-}
-
-bool isShared(const DecodeTable* t) {
-  return t == gFixedLiteral || t == gFixedDistance;
-}
-
-void freeBlockTables(InflateState& s) {
-  s.fastReady = false;
-  if (!isShared(s.literalTable)) freeDecodeTable(s.literalTable);
-  if (!isShared(s.distanceTable)) freeDecodeTable(s.distanceTable);
-  s.literalTable = nullptr;
-  s.distanceTable = nullptr;
-}
-
 // ---- Bits and bytes ---------------------------------------------------------
 
 uint32_t peekBits(const InflateState& s, int n) {
@@ -187,25 +153,39 @@ void dropBits(InflateState& s, int n) {
   s.bitCount -= n;
 }
 
-// Stores one decoded byte in the window and passes the window on to the
+// The window is a ring of two windowSize halves. The bytes after the write
+// position are then always more than windowSize old, out of reach of any
+// distance, and the fast loop may write past the end of a match. Each half
+// is passed on to the output as soon as it is full.
+uint32_t ringSize(const InflateState& s) { return 2 * s.windowSize; }
+
+// The write position at which the next half is full.
+uint32_t halfEnd(const InflateState& s, uint32_t writePos) {
+  return writePos < s.windowSize ? s.windowSize : ringSize(s);
+}
+
+// Stores one decoded byte in the window and passes the half on to the
 // output when it is full. False when that write fails.
 bool putByte(InflateState& s, uint8_t b, Output& out, ProgressMonitor* pm,
              LogBase& log) {
   s.window[s.writePos++] = b;
   ++s.totalOut;
-  if (static_cast<uint32_t>(s.writePos) < s.windowSize) return true;
+  const uint32_t wp = static_cast<uint32_t>(s.writePos);
+  if (wp != s.windowSize && wp != ringSize(s)) return true;
   bool ok = out.writeBytesPM(s.window + s.flushPos,
-                             s.windowSize - static_cast<uint32_t>(s.flushPos),
-                             pm, log);
-  s.writePos = 0;
-  s.flushPos = 0;
+                             wp - static_cast<uint32_t>(s.flushPos), pm, log);
+  if (wp == ringSize(s)) {
+    s.writePos = 0;
+    s.flushPos = 0;
+  } else {
+    s.flushPos = s.writePos;
+  }
   return ok;
 }
 
 // After the end of a block: the next block header, the zlib trailer, or the
 // end of the stream.
 void endBlock(InflateState& s) {
-  freeBlockTables(s);
   s.mode = kBlockHeader;
   if (!s.finalBlock) return;
   if (s.zlibSeen)
@@ -214,98 +194,229 @@ void endBlock(InflateState& s) {
     s.finished = true;
 }
 
-// ---- The fast loop ----------------------------------------------------------
+// ---- Packed tables ---------------------------------------------------------
 //
 // Packed table entry (one 32-bit word):
-//   bits 0-4   code length in bits, counted from the root (a sub-table
-//              pointer holds the root width instead)
+//   bits 0-4   code length in bits, counted from the root, and for a length
+//              or distance its extra bits too (a sub-table pointer holds
+//              the root width instead; an entry no code reaches holds the
+//              width of its table level, root included)
 //   bits 5-7   zero, so that a shift by the entry's low six bits is a
-//              shift by the code length
-//   bits 8-12  extra bits of a length or distance; a pointer's sub-table width
+//              shift by those bits
+//   bits 8-12  a length's or distance's code length alone, so that its
+//              extra bits are the bits between it and bits 0-4 (0 for
+//              every other entry); a pointer's sub-table width
 //   bits 13-15 flags (below)
-//   bits 16-31 literal byte, length or distance base, or sub-table offset
+//   bits 16-31 literal byte, length or distance base, sub-table offset, or
+//              what an "other" entry is (PackedOther)
 // A root entry whose code continues points to a sub-table placed after the
 // root in the same array; the sub-table is indexed by the bits after the
-// root's. Codes the careful decoder must judge (no code, or a symbol that
-// is an error) are kPackedOther with value 0, so the fast loop leaves them
-// alone.
-// Flags in bits 13-15. A length (literal table) has none.
+// root's. A length (literal table) has no flag.
 enum PackedFlag : uint32_t {
   kPackedValue = 1,  // literal table: a byte; distance table: a distance
   kPackedSub = 2,    // points to a sub-table
-  kPackedOther = 4,  // value 1: end of block; value 0: for the careful loop
+  kPackedOther = 4,  // the end of the block or an error (PackedOther)
 };
-constexpr uint32_t kPackedLiteralBit = kPackedValue << 13;
+constexpr uint32_t kPackedValueBit = kPackedValue << 13;
 constexpr uint32_t kPackedSubBit = kPackedSub << 13;
 constexpr uint32_t kPackedOtherBit = kPackedOther << 13;
 
-// Bytes allocated after the window's end for the fast loop's writes.
-constexpr uint32_t kWindowSlack = 258 + 8 + 6;
+// The values of kPackedOther entries.
+enum PackedOther : uint32_t {
+  kOtherEndOfBlock = 1,
+  kOtherNoCode = 2,     // no code begins with these bits
+  kOtherBadSymbol = 3,  // literal/length 286, 287; distance 30, 31 (32 KB)
+};
 
-constexpr uint32_t kFastLiteralEntries = 3200;   // 512 root + 41 x 64 subs
-constexpr uint32_t kFastDistanceEntries = 1024;  // 512 root + 8 x 64 subs
-constexpr uint32_t kFastTableEntries =
-    kFastLiteralEntries + kFastDistanceEntries;
+// The largest packed tables. A sub-table of width w holds a complete code
+// of at least w + 1 codes, so it costs at most 64 / 7 entries a code: 288
+// literal/length codes need at most 512 + 2,633 entries and 32 distance
+// codes at most 512 + 293.
+constexpr uint32_t kLiteralEntries = 3200;
+constexpr uint32_t kDistanceEntries = 1024;
+constexpr uint32_t kTableEntries = kLiteralEntries + kDistanceEntries;
 
 constexpr uint32_t packEntry(uint32_t length, uint32_t kind, uint32_t extra,
                              uint32_t value) {
   return length | kind << 13 | extra << 8 | value << 16;
 }
 
-uint32_t packLeaf(const DecodeEntry& e, uint32_t length, bool literalTable,
-                  bool deflate64) {
-  const int32_t sym = e.symbol;
-  if (sym < 0) return packEntry(0, kPackedOther, 0, 0);
-  if (literalTable) {
-    if (sym < 256) return packEntry(length, kPackedValue, 0, sym);
-    if (sym == 256) return packEntry(length, kPackedOther, 0, 1);
-    if (sym > 285) return packEntry(0, kPackedOther, 0, 0);
-    const CodeRow& row =
-        deflate64 && sym == 285 ? kDeflate64Length285 : kLengthRows[sym - 257];
-    return packEntry(length, 0, row.extra, row.base);
+enum class TableKind { kLiteralLength, kDistance };
+
+// The entry of `symbol` with a code of `length` bits.
+uint32_t packSymbol(TableKind kind, bool deflate64, uint32_t symbol,
+                    uint32_t length) {
+  if (kind == TableKind::kLiteralLength) {
+    if (symbol < 256) return packEntry(length, kPackedValue, 0, symbol);
+    if (symbol == 256)
+      return packEntry(length, kPackedOther, 0, kOtherEndOfBlock);
+    if (symbol > 285)
+      return packEntry(length, kPackedOther, 0, kOtherBadSymbol);
+    const CodeRow& row = deflate64 && symbol == 285 ? kDeflate64Length285
+                                                    : kLengthRows[symbol - 257];
+    return packEntry(length + row.extra, 0, length, row.base);
   }
-  if (sym >= 30 && !deflate64) return packEntry(0, kPackedOther, 0, 0);
-  const CodeRow& row = kDistanceRows[sym];
-  return packEntry(length, kPackedValue, row.extra, row.base);
+  if (symbol >= 30 && !deflate64)
+    return packEntry(length, kPackedOther, 0, kOtherBadSymbol);
+  const CodeRow& row = kDistanceRows[symbol];
+  return packEntry(length + row.extra, kPackedValue, length, row.base);
 }
 
-// Packs `t` (root and one level of sub-tables) into `dst` of `capacity`
-// words and stores the root width. False when it does not fit or has a
-// deeper level; the block is then decoded by the careful loop alone.
-bool packTable(const DecodeTable* t, bool literalTable, bool deflate64,
-               uint32_t* dst, uint32_t capacity, uint8_t* rootWidth) {
-  if (!t) return false;
-  uint32_t next = t->mask + 1;
-  if (next > capacity) return false;
-  for (uint32_t i = 0; i <= t->mask; ++i) {
-    const DecodeEntry& e = t->entries[i];
-    if (!e.sub) {
-      dst[i] = packLeaf(e, e.bits, literalTable, deflate64);
+// Counts the codes of each length and checks the code's shape: every
+// length at most 15, not over-subscribed, and complete unless `shape`
+// allows the exception. False when the lengths are bad.
+bool checkCodeLengths(const uint8_t* lengths, uint32_t count, CodeShape shape,
+                      uint32_t* perLength) {
+  for (int len = 0; len <= kMaxCodeLength; ++len) perLength[len] = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (lengths[i] > kMaxCodeLength) return false;
+    ++perLength[lengths[i]];
+  }
+  // Kraft sum: `left` is the number of unused codes of the current length.
+  int32_t left = 1;
+  for (int len = 1; len <= kMaxCodeLength; ++len) {
+    left = left * 2 - static_cast<int32_t>(perLength[len]);
+    if (left < 0) return false;  // over-subscribed
+  }
+  if (left == 0) return true;
+  const uint32_t used = count - perLength[0];
+  return shape == CodeShape::kDistance &&
+         (used == 0 || (used == 1 && perLength[1] == 1));
+}
+
+// Builds the packed table of the code given by `lengths[0 .. count - 1]`
+// at `tables[at ..]`, at most `capacity` entries. The root always has 512
+// entries, so that both loops index it with the same 9-bit mask: a code
+// shorter than the root width b fills every entry whose low bits are its
+// code, and so does the root of a narrower table, whose unreached entries
+// keep b as their bit count. Sub-table offsets count from `tables`. False
+// when the lengths are bad (as for buildDecodeTable) or, which the bounds
+// above rule out, the table does not fit.
+bool buildPackedTable(const uint8_t* lengths, uint32_t count, CodeShape shape,
+                      TableKind kind, bool deflate64, uint32_t* tables,
+                      uint32_t at, uint32_t capacity) {
+  uint32_t perLength[kMaxCodeLength + 1];
+  if (count > kMaxSymbols ||
+      !checkCodeLengths(lengths, count, shape, perLength))
+    return false;
+  int longest = kMaxCodeLength;
+  while (longest > 0 && perLength[longest] == 0) --longest;
+  const int width = longest < kRootWidthCap ? longest : kRootWidthCap;
+  const uint32_t rootSize = 1u << kRootWidthCap;
+  uint32_t* const dst = tables + at;
+
+  // Symbols in canonical order (by length, then by symbol).
+  uint16_t offset[kMaxCodeLength + 2];
+  offset[1] = 0;
+  for (int len = 1; len <= kMaxCodeLength; ++len)
+    offset[len + 1] = static_cast<uint16_t>(offset[len] + perLength[len]);
+  uint16_t sorted[kMaxSymbols];
+  for (uint32_t sym = 0; sym < count; ++sym)
+    if (lengths[sym])
+      sorted[offset[lengths[sym]]++] = static_cast<uint16_t>(sym);
+  const uint32_t used = count - perLength[0];
+
+  // The codes, bit-reversed (first bit lowest), in canonical order. The
+  // next code adds one at bit len - 1 of the reversed value; a longer next
+  // code keeps that value, as the zeros appended after its last bit are
+  // high bits here. Codes longer than the root that share its bits follow
+  // one another, the longest last, so the last one sets the width of their
+  // sub-table.
+  uint16_t codes[kMaxSymbols];
+  uint8_t subLength[1u << kRootWidthCap];
+  if (longest > width) std::memset(subLength, 0, sizeof subLength);
+  uint32_t code = 0;
+  for (uint32_t i = 0; i < used; ++i) {
+    const int len = lengths[sorted[i]];
+    codes[i] = static_cast<uint16_t>(code);
+    if (len > width)
+      subLength[code & (rootSize - 1)] = static_cast<uint8_t>(len);
+    uint32_t bit = 1u << (len - 1);
+    while (code & bit) bit >>= 1;
+    code = bit ? (code & (bit - 1)) + bit : 0;
+  }
+
+  const uint32_t noCode =
+      packEntry(static_cast<uint32_t>(width), kPackedOther, 0, kOtherNoCode);
+  for (uint32_t i = 0; i < rootSize; ++i) dst[i] = noCode;
+  uint32_t next = rootSize;  // where the next sub-table goes
+  for (uint32_t i = 0; i < used; ++i) {
+    const uint32_t sym = sorted[i];
+    const uint32_t len = lengths[sym];
+    const uint32_t entry = packSymbol(kind, deflate64, sym, len);
+    if (len <= static_cast<uint32_t>(width)) {
+      for (uint32_t idx = codes[i]; idx < rootSize; idx += 1u << len)
+        dst[idx] = entry;
       continue;
     }
-    const DecodeTable* sub = e.sub;
-    if (next + sub->mask + 1 > capacity) return false;
-    dst[i] = packEntry(t->width, kPackedSub, sub->width, next);
-    for (uint32_t j = 0; j <= sub->mask; ++j) {
-      const DecodeEntry& se = sub->entries[j];
-      if (se.sub) return false;
-      dst[next + j] = packLeaf(se, t->width + se.bits, literalTable, deflate64);
+    const uint32_t prefix = codes[i] & (rootSize - 1);
+    uint32_t root = dst[prefix];
+    if (!(root & kPackedSubBit)) {
+      const uint32_t subWidth =
+          subLength[prefix] - static_cast<uint32_t>(width);
+      const uint32_t subSize = 1u << subWidth;
+      if (next + subSize > capacity) return false;
+      const uint32_t subAt = at + next;
+      const uint32_t subNoCode =
+          packEntry(static_cast<uint32_t>(width) + subWidth, kPackedOther, 0,
+                    kOtherNoCode);
+      for (uint32_t j = 0; j < subSize; ++j) dst[next + j] = subNoCode;
+      root =
+          packEntry(static_cast<uint32_t>(width), kPackedSub, subWidth, subAt);
+      dst[prefix] = root;
+      next += subSize;
     }
-    next += sub->mask + 1;
+    const uint32_t subSize = 1u << (root >> 8 & 31);
+    uint32_t* sub = tables + (root >> 16);
+    for (uint32_t idx = static_cast<uint32_t>(codes[i]) >> width; idx < subSize;
+         idx += 1u << (len - static_cast<uint32_t>(width)))
+      sub[idx] = entry;
   }
-  *rootWidth = t->width;
   return true;
 }
 
-// Packs the current block's tables for the fast loop.
-void prepareFastTables(InflateState& s) {
-  s.fastReady = s.fastTables &&
-                packTable(s.literalTable, true, s.deflate64, s.fastTables,
-                          kFastLiteralEntries, &s.fastLiteralWidth) &&
-                packTable(s.distanceTable, false, s.deflate64,
-                          s.fastTables + kFastLiteralEntries,
-                          kFastDistanceEntries, &s.fastDistanceWidth);
+// The code length of a leaf entry, without extra bits.
+inline int codeLength(uint32_t e) {
+  const uint32_t alone = e >> 8 & 31;
+  return static_cast<int>(alone ? alone : e & 31);
 }
+
+// The number of extra bits of a length or distance entry.
+inline int extraBits(uint32_t e) {
+  return static_cast<int>(e & 31) - codeLength(e);
+}
+
+// The entry of the code in the low `bitCount` bits of `acc` (bits above
+// them are 0), or 0 when those bits are a proper prefix of a longer code or
+// too few to tell. An entry no code reaches is returned once all the bits
+// of its level are in.
+inline uint32_t lookupPacked(const uint32_t* tables, uint32_t at, uint32_t acc,
+                             int32_t bitCount) {
+  uint32_t e = tables[at + (acc & kRootMask)];
+  if (e & kPackedSubBit)
+    e = tables[(e >> 16) +
+               ((acc >> kRootWidthCap) & ((1u << (e >> 8 & 31)) - 1))];
+  return codeLength(e) > bitCount ? 0 : e;
+}
+
+// Builds the tables of the fixed code (RFC 1951, 3.2.6).
+void loadFixedTables(InflateState& s) {
+  uint8_t lengths[288];
+  for (int i = 0; i < 288; ++i)
+    lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+  buildPackedTable(lengths, 288, CodeShape::kComplete,
+                   TableKind::kLiteralLength, s.deflate64, s.tables, 0,
+                   kLiteralEntries);
+  std::memset(lengths, 5, 32);
+  buildPackedTable(lengths, 32, CodeShape::kComplete, TableKind::kDistance,
+                   s.deflate64, s.tables, kLiteralEntries, kDistanceEntries);
+  s.fixedTables = true;
+}
+
+// ---- The fast loop ----------------------------------------------------------
+
+// Bytes allocated after the window's end for the fast loop's writes.
+constexpr uint32_t kWindowSlack = 258 + 16 + 14;
 
 // The bit buffer of the fast loop: a machine word.
 #if UINTPTR_MAX > 0xFFFFFFFFu
@@ -338,81 +449,111 @@ inline void copy8(uint8_t* dst, const uint8_t* src) {
   std::memcpy(dst, &v, 8);
 }
 
-// Copies a match of `length` bytes from `distance` back to `dst`, where
-// the source lies wholly before `dst` in the same buffer (distance <= the
-// bytes before dst) and 8 bytes after the end may be written: they are
-// saved and put back, because they hold the oldest bytes of the window.
+inline void copy16(uint8_t* dst, const uint8_t* src) {
+  uint8_t v[16];
+  std::memcpy(v, src, 16);
+  std::memcpy(dst, v, 16);
+}
+
+// Copies a match of `length` (at least 3) bytes from `distance` back to
+// `dst`, where the source lies wholly before `dst` in the same buffer. Up to
+// 15 bytes after the match may be written too.
 inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
-  if (length == 0) return;
-  uint8_t saved[8];
-  std::memcpy(saved, dst + length, 8);
   const uint8_t* src = dst - distance;
-  if (distance >= 8) {
-    // Each 8-byte load reads only bytes already final.
-    for (uint32_t i = 0; i < length; i += 8) copy8(dst + i, src + i);
+  uint8_t* const end = dst + length;
+  if (distance >= 16) {
+    // Each load reads only bytes already final.
+    do {
+      copy16(dst, src);
+      dst += 16;
+      src += 16;
+    } while (dst < end);
+  } else if (distance >= 8) {
+    do {
+      copy8(dst, src);
+      dst += 8;
+      src += 8;
+    } while (dst < end);
   } else if (distance == 1) {
-    std::memset(dst, src[0], length);
+    uint64_t v = src[0] * UINT64_C(0x0101010101010101);
+    do {
+      std::memcpy(dst, &v, 8);
+      dst += 8;
+    } while (dst < end);
   } else {
     // The pattern of `distance` bytes repeated over 8 bytes; a step of the
     // largest multiple of `distance` up to 8 keeps it in phase.
     uint8_t pattern[8];
     for (uint32_t i = 0; i < 8; ++i) pattern[i] = src[i % distance];
     const uint32_t step = 8 - 8 % distance;
-    for (uint32_t i = 0; i < length; i += step)
-      std::memcpy(dst + i, pattern, 8);
+    do {
+      std::memcpy(dst, pattern, 8);
+      dst += step;
+    } while (dst < end);
   }
-  std::memcpy(dst + length, saved, 8);
 }
 
-// Passes the full window on from flushPos to its end, moves the bytes the
-// fast loop wrote beyond the end to its start and sets `wp` after them.
-// False when the output fails.
-inline bool passOnFullWindow(InflateState& s, uint32_t& wp, uint64_t& totalBase,
-                             Output& out, ProgressMonitor* pm, LogBase& log) {
-  const uint32_t wsize = s.windowSize;
+// Passes the full half that ends at `*limit` on from flushPos and sets
+// `*limit` to the end of the next half. After the second half, moves the
+// bytes the fast loop wrote beyond the ring's end to its start, takes the
+// ring's size off `*wp`, adds it to `*base` and sets `*wrapped`. False when
+// the output fails.
+[[gnu::noinline]] bool passOnHalf(InflateState& s, uint32_t* wp,
+                                  uint32_t* limit, uint64_t* base,
+                                  bool* wrapped, Output& out,
+                                  ProgressMonitor* pm, LogBase& log) {
+  const uint32_t ring = ringSize(s);
   bool ok =
       out.writeBytesPM(s.window + s.flushPos,
-                       wsize - static_cast<uint32_t>(s.flushPos), pm, log);
-  std::memcpy(s.window, s.window + wsize, wp - wsize);
-  wp -= wsize;
-  totalBase += wsize;
-  s.flushPos = 0;
+                       *limit - static_cast<uint32_t>(s.flushPos), pm, log);
+  if (*limit == ring) {
+    std::memcpy(s.window, s.window + ring, *wp - ring);
+    *wp -= ring;
+    *base += ring;
+    *wrapped = true;
+    s.flushPos = 0;
+    *limit = s.windowSize;
+  } else {
+    s.flushPos = static_cast<int32_t>(*limit);
+    *limit = ring;
+  }
   return ok;
 }
 
 // Entry assumptions of the fast loop, checked in its loop condition:
 // - at least kFastInputMargin input bytes are left. One iteration takes at
-//   most 15 + 16 + 15 + 14 = 60 bits and looks up the next code, so the
-//   buffer moves at most (60 + 63) / 8 < 16 bytes ahead of where the
-//   iteration began, and a refill reads sizeof(BitBuf) <= 8 bytes from
-//   there: 24 bytes suffice.
-// - the window is not full (writePos < windowSize). The window has
-//   kWindowSlack bytes after its end, where a literal or a match of at most
-//   258 bytes, plus the 8 bytes a chunked copy writes past its end (saved
-//   and put back), land without a check. After each symbol a full window
-//   is passed on and the bytes beyond its end move to its start. Longer
-//   Deflate64 matches go through the careful per-byte copy.
+//   most 15 + 16 + 15 + 14 = 60 bits (or three literals of 15) and looks up
+//   the next code, so the buffer moves at most (60 + 63) / 8 < 16 bytes
+//   ahead of where the iteration began, and a refill reads sizeof(BitBuf)
+//   <= 8 bytes from there: 24 bytes suffice.
+// - the write position is before the end of the current half. The ring
+//   has kWindowSlack bytes after its end, where three literals or a match
+//   of at most 258 bytes, plus the 15 bytes a chunked copy writes past its
+//   end, land without a check. After each symbol a full half is passed on
+//   and the bytes beyond the ring's end move to its start. Longer Deflate64
+//   matches go through the careful per-byte copy.
 constexpr uint32_t kFastInputMargin = 32;
 
 // Decodes literals and matches while both margins hold. Leaves the state
 // consistent at every exit: the bits it holds go back into bitAcc (at most
 // 32; whole bytes beyond that are given back to the input), and a symbol
-// the packed tables mark as slow is left undecoded for the careful loop. A
-// length whose distance code is slow is stored with mode kDistance. Returns
-// 0 or an InflateError.
+// the packed tables mark as an error is left undecoded for the careful
+// loop. A length whose distance code is an error is stored with mode
+// kDistance. Returns 0 or an InflateError.
 [[gnu::noinline]] int32_t fastLoop(InflateState& s, const uint8_t* in,
                                    uint32_t count, uint32_t* posInOut,
                                    Output& out, ProgressMonitor* pm,
                                    LogBase& log) {
-  const uint32_t* const lit = s.fastTables;
-  const uint32_t* const dist = s.fastTables + kFastLiteralEntries;
-  const BitBuf litMask = (BitBuf{1} << s.fastLiteralWidth) - 1;
-  const BitBuf distMask = (BitBuf{1} << s.fastDistanceWidth) - 1;
+  const uint32_t* const tab = s.tables;
   uint8_t* const win = s.window;
-  const uint32_t wsize = s.windowSize;
+  // The write position, the end of the current half, totalOut - wp, and
+  // whether the ring has wrapped (until then a distance may not reach
+  // before its start; after that every distance the tables give is in
+  // reach).
   uint32_t wp = static_cast<uint32_t>(s.writePos);
-  // totalOut is totalBase + wp; passing the window on keeps it so.
-  uint64_t totalBase = s.totalOut - wp;
+  uint32_t limit = halfEnd(s, wp);
+  uint64_t base = s.totalOut - wp;
+  bool wrapped = base != 0;
   uint32_t pos = *posInOut;
   BitBuf buf = s.bitAcc;
   int bits = s.bitCount;
@@ -436,29 +577,59 @@ constexpr uint32_t kFastInputMargin = 32;
   do {                            \
     if (bits < (n)) SFX_REFILL(); \
   } while (0)
-
+  // The entry of the code in the buffer (which holds at least 15 bits).
+#define SFX_LOOKUP(e, at)                                                      \
+  do {                                                                         \
+    e = tab[(at) + static_cast<uint32_t>(buf & kRootMask)];                    \
+    if (e & kPackedSubBit)                                                     \
+      e = tab[(e >> 16) + static_cast<uint32_t>((buf >> kRootWidthCap) &       \
+                                                ((1u << (e >> 8 & 31)) - 1))]; \
+  } while (0)
   // The entry of the next literal/length code, looked up as soon as its
   // bits are in so that the load overlaps the work on the current symbol.
-#define SFX_NEXT_ENTRY()                                         \
-  do {                                                           \
-    if (kBitBufBits == 64)                                       \
-      SFX_REFILL();                                              \
-    else                                                         \
-      SFX_ENSURE(15);                                            \
-    e = lit[buf & litMask];                                      \
-    if (e & kPackedSubBit)                                       \
-      e = lit[(e >> 16) + ((buf >> (e & kShiftMask)) &           \
-                           ((BitBuf{1} << (e >> 8 & 31)) - 1))]; \
+#define SFX_NEXT_ENTRY()   \
+  do {                     \
+    if (kBitBufBits == 64) \
+      SFX_REFILL();        \
+    else                   \
+      SFX_ENSURE(15);      \
+    SFX_LOOKUP(e, 0);      \
+  } while (0)
+#define SFX_CONSUME(e)                \
+  do {                                \
+    buf >>= (e)&kShiftMask;           \
+    bits -= static_cast<int>((e)&31); \
   } while (0)
 
   uint32_t e;
   SFX_NEXT_ENTRY();
   while (pos <= inLimit) {
-    if (e & kPackedLiteralBit) {
-      buf >>= e & kShiftMask;
-      bits -= e & 31;
+    if (e & kPackedValueBit) {
+      SFX_CONSUME(e);
       win[wp++] = static_cast<uint8_t>(e >> 16);
-      if (wp >= wsize && !passOnFullWindow(s, wp, totalBase, out, pm, log)) {
+      if (kBitBufBits == 64) {
+        // 56 bits hold three codes of at most 15 bits and the lookup after
+        // the second.
+        SFX_LOOKUP(e, 0);
+        if (e & kPackedValueBit) {
+          SFX_CONSUME(e);
+          win[wp++] = static_cast<uint8_t>(e >> 16);
+          SFX_LOOKUP(e, 0);
+          if (e & kPackedValueBit) {
+            SFX_CONSUME(e);
+            win[wp++] = static_cast<uint8_t>(e >> 16);
+            SFX_NEXT_ENTRY();
+          }
+        }
+        if (wp >= limit &&
+            !passOnHalf(s, &wp, &limit, &base, &wrapped, out, pm, log)) {
+          err = kErrWriteLiteral;
+          break;
+        }
+        continue;
+      }
+      if (wp >= limit &&
+          !passOnHalf(s, &wp, &limit, &base, &wrapped, out, pm, log)) {
         err = kErrWriteLiteral;
         break;
       }
@@ -466,83 +637,118 @@ constexpr uint32_t kFastInputMargin = 32;
       continue;
     }
     if (e & kPackedOtherBit) {
-      if (e >> 16) {  // end of block
-        buf >>= e & kShiftMask;
-        bits -= e & 31;
+      if ((e >> 16) == kOtherEndOfBlock) {
+        SFX_CONSUME(e);
         endBlock(s);
       }
-      break;  // end of block, or a symbol for the careful loop
+      break;  // end of block, or an error for the careful loop
     }
-    buf >>= e & kShiftMask;
-    bits -= e & 31;
-    uint32_t extra = e >> 8 & 31;
-    SFX_ENSURE(16);
-    uint32_t length =
-        (e >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
-    buf >>= extra;
-    bits -= static_cast<int>(extra);
-
-    SFX_ENSURE(15);
-    uint32_t d = dist[buf & distMask];
-    if (d & kPackedSubBit)
-      d = dist[(d >> 16) + ((buf >> (d & kShiftMask)) &
-                            ((BitBuf{1} << (d >> 8 & 31)) - 1))];
-    if (!(d & kPackedLiteralBit)) {
+    // A length, then a distance. The 64-bit buffer takes a length's code
+    // and extra bits (at most 15 + 16) with one shift, and a distance's
+    // (at most 15 + 14) too. The 32-bit one takes the code and the extra
+    // bits in turn.
+    uint32_t length;
+    if (kBitBufBits == 64) {
+      // The lookup needed 15 bits; after literals the extra bits may not
+      // all be in yet.
+      SFX_ENSURE(static_cast<int>(e & 31));
+      const BitBuf saved = buf;
+      SFX_CONSUME(e);
+      length = (e >> 16) +
+               static_cast<uint32_t>((saved & ((BitBuf{1} << (e & 31)) - 1)) >>
+                                     (e >> 8 & 31));
+      SFX_ENSURE(29);
+    } else {
+      const int codeLen = static_cast<int>(e >> 8 & 31);
+      const int extra = static_cast<int>(e & 31) - codeLen;
+      buf >>= codeLen;
+      bits -= codeLen;
+      SFX_ENSURE(16);
+      length =
+          (e >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
+      buf >>= extra;
+      bits -= extra;
+      SFX_ENSURE(15);
+    }
+    uint32_t d;
+    SFX_LOOKUP(d, kLiteralEntries);
+    if (!(d & kPackedValueBit)) {
       s.matchLength = static_cast<int32_t>(length);
       s.mode = kDistance;
       break;
     }
-    buf >>= d & kShiftMask;
-    bits -= d & 31;
-    extra = d >> 8 & 31;
-    SFX_ENSURE(14);
-    uint32_t distance =
-        (d >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
-    buf >>= extra;
-    bits -= static_cast<int>(extra);
+    uint32_t distance;
+    if (kBitBufBits == 64) {
+      const BitBuf saved = buf;
+      SFX_CONSUME(d);
+      distance = (d >> 16) +
+                 static_cast<uint32_t>(
+                     (saved & ((BitBuf{1} << (d & 31)) - 1)) >> (d >> 8 & 31));
+    } else {
+      const int codeLen = static_cast<int>(d >> 8 & 31);
+      const int extra = static_cast<int>(d & 31) - codeLen;
+      buf >>= codeLen;
+      bits -= codeLen;
+      SFX_ENSURE(14);
+      distance =
+          (d >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
+      buf >>= extra;
+      bits -= extra;
+    }
 
-    if (distance > wp && totalBase + wp < wsize && distance > totalBase + wp) {
+    if (distance > wp && !wrapped) {
       err = kErrDistanceTooFar;
       break;
     }
     if (length > 258) {
-      // A Deflate64 match longer than the free window: byte by byte,
-      // flushing when the window fills.
+      // A Deflate64 match longer than the slack: byte by byte, passing
+      // each full half on.
       s.writePos = static_cast<int32_t>(wp);
-      s.totalOut = totalBase + wp;
+      s.totalOut = base + wp;
+      const uint32_t ring = ringSize(s);
       for (uint32_t i = 0; i < length; ++i) {
         uint32_t from =
-            (static_cast<uint32_t>(s.writePos) + wsize - distance) % wsize;
+            (static_cast<uint32_t>(s.writePos) + ring - distance) % ring;
         if (!putByte(s, win[from], out, pm, log)) {
           err = kErrWriteMatch;
           break;
         }
       }
       wp = static_cast<uint32_t>(s.writePos);
-      totalBase = s.totalOut - wp;
+      limit = halfEnd(s, wp);
+      base = s.totalOut - wp;
+      wrapped = base != 0;
       if (err) break;
       SFX_NEXT_ENTRY();
       continue;
     }
     if (distance > wp) {
-      // The source starts before the window's end: first the bytes up to
-      // the end (a forward copy, which is all memmove needs to be), then
-      // the rest as a plain match.
+      // The source starts before the ring's start, at its end: first the
+      // bytes up to the end (a forward copy, which is all memmove needs to
+      // be), then the rest as a plain match.
+      const uint32_t ring = ringSize(s);
       uint32_t head = distance - wp;
       if (head > length) head = length;
-      std::memmove(win + wp, win + wsize - (distance - wp), head);
-      copyMatch(win + wp + head, length - head, distance);
+      std::memmove(win + wp, win + ring - (distance - wp), head);
+      if (length - head >= 3)
+        copyMatch(win + wp + head, length - head, distance);
+      else
+        for (uint32_t i = head; i < length; ++i)
+          win[wp + i] = win[wp + i - distance];
     } else {
       copyMatch(win + wp, length, distance);
     }
     wp += length;
-    if (wp >= wsize && !passOnFullWindow(s, wp, totalBase, out, pm, log)) {
+    if (wp >= limit &&
+        !passOnHalf(s, &wp, &limit, &base, &wrapped, out, pm, log)) {
       err = kErrWriteMatch;
       break;
     }
     SFX_NEXT_ENTRY();
   }
+#undef SFX_CONSUME
 #undef SFX_NEXT_ENTRY
+#undef SFX_LOOKUP
 #undef SFX_ENSURE
 #undef SFX_REFILL
 
@@ -557,7 +763,7 @@ constexpr uint32_t kFastInputMargin = 32;
   s.bitCount = bits;
   *posInOut = pos;
   s.writePos = static_cast<int32_t>(wp);
-  s.totalOut = totalBase + wp;
+  s.totalOut = base + wp;
   return err;
 }
 
@@ -572,23 +778,8 @@ DecodeTable* buildDecodeTable(const uint8_t* lengths, uint32_t count,
   *result = TableBuild::kBadLengths;
   if (!lengths || count > kMaxSymbols) return nullptr;
 
-  uint32_t perLength[kMaxCodeLength + 1] = {};
-  for (uint32_t i = 0; i < count; ++i) {
-    if (lengths[i] > kMaxCodeLength) return nullptr;
-    ++perLength[lengths[i]];
-  }
-  uint32_t used = count - perLength[0];
-  // Kraft sum: `left` is the number of unused codes of the current length.
-  int32_t left = 1;
-  for (int len = 1; len <= kMaxCodeLength; ++len) {
-    left = left * 2 - static_cast<int32_t>(perLength[len]);
-    if (left < 0) return nullptr;  // over-subscribed
-  }
-  if (left > 0) {
-    bool allowed = shape == CodeShape::kDistance &&
-                   (used == 0 || (used == 1 && perLength[1] == 1));
-    if (!allowed) return nullptr;
-  }
+  uint32_t perLength[kMaxCodeLength + 1];
+  if (!checkCodeLengths(lengths, count, shape, perLength)) return nullptr;
 
   // Canonical codes (RFC 1951, 3.2.2; unused symbols count for no length),
   // stored first bit lowest.
@@ -645,15 +836,12 @@ int32_t decodeSymbol(uint32_t* acc, int32_t* bitCount,
 InflateState::InflateState(bool zlibWrapped, bool deflate64Mode)
     : deflate64(deflate64Mode),
       windowSize(deflate64Mode ? 65536 : 32768),
-      mode(zlibWrapped ? kZlibHeader : kBlockHeader) {
-  buildFixedTables();
-}
+      mode(zlibWrapped ? kZlibHeader : kBlockHeader) {}
 
 InflateState::~InflateState() {
-  freeBlockTables(*this);
   freeDecodeTable(codeLengthTable);
   delete[] window;
-  delete[] fastTables;
+  delete[] tables;
 }
 
 // ---- The block decoder ------------------------------------------------------
@@ -668,13 +856,18 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
     return true;
   }
   if (!s.window) {
-    s.window = new (std::nothrow) uint8_t[s.windowSize + kWindowSlack]();
+    s.window = new (std::nothrow) uint8_t[ringSize(s) + kWindowSlack]();
     if (!s.window) {
-      log.memoryAllocFailed(1, static_cast<int>(s.windowSize));
+      log.memoryAllocFailed(1, static_cast<int>(ringSize(s) + kWindowSlack));
       return false;
     }
-    // Without them only the careful loop runs.
-    s.fastTables = new (std::nothrow) uint32_t[kFastTableEntries];
+  }
+  if (!s.tables) {
+    s.tables = new (std::nothrow) uint32_t[kTableEntries];
+    if (!s.tables) {
+      log.memoryAllocFailed(1, static_cast<int>(kTableEntries * 4));
+      return false;
+    }
   }
 
   uint32_t pos = 0;
@@ -718,14 +911,7 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
           dropBits(s, s.bitCount & 7);
           s.mode = kStoredLength;
         } else if (type == 1) {
-          buildFixedTables();
-          if (!gFixedLiteral || !gFixedDistance) {
-            err = kErrNoTableMemory;
-            break;
-          }
-          s.literalTable = gFixedLiteral;
-          s.distanceTable = gFixedDistance;
-          prepareFastTables(s);
+          if (!s.fixedTables) loadFixedTables(s);
           s.mode = kLiteralLength;
         } else if (type == 2) {
           s.mode = kDynamicHeader;
@@ -806,26 +992,22 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
         }
         if (needMore || err || s.mode == kRepeat) break;
 
-        TableBuild built;
-        s.literalTable =
-            buildDecodeTable(s.codeLengths, static_cast<uint32_t>(s.hlit),
-                             CodeShape::kComplete, &built);
-        if (!s.literalTable) {
-          err = built == TableBuild::kNoMemory ? kErrNoTableMemory
-                                               : kErrLiteralLengthLengths;
+        s.fixedTables = false;
+        if (!buildPackedTable(s.codeLengths, static_cast<uint32_t>(s.hlit),
+                              CodeShape::kComplete, TableKind::kLiteralLength,
+                              s.deflate64, s.tables, 0, kLiteralEntries)) {
+          err = kErrLiteralLengthLengths;
           break;
         }
-        s.distanceTable = buildDecodeTable(s.codeLengths + s.hlit,
-                                           static_cast<uint32_t>(s.hdist),
-                                           CodeShape::kDistance, &built);
-        if (!s.distanceTable) {
-          err = built == TableBuild::kNoMemory ? kErrNoTableMemory
-                                               : kErrDistanceLengths;
+        if (!buildPackedTable(
+                s.codeLengths + s.hlit, static_cast<uint32_t>(s.hdist),
+                CodeShape::kDistance, TableKind::kDistance, s.deflate64,
+                s.tables, kLiteralEntries, kDistanceEntries)) {
+          err = kErrDistanceLengths;
           break;
         }
         freeDecodeTable(s.codeLengthTable);
         s.codeLengthTable = nullptr;
-        prepareFastTables(s);
         s.mode = kLiteralLength;
         break;
       }
@@ -846,7 +1028,7 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
       }
 
       case kLiteralLength: {
-        if (s.fastReady && count - pos >= kFastInputMargin) {
+        if (count - pos >= kFastInputMargin) {
           err = fastLoop(s, input, count, &pos, out, pm, log);
           if (err || s.mode != kLiteralLength) break;
           // The careful decoder takes the symbol the fast loop left.
@@ -855,73 +1037,77 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
             s.bitCount += 8;
           }
         }
-        int32_t sym = decodeSymbol(&s.bitAcc, &s.bitCount, s.literalTable);
-        if (sym == kNeedMoreBits) {
+        const uint32_t e = lookupPacked(s.tables, 0, s.bitAcc, s.bitCount);
+        if (!e) {
           needMore = true;
-        } else if (sym == kInvalidCode) {
-          err = kErrLiteralLengthCode;
-        } else if (sym < 256) {
-          if (!putByte(s, static_cast<uint8_t>(sym), out, pm, log))
+        } else if (e & kPackedOtherBit) {
+          if ((e >> 16) == kOtherEndOfBlock) {
+            dropBits(s, static_cast<int>(e & 31));
+            endBlock(s);
+          } else {
+            err = (e >> 16) == kOtherNoCode ? kErrLiteralLengthCode
+                                            : kErrLengthSymbol;
+          }
+        } else if (e & kPackedValueBit) {
+          dropBits(s, static_cast<int>(e & 31));
+          if (!putByte(s, static_cast<uint8_t>(e >> 16), out, pm, log))
             err = kErrWriteLiteral;
-        } else if (sym == 256) {
-          endBlock(s);
-        } else if (sym <= 285) {
-          s.symbol = sym;
-          s.mode = kLengthExtra;
         } else {
-          err = kErrLengthSymbol;
+          dropBits(s, codeLength(e));
+          s.pendingEntry = e;
+          s.mode = kLengthExtra;
         }
         break;
       }
 
       case kLengthExtra: {
-        const CodeRow& row = s.deflate64 && s.symbol == 285
-                                 ? kDeflate64Length285
-                                 : kLengthRows[s.symbol - 257];
-        if (s.bitCount < row.extra) {
+        const int extra = extraBits(s.pendingEntry);
+        if (s.bitCount < extra) {
           needMore = true;
           break;
         }
-        s.matchLength = row.base + static_cast<int32_t>(peekBits(s, row.extra));
-        dropBits(s, row.extra);
+        s.matchLength =
+            static_cast<int32_t>((s.pendingEntry >> 16) + peekBits(s, extra));
+        dropBits(s, extra);
         s.mode = kDistance;
         break;
       }
 
       case kDistance: {
-        int32_t sym = decodeSymbol(&s.bitAcc, &s.bitCount, s.distanceTable);
-        if (sym == kNeedMoreBits) {
+        const uint32_t e =
+            lookupPacked(s.tables, kLiteralEntries, s.bitAcc, s.bitCount);
+        if (!e) {
           needMore = true;
-        } else if (sym == kInvalidCode) {
-          err = kErrDistanceCode;
-        } else if (sym >= 30 && !s.deflate64) {
-          err = kErrDistanceSymbol;
+        } else if (e & kPackedOtherBit) {
+          err =
+              (e >> 16) == kOtherNoCode ? kErrDistanceCode : kErrDistanceSymbol;
         } else {
-          s.symbol = sym;
+          dropBits(s, codeLength(e));
+          s.pendingEntry = e;
           s.mode = kDistanceExtra;
         }
         break;
       }
 
       case kDistanceExtra: {
-        const CodeRow& row = kDistanceRows[s.symbol];
-        if (s.bitCount < row.extra) {
+        const int extra = extraBits(s.pendingEntry);
+        if (s.bitCount < extra) {
           needMore = true;
           break;
         }
-        uint32_t distance = row.base + peekBits(s, row.extra);
-        dropBits(s, row.extra);
-        uint64_t reach = s.totalOut < s.windowSize ? s.totalOut : s.windowSize;
-        if (distance > reach) {
+        uint32_t distance = (s.pendingEntry >> 16) + peekBits(s, extra);
+        dropBits(s, extra);
+        // The tables give no distance beyond windowSize.
+        if (distance > s.totalOut) {
           err = kErrDistanceTooFar;
           break;
         }
         // One byte at a time, so that an overlapping copy repeats the
         // pattern. distance <= windowSize keeps the index in range.
+        const uint32_t ring = ringSize(s);
         for (int32_t i = 0; i < s.matchLength; ++i) {
           uint32_t from =
-              (static_cast<uint32_t>(s.writePos) + s.windowSize - distance) %
-              s.windowSize;
+              (static_cast<uint32_t>(s.writePos) + ring - distance) % ring;
           if (!putByte(s, s.window[from], out, pm, log)) {
             err = kErrWriteMatch;
             break;
@@ -970,8 +1156,8 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
             // As many as fit before the window's end, in one copy; the
             // last byte goes through putByte, which flushes a full window.
             uint32_t n = count - pos - 1;
-            uint32_t room =
-                s.windowSize - static_cast<uint32_t>(s.writePos) - 1;
+            const uint32_t wp = static_cast<uint32_t>(s.writePos);
+            uint32_t room = halfEnd(s, wp) - wp - 1;
             if (n > room) n = room;
             if (n > static_cast<uint32_t>(s.storedLength) - 1)
               n = static_cast<uint32_t>(s.storedLength) - 1;

@@ -120,9 +120,16 @@ enum InflateError : int32_t {
 };
 
 // Everything one stream needs between calls. Made for one stream and
-// destroyed after it; the destructor frees the tables this state owns and
-// the window. The first construction in the process builds the shared fixed
-// tables (single-threaded, as is all decoding).
+// destroyed after it; the destructor frees the window and the tables.
+//
+// The literal/length and distance codes of the current block are held as
+// packed tables, built straight from the code lengths with the same shape
+// as a DecodeTable (a root of 2^b entries, b the longest length capped at
+// 9, one level of sub-tables as wide as the longest remaining length), but
+// with each entry one 32-bit word that carries what the symbol means: a
+// literal byte, a length or distance base with its extra-bit count, the end
+// of the block, or an error. Both decode loops read them; the code-length
+// code of a dynamic header is an ordinary DecodeTable.
 struct InflateState {
   // `deflate64` selects the 64 KB window and the Deflate64 length and
   // distance codes; `zlibWrapped` starts at the zlib header.
@@ -131,8 +138,6 @@ struct InflateState {
   InflateState(const InflateState&) = delete;
   InflateState& operator=(const InflateState&) = delete;
 
-  DecodeTable* literalTable = nullptr;     // shared fixed or owned
-  DecodeTable* distanceTable = nullptr;    // shared fixed or owned
   DecodeTable* codeLengthTable = nullptr;  // owned, during a dynamic header
   uint32_t zlibSeen = 0;
   uint32_t receivedAdler = 0;
@@ -141,7 +146,6 @@ struct InflateState {
   bool deflate64 = false;
   uint32_t windowSize = 32768;
   int32_t mode = kBlockHeader;
-  int32_t symbol = 0;
   int32_t hlit = 0;
   int32_t hdist = 0;
   int32_t hclen = 0;
@@ -151,24 +155,24 @@ struct InflateState {
   int32_t matchLength = 0;
   int32_t repeatValue = 0;
   int32_t storedLength = 0;
+  // The packed entry of a length or distance whose extra bits are awaited.
+  uint32_t pendingEntry = 0;
   uint8_t codeLengthLengths[19] = {};
   uint8_t codeLengths[320] = {};
   uint32_t bitAcc = 0;
   int32_t bitCount = 0;
-  // windowSize bytes and some spare ones after them for the fast loop's
-  // writes; cleared when allocated.
+  // The window: a ring of twice windowSize bytes, each half passed on to
+  // the output when it is full, and some spare bytes after it for the fast
+  // loop's writes; cleared when allocated.
   uint8_t* window = nullptr;
   int32_t writePos = 0;
   int32_t flushPos = 0;
   // Bytes decoded so far; a distance may reach back no further.
   uint64_t totalOut = 0;
-  // Packed copies of the current block's literal/length and distance
-  // tables for the fast loop (kFastTableEntries words, allocated with the
-  // window; the fast loop is skipped when they are missing or not ready).
-  uint32_t* fastTables = nullptr;
-  uint8_t fastLiteralWidth = 0;   // root width of the packed literal table
-  uint8_t fastDistanceWidth = 0;  // root width of the packed distance table
-  bool fastReady = false;         // packed tables match the current block
+  // The packed literal/length table followed by the distance table,
+  // allocated with the window.
+  uint32_t* tables = nullptr;
+  bool fixedTables = false;  // the tables hold the fixed code
 };
 
 // Decodes `count` bytes at `input` (null only with count 0) as far as their

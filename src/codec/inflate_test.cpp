@@ -867,6 +867,43 @@ TEST(InflateTest, TheWindowIsPassedOnOnlyWhenFullAndAtTheEnd) {
   EXPECT_EQ(str(out.bytes), std::string(77401, 'a'));
 }
 
+TEST(InflateTest, MatchesReachBackAcrossTheWindowsWrap) {
+  // The window fills with a literal or with a match ending at any of a few
+  // phases, and the next match reaches back across its start, at short and
+  // far distances. Plenty of input follows, so the fast loop decodes it.
+  for (bool deflate64 : {false, true}) {
+    const uint32_t window = deflate64 ? 65536 : 32768;
+    for (uint32_t tail : {0u, 1u, 2u, 3u, 7u, 100u}) {
+      for (uint32_t distance : {1u, 3u, 9u, 20u, 300u, window}) {
+        SCOPED_TRACE(std::to_string(window) + " tail " + std::to_string(tail) +
+                     " distance " + std::to_string(distance));
+        BitWriter w;
+        BlockWriter b = BlockWriter::fixed(w, true, deflate64);
+        std::mt19937 rng(tail * 7 + distance);
+        std::string expected;
+        // Two windows and then some: the ring wraps once after 2 * window
+        // bytes; `tail` shifts where the last literal lands.
+        while (expected.size() < 2 * window - tail) {
+          char c = static_cast<char>('a' + rng() % 26);
+          b.literal(static_cast<uint8_t>(c));
+          expected += c;
+        }
+        for (int k = 0; k < 200; ++k) {
+          b.match(20, distance);
+          for (int i = 0; i < 20; ++i)
+            expected += expected[expected.size() - distance];
+          b.literal('#');
+          expected += '#';
+        }
+        b.end();
+        Result r = inflateAll(w.bytes(), false, deflate64);
+        EXPECT_TRUE(r.ok);
+        EXPECT_TRUE(r.out == expected);
+      }
+    }
+  }
+}
+
 TEST(InflateTest, HostileInputEndsWithoutHarm) {
   // Random bytes, and valid streams with bits flipped: every call must end,
   // and the sanitizers watch every read and write.
