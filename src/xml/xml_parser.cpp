@@ -323,14 +323,15 @@ bool Parser::instruction() {
       end = std::strstr(p_, "?>");
       noInstructionEnd_ = end == nullptr;
     }
-    bool ok = instructions_.append("<?");
-    if (end != nullptr) {
-      uint32_t n = static_cast<uint32_t>(end + 2 - p_);
-      ok = ok && instructions_.appendN(p_, n);
-      p_ = end + 2;
+    // An instruction without its "?>" is not kept: written in front of the
+    // root, it would run to a "?>" further on (in a CDATA section, say).
+    if (end == nullptr) return true;
+    uint32_t n = static_cast<uint32_t>(end + 2 - p_);
+    if (!instructions_.append("<?") || !instructions_.appendN(p_, n) ||
+        !instructions_.appendChar('\n')) {
+      outOfMemory(7, n);
     }
-    ok = ok && instructions_.appendChar('\n');
-    if (!ok) outOfMemory(7, 0);
+    p_ = end + 2;
     return true;
   }
 
