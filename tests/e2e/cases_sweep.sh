@@ -202,6 +202,13 @@ sweep_run() {
   local chunks
   chunks=$(grep -o 'CCCC' <<<"$sweep_map" | wc -l)
   [ "$chunks" -ge 3 ] || fail "the sample holds $chunks chunks"
+  # The undamaged payload, run the way every damaged one is, extracts the
+  # packed tree: the outcomes below mean what they say.
+  local pwd_args=()
+  [ "$sweep_mode" = encrypted ] && pwd_args=(-pwd "$sweep_password")
+  wine "$driver" -t 20000 "run '$(winpath "$SFX_WORK/full.exe")' -unzipDir '$(winpath "$SFX_WORK/whole")' ${pwd_args[*]}" \
+    "wait-exit" "exit-code 0" || fail "the undamaged payload did not extract"
+  diff -r "$tree" "$SFX_WORK/whole" >/dev/null || fail "the undamaged payload extracted another tree"
 
   local stride=${SFX_SWEEP_STRIDE:-11} bit_stride=${SFX_SWEEP_BIT_STRIDE:-37}
   if [ "${SFX_SWEEP_FULL:-0}" = 1 ]; then
