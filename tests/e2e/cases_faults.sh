@@ -46,12 +46,13 @@ fault_expect_box() {
   tr -d '\r' <"$boxtext" >"$boxtext.tmp" && mv "$boxtext.tmp" "$boxtext"
 }
 
-# fault_box_has FILE TEXT...: each TEXT is a whole line of the box text.
+# fault_box_has FILE TEXT...: each TEXT is a whole line of the box text,
+# indentation aside.
 fault_box_has() {
   local file=$1 t
   shift
   for t in "$@"; do
-    grep -qF -- "$t" "$file" || fail "message lacks '$t':"$'\n'"$(cat "$file")"
+    sed 's/^ *//' "$file" | grep -qxF -- "$t" || fail "message lacks '$t':"$'\n'"$(cat "$file")"
   done
 }
 
