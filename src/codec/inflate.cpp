@@ -2,6 +2,7 @@
 // the read loop over a DataSource and the zlib wrapper check.
 #include "codec/inflate.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -493,31 +494,36 @@ inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
   }
 }
 
-// Passes the full half that ends at `*limit` on from flushPos and sets
-// `*limit` to the end of the next half. After the second half, moves the
-// bytes the fast loop wrote beyond the ring's end to its start, takes the
-// ring's size off `*wp`, adds it to `*base` and sets `*wrapped`. False when
-// the output fails.
-[[gnu::noinline]] bool passOnHalf(InflateState& s, uint32_t* wp,
-                                  uint32_t* limit, uint64_t* base,
-                                  bool* wrapped, Output& out,
-                                  ProgressMonitor* pm, LogBase& log) {
+// Where the fast loop writes after passOnHalf, and whether the output took
+// the half.
+struct HalfPassed {
+  uint32_t wp;
+  uint32_t limit;
+  bool ok;
+};
+
+// Passes the full half that ends at `limit` on from flushPos. After the
+// second half, moves the bytes the fast loop wrote beyond the ring's end to
+// its start, takes the ring's size off `wp` and adds it to s.totalOut
+// (which holds totalOut - wp while the fast loop runs). Returns the new
+// write position and the end of the next half; ok is false when the
+// output fails. Taken by value, so that the loop keeps its variables in
+// registers.
+[[gnu::noinline]] HalfPassed passOnHalf(InflateState& s, uint32_t wp,
+                                        uint32_t limit, Output& out,
+                                        ProgressMonitor* pm, LogBase& log) {
   const uint32_t ring = ringSize(s);
   bool ok =
       out.writeBytesPM(s.window + s.flushPos,
-                       *limit - static_cast<uint32_t>(s.flushPos), pm, log);
-  if (*limit == ring) {
-    std::memcpy(s.window, s.window + ring, *wp - ring);
-    *wp -= ring;
-    *base += ring;
-    *wrapped = true;
+                       limit - static_cast<uint32_t>(s.flushPos), pm, log);
+  if (limit == ring) {
+    std::memcpy(s.window, s.window + ring, wp - ring);
+    s.totalOut += ring;
     s.flushPos = 0;
-    *limit = s.windowSize;
-  } else {
-    s.flushPos = static_cast<int32_t>(*limit);
-    *limit = ring;
+    return {wp - ring, s.windowSize, ok};
   }
-  return ok;
+  s.flushPos = static_cast<int32_t>(limit);
+  return {wp, ring, ok};
 }
 
 // Entry assumptions of the fast loop, checked in its loop condition:
@@ -546,19 +552,19 @@ constexpr uint32_t kFastInputMargin = 32;
                                    LogBase& log) {
   const uint32_t* const tab = s.tables;
   uint8_t* const win = s.window;
-  // The write position, the end of the current half, totalOut - wp, and
-  // whether the ring has wrapped (until then a distance may not reach
-  // before its start; after that every distance the tables give is in
+  // Where the next byte goes and the end of the current half. While the
+  // loop runs, s.totalOut holds totalOut minus the write position: it is 0
+  // until the ring wraps, and until then a distance may not reach before
+  // the ring's start (after that every distance the tables give is in
   // reach).
-  uint32_t wp = static_cast<uint32_t>(s.writePos);
-  uint32_t limit = halfEnd(s, wp);
-  uint64_t base = s.totalOut - wp;
-  bool wrapped = base != 0;
-  uint32_t pos = *posInOut;
+  uint8_t* op = win + s.writePos;
+  uint8_t* opLimit = win + halfEnd(s, static_cast<uint32_t>(s.writePos));
+  s.totalOut -= static_cast<uint32_t>(s.writePos);
+  const uint8_t* ip = in + *posInOut;
+  const uint8_t* const ipLimit = in + count - kFastInputMargin;
   BitBuf buf = s.bitAcc;
   int bits = s.bitCount;
   int32_t err = 0;
-  const uint32_t inLimit = count - kFastInputMargin;  // count >= the margin
 
   // Tops the buffer up with whole bytes to 24 .. 31 or 56 .. 63 bits
   // (nothing moves when it holds that many already: bits | floor == bits).
@@ -567,11 +573,11 @@ constexpr uint32_t kFastInputMargin = 32;
   // with the 64-bit buffer (at most 32 bits come in from the state), so
   // the lookups refill without a branch there; the 32-bit buffer may
   // start full and refills only below 15 bits.
-#define SFX_REFILL()                                           \
-  do {                                                         \
-    buf |= loadWord(in + pos) << bits;                         \
-    pos += static_cast<uint32_t>(kBitBufBits - 1 - bits) >> 3; \
-    bits |= kRefillFloor;                                      \
+#define SFX_REFILL()                                          \
+  do {                                                        \
+    buf |= loadWord(ip) << bits;                              \
+    ip += static_cast<uint32_t>(kBitBufBits - 1 - bits) >> 3; \
+    bits |= kRefillFloor;                                     \
   } while (0)
 #define SFX_ENSURE(n)             \
   do {                            \
@@ -600,40 +606,44 @@ constexpr uint32_t kFastInputMargin = 32;
     buf >>= (e)&kShiftMask;           \
     bits -= static_cast<int>((e)&31); \
   } while (0)
+  // Passes a full half on; `code` is the error when the output fails.
+#define SFX_PASS_ON(code)                                               \
+  do {                                                                  \
+    const HalfPassed h =                                                \
+        passOnHalf(s, static_cast<uint32_t>(op - win),                  \
+                   static_cast<uint32_t>(opLimit - win), out, pm, log); \
+    op = win + h.wp;                                                    \
+    opLimit = win + h.limit;                                            \
+    if (!h.ok) err = (code);                                            \
+  } while (0)
 
   uint32_t e;
   SFX_NEXT_ENTRY();
-  while (pos <= inLimit) {
+  while (ip <= ipLimit) {
     if (e & kPackedValueBit) {
       SFX_CONSUME(e);
-      win[wp++] = static_cast<uint8_t>(e >> 16);
+      *op++ = static_cast<uint8_t>(e >> 16);
       if (kBitBufBits == 64) {
         // 56 bits hold three codes of at most 15 bits and the lookup after
         // the second.
         SFX_LOOKUP(e, 0);
         if (e & kPackedValueBit) {
           SFX_CONSUME(e);
-          win[wp++] = static_cast<uint8_t>(e >> 16);
+          *op++ = static_cast<uint8_t>(e >> 16);
           SFX_LOOKUP(e, 0);
           if (e & kPackedValueBit) {
             SFX_CONSUME(e);
-            win[wp++] = static_cast<uint8_t>(e >> 16);
+            *op++ = static_cast<uint8_t>(e >> 16);
             SFX_NEXT_ENTRY();
           }
         }
-        if (wp >= limit &&
-            !passOnHalf(s, &wp, &limit, &base, &wrapped, out, pm, log)) {
-          err = kErrWriteLiteral;
-          break;
-        }
-        continue;
+      } else {
+        SFX_NEXT_ENTRY();
       }
-      if (wp >= limit &&
-          !passOnHalf(s, &wp, &limit, &base, &wrapped, out, pm, log)) {
-        err = kErrWriteLiteral;
-        break;
+      if (op >= opLimit) {
+        SFX_PASS_ON(kErrWriteLiteral);
+        if (err) break;
       }
-      SFX_NEXT_ENTRY();
       continue;
     }
     if (e & kPackedOtherBit) {
@@ -696,15 +706,18 @@ constexpr uint32_t kFastInputMargin = 32;
       bits -= extra;
     }
 
-    if (distance > wp && !wrapped) {
+    const uint32_t written = static_cast<uint32_t>(op - win);
+    if (distance > written && s.totalOut == 0) {
       err = kErrDistanceTooFar;
       break;
     }
+    // The next code's entry first, so that its load overlaps the copy.
+    SFX_NEXT_ENTRY();
     if (length > 258) {
       // A Deflate64 match longer than the slack: byte by byte, passing
       // each full half on.
-      s.writePos = static_cast<int32_t>(wp);
-      s.totalOut = base + wp;
+      s.writePos = static_cast<int32_t>(written);
+      s.totalOut += written;
       const uint32_t ring = ringSize(s);
       for (uint32_t i = 0; i < length; ++i) {
         uint32_t from =
@@ -714,38 +727,34 @@ constexpr uint32_t kFastInputMargin = 32;
           break;
         }
       }
-      wp = static_cast<uint32_t>(s.writePos);
-      limit = halfEnd(s, wp);
-      base = s.totalOut - wp;
-      wrapped = base != 0;
+      op = win + s.writePos;
+      opLimit = win + halfEnd(s, static_cast<uint32_t>(s.writePos));
+      s.totalOut -= static_cast<uint32_t>(s.writePos);
       if (err) break;
-      SFX_NEXT_ENTRY();
       continue;
     }
-    if (distance > wp) {
+    if (distance > written) {
       // The source starts before the ring's start, at its end: first the
       // bytes up to the end (a forward copy, which is all memmove needs to
       // be), then the rest as a plain match.
-      const uint32_t ring = ringSize(s);
-      uint32_t head = distance - wp;
+      uint32_t head = distance - written;
       if (head > length) head = length;
-      std::memmove(win + wp, win + ring - (distance - wp), head);
+      std::memmove(op, win + ringSize(s) - (distance - written), head);
       if (length - head >= 3)
-        copyMatch(win + wp + head, length - head, distance);
+        copyMatch(op + head, length - head, distance);
       else
         for (uint32_t i = head; i < length; ++i)
-          win[wp + i] = win[wp + i - distance];
+          op[i] = (op + i)[-static_cast<std::ptrdiff_t>(distance)];
     } else {
-      copyMatch(win + wp, length, distance);
+      copyMatch(op, length, distance);
     }
-    wp += length;
-    if (wp >= limit &&
-        !passOnHalf(s, &wp, &limit, &base, &wrapped, out, pm, log)) {
-      err = kErrWriteMatch;
-      break;
+    op += length;
+    if (op >= opLimit) {
+      SFX_PASS_ON(kErrWriteMatch);
+      if (err) break;
     }
-    SFX_NEXT_ENTRY();
   }
+#undef SFX_PASS_ON
 #undef SFX_CONSUME
 #undef SFX_NEXT_ENTRY
 #undef SFX_LOOKUP
@@ -755,15 +764,15 @@ constexpr uint32_t kFastInputMargin = 32;
   // Give back whole bytes until at most 32 bits remain.
   while (bits > 32) {
     bits -= 8;
-    --pos;
+    --ip;
   }
   s.bitAcc = bits >= 32
                  ? static_cast<uint32_t>(buf)
                  : static_cast<uint32_t>(buf & ((BitBuf{1} << bits) - 1));
   s.bitCount = bits;
-  *posInOut = pos;
-  s.writePos = static_cast<int32_t>(wp);
-  s.totalOut = base + wp;
+  *posInOut = static_cast<uint32_t>(ip - in);
+  s.writePos = static_cast<int32_t>(op - win);
+  s.totalOut += static_cast<uint32_t>(s.writePos);
   return err;
 }
 
