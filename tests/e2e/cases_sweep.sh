@@ -11,10 +11,11 @@
 # entries (marker, header, arguments, verifier); it is then ended after a
 # time-out and the window is recorded.
 #
-# By default a sample runs: every 11th cut and every 37th bit. With
+# By default a sample runs: every 17th cut and every 43rd bit. With
 # SFX_SWEEP_FULL=1 every offset and every bit runs (this takes much longer
-# than the time-out of the test; run e2e.sh directly). SFX_SWEEP_STRIDE and
-# SFX_SWEEP_BIT_STRIDE set other strides. The figures are printed at the end.
+# than the time-out of the test; run e2e.sh directly, in shards with
+# SFX_SWEEP_SHARD). SFX_SWEEP_STRIDE and SFX_SWEEP_BIT_STRIDE set other
+# strides. The figures are printed at the end.
 
 sweep_password=sweep
 sweep_wait_ms=2000
@@ -97,40 +98,68 @@ sweep_prefixes() {
   done < <(find "$1" -type f -print0)
 }
 
-# sweep_batch FIRST END: runs items FIRST..END-1 in one driver invocation,
-# each with run, wait-exit and exit-code, until the end or the first
-# failure. Appends "INDEX CODE" lines to $SFX_WORK/codes and sets sweep_next
-# to the index to go on with. A run that did not end in time is run again to
-# see its windows: its code is "window:TITLES", or "hang" without a window.
+# sweep_offset INDEX: the payload offset item INDEX damages.
+sweep_offset() {
+  local kind k
+  read -r kind k <<<"${sweep_items[$1]}"
+  if [ "$kind" = flip ]; then echo $((k / 8)); else echo "$k"; fi
+}
+
+# sweep_batch FIRST END: runs items FIRST..END-1 in one driver invocation
+# until the end or the first failure. An item damaged before the entries,
+# where a window may come, is looked at after a moment (the driver lists the
+# windows) before it is waited for. Appends "INDEX CODE" lines to
+# $SFX_WORK/codes and sets sweep_next to the index to go on with. CODE is the
+# exit code; for a run that did not end in time "window:TITLES" with the
+# titles of its windows, or what sweep_recheck finds.
 sweep_batch() {
   local first=$1 end=$2 i script="$SFX_WORK/batch.txt" pwd=""
   [ "$sweep_mode" = encrypted ] && pwd=" -pwd $sweep_password"
   : >"$script"
   for ((i = first; i < end; i++)); do
-    printf "run '%s' -unzipDir '%s'%s\nwait-exit %d\nexit-code\n" \
-      "$(winpath "$SFX_WORK/m/$i.exe")" "$(winpath "$SFX_WORK/r/$i/out")" "$pwd" \
-      "$sweep_wait_ms" >>"$script"
+    printf "run '%s' -unzipDir '%s'%s\n" \
+      "$(winpath "$SFX_WORK/m/$i.exe")" "$(winpath "$SFX_WORK/r/$i/out")" "$pwd" >>"$script"
+    if [ "$(sweep_offset "$i")" -lt "$sweep_entries_at" ]; then
+      printf 'sleep 600\nlist\n' >>"$script"
+    fi
+    printf 'wait-exit %d\nexit-code\n' "$sweep_wait_ms" >>"$script"
   done
   local rc=0
-  wine "$driver" -f "$(winpath "$script")" >"$SFX_WORK/batch.out" 2>"$SFX_WORK/batch.err" || rc=$?
+  wine "$driver" -v -f "$(winpath "$script")" >"$SFX_WORK/batch.out" 2>"$SFX_WORK/batch.err" || rc=$?
   cat "$SFX_WORK/batch.err" >>"$SFX_WORK/stderr.log"
-  local done_count=0 code
-  while read -r code; do
-    echo "$((first + done_count)) $code" >>"$SFX_WORK/codes"
-    done_count=$((done_count + 1))
+  local -a pids
+  mapfile -t pids < <(tr -d '\r' <"$SFX_WORK/batch.err" |
+    sed -n 's/^sfxdriver: started pid \([0-9]*\).*/\1/p')
+  local done_count=0 line listed=""
+  while IFS= read -r line; do
+    if [[ $line =~ ^[0-9]+$ ]]; then
+      echo "$((first + done_count)) $line" >>"$SFX_WORK/codes"
+      done_count=$((done_count + 1))
+      listed=""
+    else
+      listed+="$line"$'\n'
+    fi
   done < <(tr -d '\r' <"$SFX_WORK/batch.out")
   sweep_next=$((first + done_count))
   [ "$rc" = 0 ] && return
   grep -q 'wait-exit: the program is still running' "$SFX_WORK/batch.err" ||
     fail "driver: $(cat "$SFX_WORK/batch.err")"
-  echo "$sweep_next $(sweep_recheck "$sweep_next")" >>"$SFX_WORK/codes"
+  local windows
+  windows=$(printf '%s' "$listed" |
+    awk -v p="${pids[done_count]:-none}" 'NF > 3 && $2 == p { $1 = $2 = $3 = ""; sub(/^ +/, ""); print }' |
+    sort -u | paste -sd ';')
+  if [ -n "$windows" ]; then
+    echo "$sweep_next window:$windows" >>"$SFX_WORK/codes"
+  else
+    echo "$sweep_next $(sweep_recheck "$sweep_next")" >>"$SFX_WORK/codes"
+  fi
   sweep_next=$((sweep_next + 1))
 }
 
 # sweep_recheck INDEX: runs the item again and looks after a moment: prints
 # "window:TITLES" with the titles of the windows its process shows (the
 # driver then ends it), its exit code when it has ended by then or within
-# 20 s more (a slow run), or "hang".
+# 24 s more (a slow run), or "hang".
 sweep_recheck() {
   local i=$1 pwd=""
   [ "$sweep_mode" = encrypted ] && pwd=" -pwd $sweep_password"
@@ -151,14 +180,23 @@ sweep_recheck() {
   elif [ -n "$code" ]; then
     echo "$code"
   else
-    # Neither: a slow run (a window that came and went) gets a long while.
+    # Neither: a slow run (on a busy machine) is given a long while, and
+    # looked at once more on the way.
     rm -rf "$SFX_WORK/r/$i"
     mkdir -p "$SFX_WORK/r/$i"
-    wine "$driver" "run '$(winpath "$SFX_WORK/m/$i.exe")' -unzipDir '$(winpath "$SFX_WORK/r/$i/out")'$pwd" \
-      "wait-exit 20000" "exit-code" >"$SFX_WORK/list.out" 2>"$SFX_WORK/list.err" || true
+    wine "$driver" -v "run '$(winpath "$SFX_WORK/m/$i.exe")' -unzipDir '$(winpath "$SFX_WORK/r/$i/out")'$pwd" \
+      "sleep 4000" "list" "wait-exit 20000" "exit-code" >"$SFX_WORK/list.out" 2>"$SFX_WORK/list.err" || true
     cat "$SFX_WORK/list.err" >>"$SFX_WORK/stderr.log"
+    pid=$(tr -d '\r' <"$SFX_WORK/list.err" | sed -n 's/^sfxdriver: started pid \([0-9]*\).*/\1/p')
     code=$(tr -d '\r' <"$SFX_WORK/list.out" | grep -xE '[0-9]+' || true)
-    echo "${code:-hang}"
+    windows=$(tr -d '\r' <"$SFX_WORK/list.out" |
+      awk -v p="$pid" 'NF > 3 && $2 == p { $1 = $2 = $3 = ""; sub(/^ +/, ""); print }' |
+      sort -u | paste -sd ';')
+    if [ -n "$windows" ]; then
+      echo "window:$windows"
+    else
+      echo "${code:-hang}"
+    fi
   fi
 }
 
@@ -210,7 +248,7 @@ sweep_run() {
     "wait-exit" "exit-code 0" || fail "the undamaged payload did not extract"
   diff -r "$tree" "$SFX_WORK/whole" >/dev/null || fail "the undamaged payload extracted another tree"
 
-  local stride=${SFX_SWEEP_STRIDE:-11} bit_stride=${SFX_SWEEP_BIT_STRIDE:-37}
+  local stride=${SFX_SWEEP_STRIDE:-17} bit_stride=${SFX_SWEEP_BIT_STRIDE:-43}
   if [ "${SFX_SWEEP_FULL:-0}" = 1 ]; then
     stride=1
     bit_stride=1
@@ -221,6 +259,13 @@ sweep_run() {
   local k
   for ((k = 0; k < total; k += stride)); do sweep_items+=("cut $k"); done
   for ((k = 0; k < total * 8; k += bit_stride)); do sweep_items+=("flip $k"); done
+  # SFX_SWEEP_SHARD=K/N keeps every Nth item from the Kth on, so that a full
+  # sweep can run as N processes side by side (each with its own SFX_WORK).
+  if [ -n "${SFX_SWEEP_SHARD:-}" ]; then
+    local shard=${SFX_SWEEP_SHARD%/*} shards=${SFX_SWEEP_SHARD#*/} all=("${sweep_items[@]}")
+    sweep_items=()
+    for ((k = shard; k < ${#all[@]}; k += shards)); do sweep_items+=("${all[k]}"); done
+  fi
   mkdir -p "$SFX_WORK/m" "$SFX_WORK/r"
   touch "$SFX_WORK/stamp"
   sleep 1
