@@ -229,12 +229,15 @@ enum PackedOther : uint32_t {
   kOtherBadSymbol = 3,  // literal/length 286, 287; distance 30, 31 (32 KB)
 };
 
-// The largest packed tables. A sub-table of width w holds a complete code
-// of at least w + 1 codes, so it costs at most 64 / 7 entries a code: 288
-// literal/length codes need at most 512 + 2,633 entries and 32 distance
-// codes at most 512 + 293.
-constexpr uint32_t kLiteralEntries = 3200;
-constexpr uint32_t kDistanceEntries = 1024;
+// Every packed sub-table has 64 entries, the most the 15 - 9 bits after the
+// root can index, so that the loops index it with a fixed mask; a narrower
+// one repeats its entries. A sub-table holds at least two codes (its part
+// of the code is complete), so 288 literal/length codes need at most 512 +
+// 144 x 64 entries and 32 distance codes 512 + 16 x 64.
+constexpr uint32_t kSubWidth = kMaxCodeLength - kRootWidthCap;
+constexpr uint32_t kSubMask = (1u << kSubWidth) - 1;
+constexpr uint32_t kLiteralEntries = 512 + 144 * 64;
+constexpr uint32_t kDistanceEntries = 512 + 16 * 64;
 constexpr uint32_t kTableEntries = kLiteralEntries + kDistanceEntries;
 
 constexpr uint32_t packEntry(uint32_t length, uint32_t kind, uint32_t extra,
@@ -287,10 +290,11 @@ bool checkCodeLengths(const uint8_t* lengths, uint32_t count, CodeShape shape,
 
 // Builds the packed table of the code given by `lengths[0 .. count - 1]`
 // at `tables[at ..]`, at most `capacity` entries. The root always has 512
-// entries, so that both loops index it with the same 9-bit mask: a code
-// shorter than the root width b fills every entry whose low bits are its
-// code, and so does the root of a narrower table, whose unreached entries
-// keep b as their bit count. Sub-table offsets count from `tables`. False
+// entries and each sub-table 64, so that both loops index them with fixed
+// masks: a code shorter than its level fills every entry whose low bits
+// are its code, and the unreached entries of a narrower level keep that
+// level's width (root included) as their bit count, as in a DecodeTable.
+// Sub-table offsets count from `tables`. False
 // when the lengths are bad (as for buildDecodeTable) or, which the bounds
 // above rule out, the table does not fit.
 bool buildPackedTable(const uint8_t* lengths, uint32_t count, CodeShape shape,
@@ -353,24 +357,19 @@ bool buildPackedTable(const uint8_t* lengths, uint32_t count, CodeShape shape,
     const uint32_t prefix = codes[i] & (rootSize - 1);
     uint32_t root = dst[prefix];
     if (!(root & kPackedSubBit)) {
-      const uint32_t subWidth =
-          subLength[prefix] - static_cast<uint32_t>(width);
-      const uint32_t subSize = 1u << subWidth;
-      if (next + subSize > capacity) return false;
+      if (next + kSubMask + 1 > capacity) return false;
       const uint32_t subAt = at + next;
       const uint32_t subNoCode =
-          packEntry(static_cast<uint32_t>(width) + subWidth, kPackedOther, 0,
-                    kOtherNoCode);
-      for (uint32_t j = 0; j < subSize; ++j) dst[next + j] = subNoCode;
+          packEntry(subLength[prefix], kPackedOther, 0, kOtherNoCode);
+      for (uint32_t j = 0; j <= kSubMask; ++j) dst[next + j] = subNoCode;
       root =
-          packEntry(static_cast<uint32_t>(width), kPackedSub, subWidth, subAt);
+          packEntry(static_cast<uint32_t>(width), kPackedSub, kSubWidth, subAt);
       dst[prefix] = root;
-      next += subSize;
+      next += kSubMask + 1;
     }
-    const uint32_t subSize = 1u << (root >> 8 & 31);
     uint32_t* sub = tables + (root >> 16);
-    for (uint32_t idx = static_cast<uint32_t>(codes[i]) >> width; idx < subSize;
-         idx += 1u << (len - static_cast<uint32_t>(width)))
+    for (uint32_t idx = static_cast<uint32_t>(codes[i]) >> width;
+         idx <= kSubMask; idx += 1u << (len - static_cast<uint32_t>(width)))
       sub[idx] = entry;
   }
   return true;
@@ -395,8 +394,7 @@ inline uint32_t lookupPacked(const uint32_t* tables, uint32_t at, uint32_t acc,
                              int32_t bitCount) {
   uint32_t e = tables[at + (acc & kRootMask)];
   if (e & kPackedSubBit)
-    e = tables[(e >> 16) +
-               ((acc >> kRootWidthCap) & ((1u << (e >> 8 & 31)) - 1))];
+    e = tables[(e >> 16) + ((acc >> kRootWidthCap) & kSubMask)];
   return codeLength(e) > bitCount ? 0 : e;
 }
 
@@ -584,12 +582,12 @@ constexpr uint32_t kFastInputMargin = 32;
     if (bits < (n)) SFX_REFILL(); \
   } while (0)
   // The entry of the code in the buffer (which holds at least 15 bits).
-#define SFX_LOOKUP(e, at)                                                      \
-  do {                                                                         \
-    e = tab[(at) + static_cast<uint32_t>(buf & kRootMask)];                    \
-    if (e & kPackedSubBit)                                                     \
-      e = tab[(e >> 16) + static_cast<uint32_t>((buf >> kRootWidthCap) &       \
-                                                ((1u << (e >> 8 & 31)) - 1))]; \
+#define SFX_LOOKUP(e, at)                                                \
+  do {                                                                   \
+    e = tab[(at) + static_cast<uint32_t>(buf & kRootMask)];              \
+    if (e & kPackedSubBit)                                               \
+      e = tab[(e >> 16) +                                                \
+              static_cast<uint32_t>((buf >> kRootWidthCap) & kSubMask)]; \
   } while (0)
   // The entry of the next literal/length code, looked up as soon as its
   // bits are in so that the load overlaps the work on the current symbol.
