@@ -123,13 +123,14 @@ enum InflateError : int32_t {
 // destroyed after it; the destructor frees the window and the tables.
 //
 // The literal/length and distance codes of the current block are held as
-// packed tables, built straight from the code lengths with the same shape
-// as a DecodeTable (a root of 2^b entries, b the longest length capped at
-// 9, one level of sub-tables as wide as the longest remaining length), but
-// with each entry one 32-bit word that carries what the symbol means: a
-// literal byte, a length or distance base with its extra-bit count, the end
-// of the block, or an error. Both decode loops read them; the code-length
-// code of a dynamic header is an ordinary DecodeTable.
+// packed tables, built straight from the code lengths: two levels with a
+// 9-bit root as in a DecodeTable (a code of up to 9 bits takes one lookup,
+// a longer one two), each entry one 32-bit word that carries what the
+// symbol means: a literal byte, a length or distance base with its
+// extra-bit count, the end of the block, or an error. The root always has
+// 512 entries and a sub-table 64, so that they are indexed with fixed
+// masks; a narrower level repeats its entries. Both decode loops read them;
+// the code-length code of a dynamic header is an ordinary DecodeTable.
 struct InflateState {
   // `deflate64` selects the 64 KB window and the Deflate64 length and
   // distance codes; `zlibWrapped` starts at the zlib header.
