@@ -18,6 +18,7 @@
 #include "app/resource.h"
 #include "app/undo_list.h"
 #include "app/unzip_paths.h"
+#include "fs/directory_times.h"
 #include "fs/file.h"
 #include "fs/path_rules.h"
 #include "log/log_base.h"
@@ -90,72 +91,6 @@ void logTopLevelUndo(const ExtPtrArray& topUndo) {
   if (first.getSize() > 0) first.shorten(1);
   runLog("created unzip dir: [%s]\r\n", first.getString());
 }
-
-// The directories an extraction made, with the times their entries set, so
-// that those times can be set again once every file is in place: each file
-// or directory created inside a directory changes the directory's time.
-class DirectoryTimes {
- public:
-  // Reads back the time of the directory at `path` (UTF-8), which its entry
-  // has just set. A directory whose time cannot be read, or that finds no
-  // room in the list, keeps whatever time the extraction leaves it.
-  void remember(const char* path) {
-    XString dir;
-    dir.setFromUtf8(path);
-    MarlithHandle* handle = openDirForTimesWin32(dir, nullptr);
-    if (!handle) return;
-    Record r;
-    bool ok = handle->getLastWriteTime(&r.time, nullptr);
-    delete handle;
-    size_t length = strlen(path);
-    if (!ok || length > UINT32_MAX - sizeof r) return;
-    r.length = static_cast<uint32_t>(length);
-    for (const char* p = path; *p; ++p) r.depth += *p == '/' || *p == '\\';
-    uint32_t before = records_.getSize();
-    if (!records_.append(&r, sizeof r) || !records_.append(path, r.length) ||
-        !records_.appendByte(0)) {
-      records_.shorten(records_.getSize() - before);
-    }
-  }
-
-  // Sets every remembered time again, the deepest directories first (setting
-  // a directory's time leaves its parent's alone), and forgets them.
-  void restore() {
-    uint32_t deepest = 0;
-    for (uint32_t at = 0; at < records_.getSize(); at = next(at)) {
-      deepest = std::max(deepest, record(at).depth);
-    }
-    for (uint32_t depth = deepest + 1; depth-- > 0;) {
-      for (uint32_t at = 0; at < records_.getSize(); at = next(at)) {
-        Record r = record(at);
-        if (r.depth != depth) continue;
-        XString dir;
-        dir.setFromUtf8(
-            reinterpret_cast<const char*>(records_.getDataAt(at + sizeof r)));
-        setDirectoryTime(dir, r.time, nullptr);
-      }
-    }
-    records_.clear();
-  }
-
- private:
-  // Stored in front of each path, which follows with its terminating zero.
-  struct Record {
-    uint64_t time = 0;    // FILETIME, UTC
-    uint32_t depth = 0;   // separators in the path
-    uint32_t length = 0;  // bytes of the path
-  };
-  Record record(uint32_t at) const {
-    Record r;
-    memcpy(&r, records_.getDataAt(at), sizeof r);
-    return r;
-  }
-  uint32_t next(uint32_t at) const {
-    return at + sizeof(Record) + record(at).length + 1;
-  }
-
-  DataBuffer records_;
-};
 
 }  // namespace
 

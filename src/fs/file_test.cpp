@@ -19,6 +19,7 @@
 #include <thread>
 #endif
 
+#include "fs/directory_times.h"
 #include "fs/file_time.h"
 #include "fs/fs_test_util.h"
 #include "fs/path_rules.h"
@@ -643,6 +644,41 @@ TEST_F(FileTest, DirectoryTimesAreSetExactly) {
   RecordingLog log;
   EXPECT_FALSE(setDirectoryTime(X(root_ + "\\none"), kTime, &log));
   EXPECT_TRUE(log.hasPrefix("WindowsError=")) << log.all();
+}
+
+// An extraction sets each directory's time from its entry, then fills it;
+// the remembered times come back once everything is in place.
+TEST_F(FileTest, RememberedDirectoryTimesComeBackAfterFilling) {
+  const std::string dirs[] = {track("t"), track("t\\a"), track("t\\a\\b"),
+                              track("t\\c")};
+  const uint64_t kBase = FileTime(kJanuary).toFileTime();
+  DirectoryTimes times;
+  uint64_t set[4];
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(createDirWin32(X(dirs[i]), nullptr)) << dirs[i];
+    set[i] = kBase + static_cast<uint64_t>(i) * 86400 * kFileTimeTicksPerSecond;
+    ASSERT_TRUE(setDirectoryTime(X(dirs[i]), set[i], nullptr));
+    times.remember(dirs[i].c_str());
+  }
+  times.remember((root_ + "\\missing").c_str());  // ignored
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(writeText(track(dirs[i].substr(root_.size() + 1) + "\\f"),
+                          "x"));
+  }
+  auto timeOf = [](const std::string& dir) {
+    MarlithHandle* h = openDirForTimesWin32(X(dir), nullptr);
+    uint64_t ft = 0;
+    if (h) h->getLastWriteTime(&ft, nullptr);
+    delete h;
+    return ft;
+  };
+  ASSERT_NE(set[0], timeOf(dirs[0]));  // the new files moved it
+  times.restore();
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(set[i], timeOf(dirs[i])) << dirs[i];
+  // Restoring forgets: a second restore sets nothing.
+  ASSERT_TRUE(writeText(track("t\\g"), "y"));
+  times.restore();
+  EXPECT_NE(set[0], timeOf(dirs[0]));
 }
 
 // ---- Directory queries and temporary names ----
