@@ -50,7 +50,10 @@ bool isShellSetupName(const char* name) {
 void extractionErrorText(const StringBuffer& logText, const char* lastPath,
                          StringBuffer& errorText) {
   errorText.clear();
-  if (logText.findSubstring("used by another process")) {
+  // Windows words a sharing violation "... used by another process", Wine
+  // "Sharing violation."; the error code the open logs is the same on both.
+  if (logText.findSubstring("used by another process") ||
+      logText.findSubstring("WindowsErrorCode: 0x20\r\n")) {
     errorText.append("Cannot overwrite ");
     errorText.append(lastPath);
     errorText.append(" because it is currently in use");

@@ -34,7 +34,8 @@ void cutExtension(StringBuffer& path);
 bool isShellSetupName(const char* name);
 
 // The error text of a failed extraction: `logText` (the extraction's log
-// rendered as text), or, when it mentions "used by another process",
+// rendered as text), or, when it tells of a sharing violation (the words
+// "used by another process" or the logged error code 0x20),
 // "Cannot overwrite " + `lastPath` + " because it is currently in use".
 void extractionErrorText(const StringBuffer& logText, const char* lastPath,
                          StringBuffer& errorText);

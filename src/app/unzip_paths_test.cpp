@@ -112,17 +112,31 @@ TEST(IsShellSetupNameTest, AnyCase) {
 }
 
 TEST(ExtractionErrorTextTest, InUseBecomesTheOverwriteMessage) {
-  StringBuffer errorText("stale");
-  extractionErrorText(StringBuffer("Failed to open file.\r\n"), "a.txt",
-                      errorText);
-  EXPECT_STREQ("Failed to open file.\r\n", errorText.getString());
-  extractionErrorText(
-      StringBuffer("The process cannot access the file because it is being "
-                   "used by another process.\r\nFailed to open file.\r\n"),
-      "docs\\notes.txt", errorText);
-  EXPECT_STREQ(
-      "Cannot overwrite docs\\notes.txt because it is currently in use",
-      errorText.getString());
+  const char* const kInUse =
+      "Cannot overwrite docs\\notes.txt because it is currently in use";
+  struct Case {
+    const char* log;
+    const char* expected;  // nullptr: the log itself
+  } const cases[] = {
+      {"Failed to open file.\r\n", nullptr},
+      // Windows' wording of a sharing violation.
+      {"The process cannot access the file because it is being used by "
+       "another process.\r\nFailed to open file.\r\n",
+       kInUse},
+      // Wine's wording; the logged error code tells.
+      {"OpenFile:\r\n  WindowsError: Sharing violation.\r\n"
+       "  WindowsErrorCode: 0x20\r\nFailed to open file.\r\n",
+       kInUse},
+      // Other codes that begin with the same digits are not in-use errors.
+      {"  WindowsErrorCode: 0x200\r\n", nullptr},
+      {"  WindowsErrorCode: 0x2\r\n", nullptr},
+  };
+  for (const Case& c : cases) {
+    StringBuffer errorText("stale");
+    extractionErrorText(StringBuffer(c.log), "docs\\notes.txt", errorText);
+    EXPECT_STREQ(c.expected ? c.expected : c.log, errorText.getString())
+        << c.log;
+  }
 }
 
 }  // namespace

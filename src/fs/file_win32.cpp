@@ -365,14 +365,22 @@ bool MarlithHandle::write(const void* data, uint64_t count,
         return false;
       }
     } else {
-      DWORD written = 0;
-      if (!WriteFile(osHandleOf(handle_), p, static_cast<DWORD>(piece),
-                     &written, nullptr) ||
-          written != piece) {
-        DWORD err = GetLastError();
-        LogContextExitor ctx(log, "WriteFileError");
-        logOsError(log, err);
-        return false;
+      // A full disk lets WriteFile succeed with part of a piece; writing the
+      // rest then fails with the reason (ERROR_DISK_FULL), which is logged.
+      uint64_t done = 0;
+      while (done < piece) {
+        DWORD written = 0;
+        BOOL wrote = WriteFile(osHandleOf(handle_), p + done,
+                               static_cast<DWORD>(piece - done), &written,
+                               nullptr);
+        if (!wrote || written == 0) {
+          // Success with nothing written has no error of its own.
+          DWORD err = wrote ? ERROR_DISK_FULL : GetLastError();
+          LogContextExitor ctx(log, "WriteFileError");
+          logOsError(log, err);
+          return false;
+        }
+        done += written;
       }
     }
     if (numWritten) *numWritten += piece;

@@ -149,6 +149,8 @@ case_disk_full() {
       -log "$(winpath "$log")"
   fi
   fault_box_has "$SFX_WORK/box.txt" "Failed to write file data."
+  # On a real disk the write that finds no room names the reason.
+  [ -n "$limit" ] || fault_box_has "$SFX_WORK/box.txt" "WindowsErrorCode: 0x70"
   fault_log_lf "$log"
   expect_lines "$log.lf" "Final unzip dir: [$target]..." "(file) a_big.bin" "exitCode = 1"
   grep -q "Unzip complete" "$log.lf" && fail "a failed write logged as complete"
