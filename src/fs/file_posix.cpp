@@ -460,6 +460,7 @@ bool openFileWin32(const XString& path, bool forRead, bool forWrite,
         log->logDataX("utf8Filename", p);
       }
       log->logData("osErrorInfo", osErrorString(err).c_str());
+      log->logDataHex("WindowsErrorCode", winErr);
       log->logDataX("localWindowsFilePath", p);
     }
     return false;

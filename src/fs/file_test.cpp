@@ -301,11 +301,12 @@ TEST_F(FileTest, OpenFailuresGiveTheirKindsAndLogThePath) {
   struct Case {
     std::string path;
     int kind;
+    const char* code;  // the Windows error code logged
   };
   const Case kCases[] = {
-      {root_ + "\\missing.txt", kOpenErrorOther},  // file not found
-      {root_ + "\\no\\such\\f.txt", kOpenErrorPathNotFound},
-      {root_, kOpenErrorAccessDenied},  // a directory
+      {root_ + "\\missing.txt", kOpenErrorOther, "0x2"},  // file not found
+      {root_ + "\\no\\such\\f.txt", kOpenErrorPathNotFound, "0x3"},
+      {root_, kOpenErrorAccessDenied, "0x5"},  // a directory
   };
   for (const Case& c : kCases) {
     RecordingLog log;
@@ -317,6 +318,8 @@ TEST_F(FileTest, OpenFailuresGiveTheirKindsAndLogThePath) {
     EXPECT_TRUE(log.has("localFilePath=" + c.path)) << log.all();
     EXPECT_TRUE(log.hasPrefix("currentWorkingDirectory=")) << log.all();
     EXPECT_TRUE(log.hasPrefix("osErrorInfo=")) << log.all();
+    EXPECT_TRUE(log.has(std::string("WindowsErrorCode=") + c.code))
+        << log.all();
     EXPECT_TRUE(log.has("localWindowsFilePath=" + c.path)) << log.all();
   }
 

@@ -500,6 +500,8 @@ bool openFileWin32(const XString& path, bool forRead, bool forWrite,
         log->logDataX("utf8Filename", p);
       }
       log->logData("osErrorInfo", osErrorString(err).c_str());
+      // The code as well: the text differs between systems and languages.
+      log->logDataHex("WindowsErrorCode", err);
       log->logDataX("localWindowsFilePath", p);
     }
     return false;
