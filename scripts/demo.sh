@@ -9,15 +9,16 @@ source "$(dirname "$0")/env.sh"
 cd "$repo"
 bash scripts/setup.sh
 
-echo "== building the packer (native-release) and the stub (win32)"
+wine_select
+echo "== building the packer (native-release) and the stub ($win_preset)"
 build_preset native-release >/dev/null
-build_preset win32 >/dev/null
+build_preset "$win_preset" >/dev/null
 
 demo="$repo/build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/out"
 echo "== packing examples/hello and examples/setup/install.bat with examples/hello-setup.xml"
-build/native-release/bin/sfxpack create -q -o "$demo/hello.exe" --stub build/win32/bin/sfxstub.exe \
+build/native-release/bin/sfxpack create -q -o "$demo/hello.exe" --stub "$win_bin/sfxstub.exe" \
   --config examples/hello-setup.xml examples/hello examples/setup/install.bat
 ls -l "$demo/hello.exe"
 
@@ -32,7 +33,7 @@ echo "== running hello.exe -unzipDir '$unzip_dir' -log run.log under Wine"
 # runs install.bat in the unzip directory, waits for it and ends with its
 # exit code, which the test driver reads.
 rc=0
-wine build/win32/bin/sfxdriver.exe -t 60000 \
+wine "$win_bin/sfxdriver.exe" -t 60000 \
   "run '$(win "$demo/hello.exe")' -unzipDir '$unzip_dir' -log '$(win "$demo/run.log")'" \
   "wait-exit" \
   "exit-code" >"$demo/driver.txt" 2>&1 || rc=$?

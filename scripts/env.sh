@@ -7,6 +7,36 @@ export WINEPREFIX="$repo/build/wineprefix"
 # A crashing program fails at once instead of waiting in the debugger.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
+# Picks the Windows build that Wine runs here and sets win_preset and win_bin:
+# win32, the stub as it ships; or, where the kernel runs no 32-bit programs
+# (its 32-bit ABI switched off), win64, the same code built for 64-bit
+# Windows, run by 64-bit Wine in a prefix of its own. Debian's "wine" starts
+# the 32-bit loader whenever that is installed, so a "wine" that starts the
+# 64-bit one goes first in PATH. SFX_WIN_PRESET chooses by hand. Call after
+# scripts/setup.sh.
+wine_select() {
+  win_preset=${SFX_WIN_PRESET:-}
+  if [ -z "$win_preset" ]; then
+    win_preset=win32
+    /lib/ld-linux.so.2 --version >/dev/null 2>&1 || win_preset=win64
+  fi
+  win_bin="$repo/build/$win_preset/bin"
+  if [ "$win_preset" = win64 ]; then
+    echo "wine: this kernel runs no 32-bit programs; the Windows tests run" \
+      "the same code built for 64-bit Windows under 64-bit Wine" >&2
+    export WINEARCH=win64
+    export WINEPREFIX="$repo/build/wineprefix64"
+    export WINELOADER=/usr/lib/wine/wine64
+    local shim="$repo/build/wine64-bin" name
+    mkdir -p "$shim"
+    for name in wine wine-stable; do
+      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$shim/$name"
+      chmod +x "$shim/$name"
+    done
+    case ":$PATH:" in *":$shim:"*) ;; *) export PATH="$shim:$PATH" ;; esac
+  fi
+}
+
 wine_init() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: creating a 32-bit prefix"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, as root: CMake and
-# Ninja, GoogleTest sources, MinGW-w64 for i686, 32-bit Wine, Xvfb, libdeflate,
+# Ninja, GoogleTest sources, MinGW-w64 for i686 (and x86_64), 32-bit Wine (and
+# 64-bit Wine, for kernels that run no 32-bit programs), Xvfb, libdeflate,
 # zip, unzip, GNU time and the MinGW zlib for the benchmarks, and clang with
 # libFuzzer for the fuzz targets.
 # Idempotent and quick when everything is there.
@@ -10,7 +11,8 @@ need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev libz-mingw-w64-dev \
          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xvfb xauth \
-         wine wine32:i386 osslsigncode openssl zip unzip time clang libclang-rt-14-dev; do
+         g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+         wine wine32:i386 wine64 osslsigncode openssl zip unzip time clang libclang-rt-14-dev; do
   have_pkg "$p" || need+=("$p")
 done
 

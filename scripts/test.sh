@@ -35,16 +35,22 @@ echo "== native (Debug, sanitizers)"
 build_preset native
 run_ctest native --preset native
 
-echo "== native-release (packer, tools)"
-build_preset native-release
+wine_select
 echo "== win32 (MinGW-w64 i686)"
 build_preset win32
+if [ "$win_preset" != win32 ]; then
+  echo "== $win_preset (MinGW-w64 x86_64)"
+  build_preset "$win_preset"
+fi
+echo "== native-release (packer, tools)"
+build_preset native-release -DSFX_WIN32_BIN_DIR="$win_bin" \
+  -DSFX_SHIPPED_STUB="$repo/build/win32/bin/sfxstub.exe"
 
 wine_init
 xvfb_start
 trap xvfb_stop EXIT
-echo "== win32 unit tests under Wine"
-run_ctest win32 --preset win32
+echo "== $win_preset unit tests under Wine"
+run_ctest "$win_preset" --preset "$win_preset"
 echo "== end-to-end tests of the stub under Wine"
 run_ctest e2e --preset native-release -L e2e
 # The fuzz output goes through a file: tee to /dev/stderr would reopen, and

@@ -25,7 +25,7 @@ case_dialog_resources() {
   # dialog units, styles (pop-up, caption, system menu, modal frame, font)
   # and the font. Read back from the linked stub.
   local got
-  got=$(i686-w64-mingw32-windres -i "$stub" -O rc | sed -n '/DIALOGEX/,/^END/p' | tr -d '\r')
+  got=$("$mingw-windres" -i "$stub" -O rc | sed -n '/DIALOGEX/,/^END/p' | tr -d '\r')
   local want
   want=$(
     cat <<'EOF'

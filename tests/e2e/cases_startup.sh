@@ -1,15 +1,18 @@
 # Start-up: the stub file, payload location, configuration, command line,
 # modes and exit codes.
 
-case_stub_file() {
+# stub_file_checks STUB BINUTILS-PREFIX PE-FORMAT: the static checks of one
+# stub file.
+stub_file_checks() {
+  local file=$1 tools=$2 format=$3
   # The stub must not hold the 8 payload marker bytes in sequence: the
   # marker scan takes the first match from the start of the file.
-  if LC_ALL=C grep -qaP '\x07\xD2\x6C\xBF\x21\x59\xAB\xAA' "$stub"; then
-    fail "sfxstub.exe contains the payload marker"
+  if LC_ALL=C grep -qaP '\x07\xD2\x6C\xBF\x21\x59\xAB\xAA' "$file"; then
+    fail "$file contains the payload marker"
   fi
   local dump
-  dump=$(i686-w64-mingw32-objdump -p "$stub")
-  grep -q 'file format pei-i386' <<<"$dump" || fail "not a PE32 image"
+  dump=$("$tools-objdump" -p "$file")
+  grep -q "file format $format" <<<"$dump" || fail "$file: not a $format image"
   grep -qE 'Subsystem\s+0+2\s+\(Windows GUI\)' <<<"$dump" || fail "not a GUI-subsystem program"
   local dll
   while read -r dll; do
@@ -21,7 +24,7 @@ case_stub_file() {
   done < <(sed -nE 's/^\s*DLL Name: (.*)$/\1/p' <<<"$dump")
   # The resources: the four dialogs, the two strings and the manifest.
   local rc
-  rc=$(i686-w64-mingw32-windres -i "$stub" -O rc)
+  rc=$("$tools-windres" -i "$file" -O rc)
   local id
   for id in 129 130 139 140; do
     grep -qE "^$id DIALOGEX" <<<"$rc" || fail "no dialog resource $id"
@@ -29,6 +32,18 @@ case_stub_file() {
   grep -q '"Nimbral Unpacker"' <<<"$rc" || fail "no string 103"
   grep -q '"SELFEXTRACT"' <<<"$rc" || fail "no string 109"
   grep -qE '^1 24' <<<"$rc" || fail "no application manifest"
+}
+
+case_stub_file() {
+  # The stub that ships is a PE32 image; a 64-bit build that the cases run
+  # instead passes the same checks as PE32+.
+  if [ "$mingw" = i686-w64-mingw32 ]; then
+    stub_file_checks "$stub" i686-w64-mingw32 pei-i386
+  else
+    stub_file_checks "$stub" x86_64-w64-mingw32 pei-x86-64
+    [ -n "${SFX_SHIPPED_STUB:-}" ] || fail "SFX_SHIPPED_STUB is not set for a 64-bit run"
+    stub_file_checks "$SFX_SHIPPED_STUB" i686-w64-mingw32 pei-i386
+  fi
   echo "stub file checks passed"
 }
 

@@ -7,14 +7,19 @@
 #                   NAME.cases file of the same name (one case a line)
 #
 # Environment: SFX_PACK (the packer), SFX_WIN32_BIN (folder of sfxstub.exe and
-# sfxdriver.exe), SFX_WORK (a scratch folder), and the Wine settings and
-# DISPLAY of the caller.
+# sfxdriver.exe), SFX_WORK (a scratch folder), optionally SFX_SHIPPED_STUB (the
+# 32-bit sfxstub.exe when SFX_WIN32_BIN holds a 64-bit build), and the Wine
+# settings and DISPLAY of the caller.
 set -euo pipefail
 
 : "${SFX_PACK:?}" "${SFX_WIN32_BIN:?}" "${SFX_WORK:?}"
 here=$(cd "$(dirname "$0")" && pwd)
 stub="$SFX_WIN32_BIN/sfxstub.exe"
 driver="$SFX_WIN32_BIN/sfxdriver.exe"
+# The binutils of the stub's machine: where the kernel runs no 32-bit programs
+# the cases run a 64-bit build of the same code (see scripts/env.sh).
+mingw=i686-w64-mingw32
+i686-w64-mingw32-objdump -f "$stub" >/dev/null 2>&1 || mingw=x86_64-w64-mingw32
 main_title="Marlith Zip Self-Extractor"
 
 fail() {
