@@ -410,35 +410,36 @@ bool openFileWin32(const XString& path, bool forRead, bool forWrite,
 
   auto attempt = [&]() {
     int fd = ::open(np.c_str(), flags, 0666);
-    if (fd >= 0) {
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0) {
       // Windows does not open a directory as a file.
-      struct stat st;
-      if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      if (S_ISDIR(st.st_mode)) {
         ::close(fd);
         errno = EISDIR;
         return -1;
       }
+      // A read-only file opened for writing (by a process with the right to
+      // ignore permissions) is made writable, as Windows clears the
+      // attribute of a file it lets a writer open.
+      if (forWrite && !(st.st_mode & S_IWUSR))
+        fchmod(fd, (st.st_mode & 07777) | S_IWUSR);
     }
     return fd;
   };
 
-  // A read-only file opened for writing is made writable first: a process
-  // with the right to ignore permissions would otherwise write it and leave
-  // it read-only, where Windows clears the attribute.
-  uint32_t attributes = 0, attrErr = 0;
-  bool readOnly = getAttributes(p, &attributes, &attrErr, nullptr) &&
-                  (attributes & kFileAttributeReadOnly) &&
-                  !(attributes & kFileAttributeDirectory);
-  if (forWrite && readOnly &&
-      setFileAttributes(p, attributes & ~kFileAttributeReadOnly, nullptr)) {
-    readOnly = false;
-  }
   int fd = attempt();
   int err = fd < 0 ? errno : 0;
-  if (fd < 0 && readOnly &&
-      setFileAttributes(p, attributes & ~kFileAttributeReadOnly, nullptr)) {
-    fd = attempt();
-    err = fd < 0 ? errno : 0;
+  if (fd < 0) {
+    // A read-only file that refused the open is made writable and opened
+    // once more.
+    uint32_t attributes = 0, attrErr = 0;
+    if (getAttributes(p, &attributes, &attrErr, nullptr) &&
+        (attributes & kFileAttributeReadOnly) &&
+        !(attributes & kFileAttributeDirectory) &&
+        setFileAttributes(p, attributes & ~kFileAttributeReadOnly, nullptr)) {
+      fd = attempt();
+      err = fd < 0 ? errno : 0;
+    }
   }
   if (fd < 0) {
     uint32_t winErr = windowsErrorOf(err, np);

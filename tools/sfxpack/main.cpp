@@ -1,5 +1,6 @@
 // sfxpack: makes a self-extracting executable from the stub, a configuration
 // document, named arguments and a set of folders and files.
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -359,4 +360,14 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace sfxpack
 
-int main(int argc, char** argv) { return sfxpack::run(argc, argv); }
+int main(int argc, char** argv) {
+#ifdef M_TRIM_THRESHOLD
+  // Each entry's inflater takes and gives back its window and tables; kept
+  // by the allocator instead of going back to the system, they cost no page
+  // faults on the next entry (thousands of small files extract faster).
+  // Peak memory is unchanged: it is what is in use at once.
+  mallopt(M_TRIM_THRESHOLD, 32 << 20);
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+#endif
+  return sfxpack::run(argc, argv);
+}
