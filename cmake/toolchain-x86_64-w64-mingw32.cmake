@@ -1,18 +1,9 @@
-# Cross build for 64-bit Windows with MinGW-w64 (-posix thread model). The
-# stub ships as a 32-bit program; this build runs the same Win32 code and
-# tests under 64-bit Wine on machines whose kernel runs no 32-bit programs.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 64-bit Windows with MinGW-w64. The stub ships as a 32-bit
+# program; this build runs the same Win32 code and tests under 64-bit Wine on
+# machines whose kernel runs no 32-bit programs.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(SFX_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${SFX_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${SFX_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${SFX_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${SFX_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # Debian's "wine" starts the 32-bit loader whenever it is installed, so the
 # 64-bit loader is named directly.

@@ -161,43 +161,39 @@ sweep_batch() {
 # driver then ends it), its exit code when it has ended by then or within
 # 24 s more (a slow run), or "hang".
 sweep_recheck() {
-  local i=$1 pwd=""
+  local i=$1
+  sweep_look "$i" 1000 1
+  if [ -z "$sweep_windows" ] && [ -z "$sweep_code" ]; then
+    # Neither: a slow run (on a busy machine) is given a long while, and
+    # looked at once more on the way.
+    sweep_look "$i" 4000 20000
+    [ -n "$sweep_windows" ] || sweep_code=${sweep_code:-hang}
+  fi
+  if [ -n "$sweep_windows" ]; then
+    echo "window:$sweep_windows"
+  else
+    echo "$sweep_code"
+  fi
+}
+
+# sweep_look ITEM LOOK_MS WAIT_MS: runs damaged copy ITEM afresh, lists its
+# windows after LOOK_MS and waits WAIT_MS more for its end. Sets
+# sweep_windows (the titles, ";"-joined) and sweep_code (its exit code, or
+# empty).
+sweep_look() {
+  local i=$1 look=$2 wait=$3 pwd="" pid
   [ "$sweep_mode" = encrypted ] && pwd=" -pwd $sweep_password"
   rm -rf "$SFX_WORK/r/$i"
   mkdir -p "$SFX_WORK/r/$i"
   wine "$driver" -v "run '$(winpath "$SFX_WORK/m/$i.exe")' -unzipDir '$(winpath "$SFX_WORK/r/$i/out")'$pwd" \
-    "sleep 1000" "list" "wait-exit 1" "exit-code" >"$SFX_WORK/list.out" 2>"$SFX_WORK/list.err" || true
+    "sleep $look" "list" "wait-exit $wait" "exit-code" >"$SFX_WORK/list.out" 2>"$SFX_WORK/list.err" || true
   cat "$SFX_WORK/list.err" >>"$SFX_WORK/stderr.log"
-  local pid code windows
   pid=$(tr -d '\r' <"$SFX_WORK/list.err" | sed -n 's/^sfxdriver: started pid \([0-9]*\).*/\1/p')
   [ -n "$pid" ] || fail "recheck of item $i: $(cat "$SFX_WORK/list.err")"
-  code=$(tr -d '\r' <"$SFX_WORK/list.out" | grep -xE '[0-9]+' || true)
-  windows=$(tr -d '\r' <"$SFX_WORK/list.out" |
+  sweep_code=$(tr -d '\r' <"$SFX_WORK/list.out" | grep -xE '[0-9]+' || true)
+  sweep_windows=$(tr -d '\r' <"$SFX_WORK/list.out" |
     awk -v p="$pid" 'NF > 3 && $2 == p { $1 = $2 = $3 = ""; sub(/^ +/, ""); print }' |
     sort -u | paste -sd ';')
-  if [ -n "$windows" ]; then
-    echo "window:$windows"
-  elif [ -n "$code" ]; then
-    echo "$code"
-  else
-    # Neither: a slow run (on a busy machine) is given a long while, and
-    # looked at once more on the way.
-    rm -rf "$SFX_WORK/r/$i"
-    mkdir -p "$SFX_WORK/r/$i"
-    wine "$driver" -v "run '$(winpath "$SFX_WORK/m/$i.exe")' -unzipDir '$(winpath "$SFX_WORK/r/$i/out")'$pwd" \
-      "sleep 4000" "list" "wait-exit 20000" "exit-code" >"$SFX_WORK/list.out" 2>"$SFX_WORK/list.err" || true
-    cat "$SFX_WORK/list.err" >>"$SFX_WORK/stderr.log"
-    pid=$(tr -d '\r' <"$SFX_WORK/list.err" | sed -n 's/^sfxdriver: started pid \([0-9]*\).*/\1/p')
-    code=$(tr -d '\r' <"$SFX_WORK/list.out" | grep -xE '[0-9]+' || true)
-    windows=$(tr -d '\r' <"$SFX_WORK/list.out" |
-      awk -v p="$pid" 'NF > 3 && $2 == p { $1 = $2 = $3 = ""; sub(/^ +/, ""); print }' |
-      sort -u | paste -sd ';')
-    if [ -n "$windows" ]; then
-      echo "window:$windows"
-    else
-      echo "${code:-hang}"
-    fi
-  fi
 }
 
 # sweep_mutant INDEX STUB_SIZE: writes $SFX_WORK/m/INDEX.exe, the packed
