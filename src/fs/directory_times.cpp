@@ -32,8 +32,9 @@ void DirectoryTimes::restore() {
   uint32_t count = 0;
   for (uint32_t at = 0; at < records_.getSize(); at = next(at)) ++count;
   // Keys of (inverted depth, offset): sorted, the deepest come first and keep
-  // extraction order within a depth. Without memory for them the times are
-  // set in extraction order, which a later sibling's time may then disturb.
+  // extraction order within a depth. Without memory for the keys the times
+  // are set in extraction order, which gives the same times on the systems
+  // we know (setting a directory's time leaves its parent's alone).
   uint64_t* keys = new (std::nothrow) uint64_t[count ? count : 1];
   uint32_t n = 0;
   for (uint32_t at = 0; at < records_.getSize(); at = next(at), ++n) {
