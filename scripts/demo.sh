@@ -11,7 +11,8 @@ bash scripts/setup.sh
 
 wine_select
 echo "== building the packer (native-release) and the stub ($win_preset)"
-build_preset native-release >/dev/null
+build_preset native-release -DSFX_WIN32_BIN_DIR="$win_bin" \
+  -DSFX_SHIPPED_STUB="$repo/build/win32/bin/sfxstub.exe" >/dev/null
 build_preset "$win_preset" >/dev/null
 
 demo="$repo/build/demo"

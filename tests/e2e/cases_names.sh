@@ -21,11 +21,13 @@ names_file() {
   le 0 4
 }
 
-# names_payload OUT.exe NAME: the stub, then a silent configuration and the
-# three files.
+# names_payload OUT.exe NAME [SHOW_PROGRESS]: the stub, then a configuration
+# without the main and finished dialogs (with the progress dialog when
+# SHOW_PROGRESS is 1, so that a failure is shown in a box) and the three
+# files.
 names_payload() {
   local cfg
-  cfg="<SfxConfig><ShowMain>0</ShowMain><ShowProgress>0</ShowProgress><ShowFin>0</ShowFin></SfxConfig>"
+  cfg="<SfxConfig><ShowMain>0</ShowMain><ShowProgress>${3:-0}</ShowProgress><ShowFin>0</ShowFin></SfxConfig>"
   {
     cat "$stub"
     printf '\x07\xd2\x6c\xbf\x21\x59\xab\xaa\x01\x00\x00\x00\x00\x02'
@@ -42,10 +44,11 @@ names_payload() {
 }
 
 case_hostile_names() {
-  # An unsafe name fails its entry and ends the extraction (exit code 1):
-  # the file before it is there, the one after it is not, and no file of
-  # that name appears anywhere. A stream name and device names are
-  # repaired and extracted (exit code 0).
+  # An unsafe name fails its entry and ends the extraction (exit code 1,
+  # the message and the name in the error box): the file before it is
+  # there, the one after it is not, and no file of that name appears
+  # anywhere. A stream name and device names are repaired and extracted
+  # (exit code 0).
   local -a unsafe=('..\ESC' 'a/../../ESC' 'safe/..\..\ESC' '\ESC' 'C:\ESC' 'C:ESC'
     'C:..\ESC' '\\srv\s\ESC' '\\?\C:\ESC' '//?/ESC')
   local -a repaired=('a.txt:evil.exe=a.txt_evil.exe' 'CON=_CON' 'nul.txt=_nul.txt'
@@ -56,8 +59,10 @@ case_hostile_names() {
     mark="esc_sfx_${n}_$$"
     out="$SFX_WORK/box$n/out"
     mkdir -p "$out"
-    names_payload "$SFX_WORK/n$n.exe" "${name//ESC/$mark}"
-    run_stub "$SFX_WORK/n$n.exe" 1 -unzipDir "$(winpath "$out")"
+    names_payload "$SFX_WORK/n$n.exe" "${name//ESC/$mark}" 1
+    fault_expect_box "$SFX_WORK/n$n.exe" 1 "$SFX_WORK/box$n.txt" -unzipDir "$(winpath "$out")"
+    fault_box_has "$SFX_WORK/box$n.txt" "Unsafe path in archive entry." \
+      "filename: ${name//ESC/$mark}"
     [ "$(cat "$out/before.txt" 2>/dev/null)" = before ] || fail "$name: the entry before it is missing"
     [ ! -e "$out/after.txt" ] || fail "$name: extraction went on after an unsafe name"
     found=$(find "$SFX_WORK" "$WINEPREFIX" -name "$mark*" 2>/dev/null
