@@ -83,11 +83,12 @@ class MarlithHandle {
   bool readSome(void* buf, uint32_t count, uint32_t* numRead, bool* eof,
                 LogBase* log);
 
-  // Reads in pieces of at most 65536 bytes until `count` bytes are read, the
-  // file ends or a read fails. A zero count succeeds at once; a missing
-  // buffer logs "NULL buf pointer." and fails.
+  // Reads in pieces of at most `maxPiece` bytes (65536 unless asked
+  // otherwise) until `count` bytes are read, the file ends or a read fails.
+  // A zero count succeeds at once; a missing buffer logs "NULL buf pointer."
+  // and fails.
   bool readFull(void* buf, uint32_t count, uint32_t* numRead, bool* eof,
-                LogBase* log);
+                LogBase* log, uint32_t maxPiece = 65536);
 
   // Writes `count` bytes in pieces of at most 10,000,000 bytes; each piece
   // must be written whole. Adds the bytes written to *numWritten when it is

@@ -17,7 +17,6 @@
 namespace sfx {
 namespace {
 
-constexpr uint32_t kMaxReadPiece = 65536;
 // makeTempName tries the first name and at most this many more.
 constexpr int kMaxTempNameRetries = 200;
 
@@ -123,7 +122,7 @@ void MarlithHandle::adoptStream(FILE* stream) {
 }
 
 bool MarlithHandle::readFull(void* buf, uint32_t count, uint32_t* numRead,
-                             bool* eof, LogBase* log) {
+                             bool* eof, LogBase* log, uint32_t maxPiece) {
   *numRead = 0;
   *eof = false;
   if (!buf) {
@@ -132,7 +131,7 @@ bool MarlithHandle::readFull(void* buf, uint32_t count, uint32_t* numRead,
   }
   unsigned char* p = static_cast<unsigned char*>(buf);
   while (*numRead < count) {
-    uint32_t piece = std::min(kMaxReadPiece, count - *numRead);
+    uint32_t piece = std::min(maxPiece, count - *numRead);
     uint32_t got = 0;
     if (!readSome(p + *numRead, piece, &got, eof, log)) return false;
     *numRead += got;

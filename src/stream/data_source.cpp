@@ -138,19 +138,6 @@ uint32_t FileDataSource::takeAhead(unsigned char* out, uint32_t count) {
   return n;
 }
 
-bool FileDataSource::readFromFile(unsigned char* buf, uint32_t count,
-                                  uint32_t* got, bool* eof, LogBase& log) {
-  *got = 0;
-  *eof = false;
-  while (*got < count) {
-    uint32_t n = 0;
-    if (!file_->readSome(buf + *got, count - *got, &n, eof, &log)) return false;
-    *got += n;
-    if (*eof) break;
-  }
-  return true;
-}
-
 bool FileDataSource::readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
                                 bool* endReached, ProgressMonitor*,
                                 LogBase& log) {
@@ -165,11 +152,12 @@ bool FileDataSource::readSource(void* buf, uint32_t maxCount, uint32_t* numRead,
     uint32_t got = 0;
     bool eof = false;
     if (want >= kReadAheadSize || !ahead_) {
-      ok = readFromFile(out + done, want, &got, &eof, log);
+      // One read request for all that is missing, not one per 64 KB.
+      ok = file_->readFull(out + done, want, &got, &eof, &log, UINT32_MAX);
       done += got;
     } else {
       // The buffer is empty here: refill it and take from it.
-      ok = readFromFile(ahead_, kReadAheadSize, &got, &eof, log);
+      ok = file_->readFull(ahead_, kReadAheadSize, &got, &eof, &log);
       aheadPos_ = 0;
       aheadEnd_ = ok ? got : 0;
       done += takeAhead(out + done, want);

@@ -107,11 +107,6 @@ class FileDataSource : public DataSource {
 
  private:
   bool openPath(LogBase& log);
-  // Reads until `count` bytes are in, the file ends (*eof) or a read fails,
-  // asking the file for all that is missing at once: a chunk costs one read
-  // request, not one per 64 KB.
-  bool readFromFile(unsigned char* buf, uint32_t count, uint32_t* got,
-                    bool* eof, LogBase& log);
   // Copies up to `count` read-ahead bytes to `out`; returns how many.
   uint32_t takeAhead(unsigned char* out, uint32_t count);
   void dropAhead() { aheadPos_ = aheadEnd_ = 0; }
