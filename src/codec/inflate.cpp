@@ -431,6 +431,13 @@ constexpr int kRefillFloor = kBitBufBits - 8;
 // (bits 5-7 are zero), and the mask is the one the machine applies anyway.
 constexpr uint32_t kShiftMask = kBitBufBits - 1;
 
+// The value of a length or distance entry `e` whose code and extra bits are
+// at the bottom of `bits`: its base plus the extra bits.
+inline uint32_t entryValue(BitBuf bits, uint32_t e) {
+  return (e >> 16) + static_cast<uint32_t>(
+                         (bits & ((BitBuf{1} << (e & 31)) - 1)) >> (e >> 8 & 31));
+}
+
 inline BitBuf loadWord(const uint8_t* p) {
   BitBuf v;
   std::memcpy(&v, p, sizeof v);
@@ -604,6 +611,20 @@ constexpr uint32_t kFastInputMargin = 32;
     buf >>= (e)&kShiftMask;           \
     bits -= static_cast<int>((e)&31); \
   } while (0)
+  // The 32-bit buffer takes a length's or distance's code, then `need` bits
+  // for its extra bits, then the extra bits, and stores the value in `v`.
+#define SFX_TAKE_SPLIT(e, need, v)                                     \
+  do {                                                                 \
+    const int codeLen = static_cast<int>((e) >> 8 & 31);               \
+    const int extra = static_cast<int>((e)&31) - codeLen;              \
+    buf >>= codeLen;                                                   \
+    bits -= codeLen;                                                   \
+    SFX_ENSURE(need);                                                  \
+    v = ((e) >> 16) +                                                  \
+        static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));       \
+    buf >>= extra;                                                     \
+    bits -= extra;                                                     \
+  } while (0)
   // Passes a full half on; `code` is the error when the output fails.
 #define SFX_PASS_ON(code)                                               \
   do {                                                                  \
@@ -660,22 +681,11 @@ constexpr uint32_t kFastInputMargin = 32;
       // The lookup needed 15 bits; after literals the extra bits may not
       // all be in yet.
       SFX_ENSURE(static_cast<int>(e & 31));
-      const BitBuf saved = buf;
+      length = entryValue(buf, e);
       SFX_CONSUME(e);
-      length = (e >> 16) +
-               static_cast<uint32_t>((saved & ((BitBuf{1} << (e & 31)) - 1)) >>
-                                     (e >> 8 & 31));
       SFX_ENSURE(29);
     } else {
-      const int codeLen = static_cast<int>(e >> 8 & 31);
-      const int extra = static_cast<int>(e & 31) - codeLen;
-      buf >>= codeLen;
-      bits -= codeLen;
-      SFX_ENSURE(16);
-      length =
-          (e >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
-      buf >>= extra;
-      bits -= extra;
+      SFX_TAKE_SPLIT(e, 16, length);
       SFX_ENSURE(15);
     }
     uint32_t d;
@@ -687,21 +697,10 @@ constexpr uint32_t kFastInputMargin = 32;
     }
     uint32_t distance;
     if (kBitBufBits == 64) {
-      const BitBuf saved = buf;
+      distance = entryValue(buf, d);
       SFX_CONSUME(d);
-      distance = (d >> 16) +
-                 static_cast<uint32_t>(
-                     (saved & ((BitBuf{1} << (d & 31)) - 1)) >> (d >> 8 & 31));
     } else {
-      const int codeLen = static_cast<int>(d >> 8 & 31);
-      const int extra = static_cast<int>(d & 31) - codeLen;
-      buf >>= codeLen;
-      bits -= codeLen;
-      SFX_ENSURE(14);
-      distance =
-          (d >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
-      buf >>= extra;
-      bits -= extra;
+      SFX_TAKE_SPLIT(d, 14, distance);
     }
 
     const uint32_t written = static_cast<uint32_t>(op - win);
@@ -753,6 +752,7 @@ constexpr uint32_t kFastInputMargin = 32;
     }
   }
 #undef SFX_PASS_ON
+#undef SFX_TAKE_SPLIT
 #undef SFX_CONSUME
 #undef SFX_NEXT_ENTRY
 #undef SFX_LOOKUP
