@@ -10,7 +10,6 @@
 #include <string>
 
 #include "archive/simple_archive.h"
-#include "buffered_source.h"
 #include "entry_meter.h"
 #include "fs/directory_times.h"
 #include "fs/file.h"
@@ -95,12 +94,10 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
     }
   }
 
-  // The entries are read ahead in large blocks; the list's meter sits
-  // between the reader and the read-ahead.
-  BufferedSource buffered(&file);
-  EntryMeter meter(&buffered,
+  // The file source reads ahead itself; the list's meter sits between the
+  // reader and the file.
+  EntryMeter meter(&file,
                    archive.isEncrypted() ? &archive.decryptor() : nullptr);
-  archive.setSource(&buffered);
   if (mode == ReadMode::kList) {
     archive.setSource(&meter);
     fprintf(listing, "%-5s %12s  %-19s  %-10s  %s\n", "type", "size",
