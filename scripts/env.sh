@@ -39,9 +39,13 @@ wine_select() {
 
 wine_init() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine: creating a 32-bit prefix"
+    echo "wine: creating a $WINEARCH prefix"
     mkdir -p "$WINEPREFIX"
     wineboot --init >/dev/null 2>&1 || true
+    wineserver -w || true
+    # A first program and the end of its server, so that the first test
+    # does not meet the new prefix's server on its way out.
+    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
     wineserver -w || true
   fi
 }
