@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "branding.h"
 #include "packer.h"
 #include "payload_writer.h"
 #include "reader.h"
@@ -47,6 +48,7 @@ const char kUsage[] =
     "       sfxpack list FILE.exe [--password PW]\n"
     "       sfxpack test FILE.exe [--password PW]\n"
     "       sfxpack extract FILE.exe [-C DIR] [--password PW]\n"
+    "       sfxpack info FILE.exe\n"
     "\n"
     "Writes a copy of STUB.exe followed by a payload: the configuration "
     "document,\n"
@@ -73,8 +75,20 @@ const char kUsage[] =
     "  --threads N              compression threads (default: one per core)\n"
     "  --hidden-dotfiles        mark names beginning with '.' hidden\n"
     "  -q, --quiet              no progress bar and no summary\n"
+    "  --icon FILE.ico          the self-extractor's icon (all its images)\n"
+    "  --version-info KEY=VALUE version information (repeatable): "
+    "FileVersion,\n"
+    "                           ProductVersion, ProductName, CompanyName,\n"
+    "                           FileDescription, LegalCopyright, "
+    "OriginalFilename\n"
+    "  --manifest FILE          replace the stub's application manifest\n"
+    "  --elevate                ask for administrator rights when started\n"
+    "  --string ID=TEXT         a string of the stub's table (103: its "
+    "title)\n"
     "  -h, --help               show this help\n"
     "\n"
+    "info shows the architecture, the resources, the payload's offset and size\n"
+    "and the stored configuration.\n"
     "list shows each entry's type, size, modification time (local time, as\n"
     "stored), attributes and name. test reads, decrypts and inflates every\n"
     "entry without writing anything. extract creates the entries below DIR\n"
@@ -91,6 +105,7 @@ struct Options {
   bool quiet = false;
   std::vector<std::pair<std::string, std::string>> extraArgs;
   PackOptions pack;
+  BrandingOptions branding;
 };
 
 int usageError(const std::string& message) {
@@ -166,7 +181,10 @@ int parseCreate(int argc, char** argv, Options* o) {
         "--password", "--key-bits", "--level", "--chunk-size", "--threads"};
     bool withValue = std::find(std::begin(kWithValue), std::end(kWithValue),
                                a) != std::end(kWithValue);
-    if (a == "-h" || a == "--help") {
+    std::string brandingError;
+    if (parseBrandingOption(argc, argv, &i, &o->branding, &brandingError)) {
+      if (!brandingError.empty()) return usageError(brandingError);
+    } else if (a == "-h" || a == "--help") {
       std::cout << kUsage;
       return kExitOk;
     } else if (withValue) {
@@ -233,6 +251,7 @@ int runCreate(Options& o) {
   std::string error;
   std::vector<uint8_t> stub;
   if (!readFile(o.stub, &stub, &error)) return failure(error);
+  if (!applyBranding(o.branding, &stub, &error)) return failure(error);
 
   auto& args = o.pack.args;
   if (o.haveConfig) {
@@ -270,6 +289,7 @@ int runCreate(Options& o) {
     ok = false;
     error = std::string("write failed: ") + strerror(errno);
   }
+  ok = ok && finishBranding(o.branding, tmp, &error);
   if (!ok) {
     unlink(tmp.c_str());
     return failure(error);
@@ -350,6 +370,7 @@ int run(int argc, char** argv) {
   if (cmd == "list") return runRead(argc, argv, ReadMode::kList);
   if (cmd == "test") return runRead(argc, argv, ReadMode::kTest);
   if (cmd == "extract") return runRead(argc, argv, ReadMode::kExtract);
+  if (cmd == "info") return runInfo(argc, argv);
   if (cmd != "create") return usageError("unknown command '" + cmd + "'");
   Options o;
   int status = parseCreate(argc, argv, &o);
