@@ -76,10 +76,11 @@ std::string ResId::text() const {
 }
 
 std::string PeImage::architecture() const {
-  std::string kind = is64_ ? " (PE32+)" : " (PE32)";
-  if (machine_ == kMachineI386) return "x86" + kind;
-  if (machine_ == kMachineAmd64) return "x64" + kind;
-  return "machine " + hex(machine_) + kind;
+  std::string name = machine_ == kMachineI386    ? std::string("x86")
+                     : machine_ == kMachineAmd64 ? std::string("x64")
+                                                 : "machine " + hex(machine_);
+  name += is64_ ? " (PE32+)" : " (PE32)";
+  return name;
 }
 
 int PeImage::sectionOfRva(uint32_t rva) const {
@@ -221,7 +222,7 @@ bool PeImage::parseResources(std::string* error) {
       out->name.push_back(
           static_cast<char16_t>(rd16(f, base + off + 2 + 2 * k)));
     }
-    if (out->name.empty()) out->name = u"?";  // an empty name is still a name
+    if (out->name.empty()) out->name.push_back(u'?');  // still a name
     return true;
   };
   auto readDir = [&](uint32_t off, std::vector<Entry>* out) {
