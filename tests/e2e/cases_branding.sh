@@ -206,3 +206,20 @@ case_branding_hostile() {
   done
   echo "hostile inputs refused"
 }
+
+case_branding_manifest() {
+  # A manifest of the packager's own replaces the stub's; without --elevate
+  # its level stays as written. Only the title and the manifest change.
+  sed 's/level="asInvoker"/level="highestAvailable"/' "$here/../../src/app/sfxstub.manifest" \
+    >"$SFX_WORK/own.manifest"
+  config "$SFX_WORK/silent.xml" ShowMain=0 ShowProgress=0 ShowFin=0
+  "$SFX_PACK" create -q -o "$SFX_WORK/m.exe" --stub "$stub" --config "$SFX_WORK/silent.xml" \
+    --manifest "$SFX_WORK/own.manifest" "$here/../../examples/hello"
+  brand_extract "$SFX_WORK/m.exe" out
+  local probe
+  probe=$(wine "$brand_probe" "$(winpath "$SFX_WORK/m.exe")" | tr -d '\r')
+  grep -qx "manifest level=highestAvailable" <<<"$probe" || fail "probe: $probe"
+  grep -qx "version none" <<<"$probe" || fail "a version block appeared: $probe"
+  grep -qx "icons 0" <<<"$probe" || fail "an icon appeared: $probe"
+  echo "own manifest in place"
+}

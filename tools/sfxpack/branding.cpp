@@ -34,6 +34,7 @@ constexpr uint16_t kVersionId = 1;
 constexpr uint16_t kStubTitleId = 103;
 constexpr uint16_t kStubClassId = 109;
 constexpr uint32_t kFixedSignature = 0xFEEF04BD;
+constexpr uint64_t kMaxInfoImage = 256u << 20;  // info reads no larger image
 
 const char* const kVersionKeys[] = {
     "FileVersion",     "ProductVersion", "ProductName",     "CompanyName",
@@ -1108,8 +1109,16 @@ int runInfo(int argc, char** argv) {
   in.seekg(0, std::ios::end);
   uint64_t fileSize = uint64_t(in.tellg());
   in.seekg(0, std::ios::beg);
-  std::vector<uint8_t> head(size_t(std::min<uint64_t>(fileSize, 256u << 20)));
+  std::vector<uint8_t> head(size_t(std::min<uint64_t>(fileSize, 64u << 10)));
   in.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+  uint64_t imageEnd = 0;
+  if (in && peImageEndFromHeaders(head, &imageEnd) && imageEnd > head.size() &&
+      imageEnd <= std::min<uint64_t>(fileSize, kMaxInfoImage)) {
+    size_t have = head.size();
+    head.resize(size_t(imageEnd));
+    in.read(reinterpret_cast<char*>(head.data() + have),
+            std::streamsize(imageEnd - have));
+  }
   PeImage image;
   std::string why;
   if (!in || !image.parse(std::move(head), &why)) {

@@ -634,12 +634,48 @@ bool PeImage::write(std::vector<uint8_t>* out, std::string* error) const {
   return true;
 }
 
+bool peImageEndFromHeaders(const std::vector<uint8_t>& f, uint64_t* end) {
+  if (f.size() < 64 || f[0] != 'M' || f[1] != 'Z') return false;
+  uint64_t pe = rd32(f, 0x3c);
+  if (pe + 24 > f.size() || rd32(f, size_t(pe)) != kPeSignature) return false;
+  size_t count = rd16(f, size_t(pe) + 6);
+  uint64_t table = pe + 24 + rd16(f, size_t(pe) + 20);
+  if (pe + 24 + 64 > f.size() ||
+      table + count * kSectionHeaderSize > f.size()) {
+    return false;
+  }
+  *end = rd32(f, size_t(pe) + 24 + 60);  // SizeOfHeaders
+  for (size_t i = 0; i < count; ++i) {
+    size_t h = size_t(table) + i * kSectionHeaderSize;
+    if (rd32(f, h + 16)) {
+      *end =
+          std::max<uint64_t>(*end, uint64_t(rd32(f, h + 20)) + rd32(f, h + 16));
+    }
+  }
+  return true;
+}
+
 void PeChecksum::add(const uint8_t* data, size_t size) {
-  for (size_t i = 0; i < size; ++i, ++pos_) {
-    if (pos_ >= skip_ && pos_ < skip_ + 4) continue;
-    sum_ += (pos_ & 1) ? uint64_t(data[i]) << 8 : data[i];
-    // Folding now and then keeps the sum exact without overflow.
-    if ((pos_ & 0xffff) == 0xffff) sum_ = (sum_ & 0xffff) + (sum_ >> 16);
+  // The sum is kept unfolded in 64 bits: 2^48 words fit before it could
+  // overflow, and folding at the end gives the same value.
+  size_t i = 0;
+  while (i < size) {
+    bool before = pos_ + 2 <= skip_, after = pos_ >= skip_ + 4;
+    if (!(pos_ & 1) && size - i >= 2 && (before || after)) {
+      size_t words = (size - i) / 2;
+      if (before) words = std::min<uint64_t>(words, (skip_ - pos_) / 2);
+      uint64_t s = 0;
+      for (size_t k = 0; k < words; ++k, i += 2)
+        s += data[i] | data[i + 1] << 8;
+      sum_ += s;
+      pos_ += 2 * words;
+      continue;
+    }
+    if (pos_ < skip_ || pos_ >= skip_ + 4) {
+      sum_ += (pos_ & 1) ? uint64_t(data[i]) << 8 : data[i];
+    }
+    ++i;
+    ++pos_;
   }
 }
 

@@ -137,6 +137,11 @@ class PeImage {
   std::vector<Resource> resources_;
 };
 
+// From the first bytes of a file (its headers): where the image's last
+// section ends, so that a reader knows how much of a large file to load.
+// False when the headers are not those of a PE image or not all there.
+bool peImageEndFromHeaders(const std::vector<uint8_t>& head, uint64_t* end);
+
 // The PE checksum, fed in pieces: the sum of the file's 16-bit little-endian
 // words with carries folded back in, the CheckSum field itself counted as
 // zero, plus the file's length.

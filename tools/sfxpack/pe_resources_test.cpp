@@ -109,6 +109,13 @@ TEST_P(PeWriteTest, RewrittenImageIsValidAndKeepsTheRest) {
   }
 }
 
+std::string layoutName(const ::testing::TestParamInfo<LayoutCase>& info) {
+  static const char* const kNames[] = {"RsrcThenReloc", "RsrcLast",
+                                       "RsrcInMiddle", "NoResources"};
+  return std::string(info.param.is64 ? "Pe32Plus_" : "Pe32_") +
+         kNames[static_cast<int>(info.param.layout)];
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Layouts, PeWriteTest,
     ::testing::Values(LayoutCase{false, Layout::kRsrcThenReloc, false},
@@ -118,7 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{false, Layout::kRsrcInMiddle, true},
                       LayoutCase{true, Layout::kRsrcInMiddle, true},
                       LayoutCase{false, Layout::kNoResources, true},
-                      LayoutCase{true, Layout::kNoResources, true}));
+                      LayoutCase{true, Layout::kNoResources, true}),
+    layoutName);
 
 TEST(PeImageTest, ArchitectureAndTheStubsManifest) {
   PeImage image;
@@ -267,6 +275,24 @@ TEST(PeImageTest, HostileImages) {
     EXPECT_FALSE(image.parse(file, &error)) << c.what;
     EXPECT_NE(std::string::npos, error.find(c.message))
         << c.what << ": " << error;
+  }
+}
+
+// info loads only the image part of a large self-extractor: its end comes
+// from the headers alone.
+TEST(PeImageTest, ImageEndFromTheHeaders) {
+  for (bool is64 : {false, true}) {
+    std::vector<uint8_t> file = makeImage(is64, Layout::kRsrcInMiddle);
+    size_t size = file.size();
+    file.resize(size + 5000, 0x42);  // a payload
+    std::vector<uint8_t> head(file.begin(), file.begin() + 0x400);
+    uint64_t end = 0;
+    ASSERT_TRUE(peImageEndFromHeaders(head, &end)) << is64;
+    EXPECT_EQ(size, end) << is64;
+    head.resize(testing::sectionTable(is64) + 2 * 40);  // the table cut short
+    EXPECT_FALSE(peImageEndFromHeaders(head, &end)) << is64;
+    head.assign(0x400, 0);
+    EXPECT_FALSE(peImageEndFromHeaders(head, &end)) << is64;
   }
 }
 
