@@ -10,9 +10,10 @@
 //   icons N                                ExtractIconExW's count
 //   icon large WxH / icon small WxH        the first icon, as ExtractIconExW
 //                                          gives it
-//   icon image WxH                         each image of the first icon group,
-//                                          as LookupIconIdFromDirectoryEx picks
-//                                          it for that size
+//   icon image WxH                         each image of the first icon group:
+//                                          LookupIconIdFromDirectoryEx picks it
+//                                          for its size, CreateIconFromResourceEx
+//                                          makes it at the size it really has
 //   manifest level=LEVEL                   requestedExecutionLevel's level
 // Exit code 0, or 1 when FILE.exe cannot be read at all.
 #include <windows.h>
@@ -134,7 +135,7 @@ void printIcons(const wchar_t* path) {
       HICON icon = bits ? CreateIconFromResourceEx(
                               static_cast<BYTE*>(LockResource(bits)),
                               SizeofResource(module, img), TRUE, 0x00030000,
-                              side, side, LR_DEFAULTCOLOR)
+                              0, 0, LR_DEFAULTCOLOR)
                         : nullptr;
       if (icon) {
         printIconSize("image", icon);
