@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -520,6 +521,32 @@ TEST_F(ApplyBrandingTest, BrandsAndRefusesWithoutTouchingTheStub) {
   EXPECT_FALSE(applyBranding(bad, &copy, &error));
   EXPECT_NE(std::string::npos, error.find("cannot read")) << error;
   EXPECT_EQ(stub, copy);
+}
+
+// After the payload is appended, the checksum is that of the whole file.
+TEST_F(ApplyBrandingTest, ChecksumCoversThePayload) {
+  std::vector<uint8_t> file = makeImage(true, Layout::kRsrcThenReloc);
+  BrandingOptions o;
+  o.elevate = true;
+  std::string error;
+  ASSERT_TRUE(applyBranding(o, &file, &error)) << error;
+  for (size_t payload : {0u, 1u, 77777u}) {
+    std::vector<uint8_t> whole = file;
+    for (size_t k = 0; k < payload; ++k) whole.push_back(uint8_t(k * 31 + 7));
+    std::string path = writeTemp("sum.exe", whole);
+    ASSERT_TRUE(finishBranding(o, path, &error)) << error;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> back((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+    ASSERT_EQ(whole.size(), back.size());
+    size_t field = testing::kOpt + 64;
+    EXPECT_EQ(testing::referenceChecksum(whole, field),
+              testing::get32(back, field))
+        << payload;
+    std::copy(whole.begin() + field, whole.begin() + field + 4,
+              back.begin() + field);
+    EXPECT_EQ(whole, back) << "only the checksum may change";
+  }
 }
 
 }  // namespace
