@@ -7,9 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <iterator>
-#include <map>
 #include <set>
 
 #include "archive/simple_archive.h"
@@ -953,9 +951,8 @@ bool finishBranding(const BrandingOptions& o, const std::string& path,
   std::vector<uint8_t> head(4096);
   size_t got = fread(head.data(), 1, head.size(), f);
   head.resize(got);
-  PeImage image;
-  std::string why;
-  // Only the headers are needed for the checksum's place.
+  // Only the headers are needed for the checksum's place (applyBranding
+  // checked them).
   size_t peOffset = got >= 64 ? rd32(&head[0x3c]) : 0;
   size_t at = peOffset + 24 + 64;
   bool ok = got >= 64 && at + 4 <= got;

@@ -3,6 +3,7 @@
 #include "pe_resources.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
