@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -339,6 +340,37 @@ TEST(VersionTest, DamagedVersionResourcesAreRefused) {
     VersionInfo info;
     std::string error;
     EXPECT_FALSE(readVersionInfo(d, &info, &error)) << d.size();
+  }
+}
+
+// Random damage to a version block, an icon group and an icon file: refused
+// or read, never a read outside the data (the sanitizers watch).
+TEST(VersionTest, RandomDamageIsRefusedOrRead) {
+  VersionInfo v;
+  v.strings = {{"ProductName", "Acme"}, {"FileVersion", "1.2"}};
+  const std::vector<uint8_t> version = buildVersionInfo(v);
+  const std::vector<uint8_t> icon =
+      ico({{16, dibImage(16, 1)}, {0, pngImage()}});
+  std::mt19937 rng(5);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> d = version, f = icon;
+    for (int e = 0; e < 3; ++e) {
+      d[rng() % d.size()] = uint8_t(rng());
+      f[rng() % 64] = uint8_t(rng());
+    }
+    if (rng() % 4 == 0) d.resize(rng() % d.size());
+    if (rng() % 4 == 0) f.resize(rng() % f.size());
+    VersionInfo info;
+    std::string error;
+    readVersionInfo(d, &info, &error);
+    PeImage image = parsed(makeImage(false, Layout::kRsrcThenReloc));
+    if (setIcon(&image, f, &error)) {
+      const Resource* g =
+          image.find(ResId::number(kRtGroupIcon), ResId::number(1));
+      ASSERT_NE(nullptr, g);
+      std::vector<IconImage> imgs;
+      EXPECT_TRUE(readIconGroup(image, *g, &imgs, &error)) << error;
+    }
   }
 }
 
