@@ -111,6 +111,18 @@ case_branding_structure() {
     done
     grep -qE '^1 24' <<<"$rc" || fail "$format: no application manifest"
     grep -qE '^1 (ICON|14)' <<<"$rc" || fail "$format: no icon group 1"
+    # Every other section keeps its bytes, and all but the relocations their
+    # addresses: the code and data are where the stub's code expects them.
+    local sec layout_before layout_after
+    for sec in $("$tools-objdump" -h "$base" | awk '$1 ~ /^[0-9]+$/ && $2 != ".rsrc" && $2 != ".bss" { print $2 }'); do
+      "$tools-objcopy" -O binary --only-section="$sec" "$base" "$SFX_WORK/before.bin"
+      "$tools-objcopy" -O binary --only-section="$sec" "$SFX_WORK/s$n-image.exe" "$SFX_WORK/after.bin"
+      cmp -s "$SFX_WORK/before.bin" "$SFX_WORK/after.bin" || fail "$format: section $sec changed"
+    done
+    layout_before=$("$tools-objdump" -h "$base" | awk '$1 ~ /^[0-9]+$/ && $2 != ".rsrc" { print $2, $3, ($2 == ".reloc" ? "" : $4) }')
+    layout_after=$("$tools-objdump" -h "$SFX_WORK/s$n-image.exe" | awk '$1 ~ /^[0-9]+$/ && $2 != ".rsrc" { print $2, $3, ($2 == ".reloc" ? "" : $4) }')
+    [ "$layout_before" = "$layout_after" ] ||
+      fail "$format: sections moved:"$'\n'"$layout_before"$'\n'"--"$'\n'"$layout_after"
     local dump
     dump=$("$tools-objdump" -p "$SFX_WORK/s$n.exe") || fail "objdump -p failed on $format"
     grep -qE '^Entry 2 [0-9a-f]+ [0-9a-f]+ Resource Directory \[\.rsrc\]' <<<"$dump" ||
