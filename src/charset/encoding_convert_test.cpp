@@ -92,15 +92,15 @@ TEST(EncodingConvertTest, UnmappableInputIsDroppedOrWrittenAsHexReference) {
   EXPECT_FALSE(ok);
   EXPECT_EQ("a&#xE565;b&#x3DD800DE;",
             convert(65001, 1252, utf8, &ok, EncodingConvert::kEmitHexCharRef));
-  // 0x81 is undefined in 1252.
+  // 0xAA is undefined in 1253.
   EXPECT_EQ(
       std::string("x\0&\0#\0x\0"
-                  "8\0"
-                  "1\0;\0",
+                  "A\0"
+                  "A\0;\0",
                   14),
-      convert(1252, 1200, "x\x81", &ok, EncodingConvert::kEmitHexCharRef));
+      convert(1253, 1200, "x\xAA", &ok, EncodingConvert::kEmitHexCharRef));
   EXPECT_FALSE(ok);
-  EXPECT_EQ("x", convert(1252, 65001, "x\x81", &ok));
+  EXPECT_EQ("x", convert(1253, 65001, "x\xAA", &ok));
   EXPECT_FALSE(ok);
 
   EncodingConvert conv;
@@ -341,16 +341,16 @@ TEST(EncodingConvertTest, ErrorActions) {
     uint32_t alt;
     std::string in, out;
   } cases[] = {
-      // First leg of a pivot (1252 has no 0x81): what is emitted passes the
+      // First leg of a pivot (1253 has no 0xAA): what is emitted passes the
       // second leg unchanged.
-      {"first leg, nothing", 1252, 65001, 0, "", 0, "a\x81z", "az"},
-      {"first leg, replacement", 1252, 65001, 1, "?", 0, "a\x81z", "a?z"},
-      {"first leg, raw replacement", 1252, 65001, 1, "\xBF\xBF", 0, "a\x81z",
+      {"first leg, nothing", 1253, 65001, 0, "", 0, "a\xAAz", "az"},
+      {"first leg, replacement", 1253, 65001, 1, "?", 0, "a\xAAz", "a?z"},
+      {"first leg, raw replacement", 1253, 65001, 1, "\xBF\xBF", 0, "a\xAAz",
        "a\xBF\xBFz"},
-      {"first leg, reference", 1252, 65001, 2, "", 0, "a\x81z", "a&#x81;z"},
-      {"first leg, unchanged", 1252, 65001, 7, "", 0, "a\x81z", "a\x81z"},
-      {"first leg, to 1200 unchanged", 1252, 1200, 7, "", 0, "a\x81",
-       std::string("a\0\x81", 3)},
+      {"first leg, reference", 1253, 65001, 2, "", 0, "a\xAAz", "a&#xAA;z"},
+      {"first leg, unchanged", 1253, 65001, 7, "", 0, "a\xAAz", "a\xAAz"},
+      {"first leg, to 1200 unchanged", 1253, 1200, 7, "", 0, "a\xAA",
+       std::string("a\0\xAA", 3)},
       {"invalid UTF-8, unchanged", 65001, 1252, 7, "", 0, "a\xFFz", "a\xFFz"},
       // Second leg (U+00E9 has no byte in ASCII).
       {"second leg, nothing", 65001, 20127, 0, "", 0, "x\xC3\xA9y", "xy"},

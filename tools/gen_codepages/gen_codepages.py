@@ -1,7 +1,12 @@
 #!/usr/bin/env python3
-"""Generates the converter's code-page tables from the mapping data of the
-build machine: Python's codecs (the Windows and DOS/Mac vendor tables) and
-glibc's iconv (the IBM EBCDIC and ISO 646 tables).
+"""Generates the converter's code-page tables.
+
+Each table comes from the Windows-format code-page file of its page
+(c_NNNN.nls, the binary layout Windows itself loads; Wine installs a set of
+them) where one is found, and otherwise from the mapping data of the build
+machine: Python's codecs or glibc's iconv. The generated file names each
+page's source, and PAGES_WITHOUT_TABLE gives the reason for every page of
+the converter's list that has none.
 
 Writes, relative to the repository root:
   src/charset/code_page_data.cpp      the packed tables and their catalogue
@@ -9,9 +14,22 @@ Writes, relative to the repository root:
                                       digests of both directions, for the
                                       tests that check the unpacked tables
 
-Usage: tools/gen_codepages/gen_codepages.py [REPO_ROOT]
-The output depends only on the Python and glibc versions: the script reads
-every byte sequence and every BMP character of each page in a fixed order.
+Usage: tools/gen_codepages/gen_codepages.py [--nls-dir DIR]... [REPO_ROOT]
+The .nls files are searched in the --nls-dir folders, then in the folders
+of the SFX_NLS_PATH variable (separated by ':'), then in NLS_SEARCH_PATH.
+The output depends only on the files found and the Python and glibc
+versions: the script reads every byte sequence and every BMP character of
+each page in a fixed order.
+
+A Windows-format file gives the multibyte-to-Unicode table and the
+Unicode-to-multibyte table. A byte or pair is taken as unmapped when it
+converts to the file's default Unicode character without being that
+character's own code, and a single byte also when it converts to a
+private-use character (the file's stand-in for a byte the page leaves
+undefined). A unit converts to its code from the second table
+only when that code converts back to the unit; best-fit mappings (to a
+similar character) are left out, as Windows leaves them out when asked to
+convert without best fit.
 
 Packed form of one page (unpacked at run time by code_page_tables.cpp):
   flags byte: bit 0 = a 32-byte bitmap of the lead bytes follows.
@@ -35,9 +53,23 @@ Packed form of one page (unpacked at run time by code_page_tables.cpp):
 import codecs
 import ctypes
 import os
+import struct
 import sys
 
-# (code page, source, name). 'py' = Python codec, 'iconv' = glibc iconv.
+# Folders searched for c_NNNN.nls after --nls-dir and SFX_NLS_PATH: where
+# Wine's packages put them on common distributions.
+NLS_SEARCH_PATH = [
+    '/usr/share/wine/nls',
+    '/usr/lib/wine/nls',
+    '/usr/local/share/wine/nls',
+    '/opt/wine-stable/share/wine/nls',
+    '/opt/wine-devel/share/wine/nls',
+]
+
+# (code page, fallback source, fallback name): the source used when no
+# c_NNNN.nls file of the page is found. 'py' = Python codec, 'iconv' =
+# glibc iconv, None = no fallback (the page then has no table and the
+# generator stops).
 PAGES = [
     (37, 'py', 'cp037'),
     (437, 'py', 'cp437'),
@@ -89,13 +121,14 @@ PAGES = [
     (1258, 'py', 'cp1258'),
     (1361, 'py', 'johab'),
     (10000, 'py', 'mac_roman'),
-    # No Mac Japanese table is on the machine; Shift_JIS is its base.
-    (10001, 'py', 'shift_jis'),
+    (10001, None, None),
     (10004, 'py', 'mac_arabic'),
+    (10005, None, None),
     (10006, 'py', 'mac_greek'),
     (10007, 'py', 'mac_cyrillic'),
     (10010, 'py', 'mac_romanian'),
     (10017, 'iconv', 'MAC-UK'),
+    (10021, None, None),
     (10029, 'py', 'mac_latin2'),
     (10079, 'py', 'mac_iceland'),
     (10081, 'py', 'mac_turkish'),
@@ -142,6 +175,24 @@ PAGES = [
 
 # Pages that share another page's table: (code page, page whose table).
 ALIASES = [(38598, 28598)]
+
+# Pages of the converter's list that have no table, and why. Keep in step
+# with the list in code_page_tables_test.cpp.
+PAGES_WITHOUT_TABLE = [
+    (1259, 'not a Windows code page'),
+    (28600, 'not a Windows code page'),
+    (28601, 'not a Windows code page'),
+    (28602, 'not a Windows code page'),
+    (28604, 'not a Windows code page'),
+    (20105, 'no mapping data: no Windows-format file is installed for it, '
+            'and neither Python nor glibc has this page'),
+    (20838, 'no mapping data: no Windows-format file is installed for it, '
+            'and glibc has only IBM1160, the later euro revision of IBM 838'),
+    (20924, 'no mapping data: no Windows-format file is installed for it, '
+            'and neither Python nor glibc has IBM 924'),
+    (52936, 'HZ is a 7-bit form with shift sequences, not a table; the '
+            'converter encodes and decodes it through 936'),
+]
 
 NONE = 0xFFFF
 
@@ -252,6 +303,82 @@ def read_page(codec):
     for code in forward:
         assert code != NONE
     return forward, reverse, leads
+
+
+def find_nls(cp, dirs):
+    """The path of c_NNNN.nls (at least three digits) in `dirs`, or None."""
+    for d in dirs:
+        path = os.path.join(d, 'c_%03d.nls' % cp)
+        if os.path.isfile(path):
+            return path
+    return None
+
+
+def read_nls(path, cp):
+    """Reads a Windows-format code-page file.
+
+    Returns (forward {code: unit}, reverse {unit: code}, lead set). The
+    layout, in 16-bit little-endian words: a header whose first word is its
+    own length (code page, maximum character size, default byte sequence,
+    default unit, their translations, lead-byte ranges); a word W; 256
+    units of the single bytes; a flag word and, when set, 256 glyph units;
+    the count of lead-byte ranges and, when not 0, 256 offsets (one per
+    lead byte, 0 for other bytes, counted from the first offset) to the 256
+    units of each lead's trail bytes. The Unicode table starts W + 1 words
+    after W: 65536 bytes for a single-byte page, 65536 words for a
+    double-byte one.
+    """
+    with open(path, 'rb') as f:
+        data = f.read()
+    w = struct.unpack('<%dH' % (len(data) // 2), data[:len(data) // 2 * 2])
+    if w[1] != cp:
+        raise SystemExit('%s holds code page %d' % (path, w[1]))
+    max_size, uni_default, trans_uni_default = w[2], w[4], w[6]
+    p = w[0]
+    wide_at = p + w[p] + 1
+    mb = w[p + 1:p + 257]
+    q = p + 257
+    if w[q]:
+        q += 256
+    q += 1
+    trails = {}
+    if w[q]:
+        offsets = q + 1
+        for lead in range(256):
+            off = w[offsets + lead]
+            if off:
+                trails[lead] = w[offsets + off:offsets + off + 256]
+
+    def valid(code, unit):
+        return unit != uni_default or code == trans_uni_default
+
+    forward = {}
+    for b in range(256):
+        # A single byte the page leaves undefined converts to a private-use
+        # unit, which strict conversion rejects.
+        if (b not in trails and valid(b, mb[b]) and
+                not 0xE000 <= mb[b] <= 0xF8FF):
+            forward[b] = mb[b]
+    for lead, units in trails.items():
+        for trail in range(256):
+            code = lead * 256 + trail
+            if valid(code, units[trail]):
+                forward[code] = units[trail]
+    if max_size == 1:
+        wide = data[2 * wide_at:2 * wide_at + 0x10000]
+    else:
+        wide = w[wide_at:wide_at + 0x10000]
+    if len(wide) != 0x10000:
+        raise SystemExit('%s: short Unicode table' % path)
+    reverse = {}
+    for unit in range(0x10000):
+        if 0xD800 <= unit <= 0xDFFF:
+            continue
+        code = wide[unit]
+        # Only codes that convert back to the unit: no best fit.
+        if forward.get(code) == unit:
+            reverse[unit] = code
+    return forward, reverse, set(trails)
 
 
 def default_reverse(forward):
@@ -373,23 +500,56 @@ def c_bytes(data, indent='    '):
     return '\n'.join(lines)
 
 
+def parse_args(argv):
+    """Returns (repository root, folders to search for .nls files)."""
+    dirs = []
+    root = None
+    i = 0
+    while i < len(argv):
+        if argv[i] == '--nls-dir' and i + 1 < len(argv):
+            dirs.append(argv[i + 1])
+            i += 2
+        elif argv[i].startswith('-') or root is not None:
+            raise SystemExit(__doc__)
+        else:
+            root = argv[i]
+            i += 1
+    dirs += [d for d in os.environ.get('SFX_NLS_PATH', '').split(':') if d]
+    dirs += NLS_SEARCH_PATH
+    if root is None:
+        root = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..',
+                            '..')
+    return root, dirs
+
+
 def main():
-    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), '..', '..')
+    root, nls_dirs = parse_args(sys.argv[1:])
     blobs = []
     digests = []
-    for cp, source, name in PAGES:
-        codec = PyCodec(name) if source == 'py' else IconvCodec(name)
-        forward, reverse, leads = read_page(codec)
-        if cp == 51932:  # no three-byte sequences
-            leads.discard(0x8F)
-            reverse = {u: c for u, c in reverse.items() if c >> 8 != 0x8F}
+    sources = []
+    for cp, fallback, name in PAGES:
+        nls = find_nls(cp, nls_dirs)
+        if nls:
+            forward, reverse, leads = read_nls(nls, cp)
+            source = 'Windows-format file ' + os.path.basename(nls)
+        elif fallback is None:
+            raise SystemExit('no c_%03d.nls found; give its folder with '
+                             '--nls-dir' % cp)
+        else:
+            codec = PyCodec(name) if fallback == 'py' else IconvCodec(name)
+            forward, reverse, leads = read_page(codec)
+            source = ('Python codec ' if fallback == 'py' else
+                      'glibc iconv ') + name
+            if cp == 51932:  # no three-byte sequences
+                leads.discard(0x8F)
+                reverse = {u: c for u, c in reverse.items() if c >> 8 != 0x8F}
+        sources.append((cp, source))
         blob, nexc = pack(forward, reverse, leads)
         blobs.append((cp, blob))
         digests.append((cp, len(forward), fnv1a(sorted(forward.items())),
                         len(reverse), fnv1a(sorted(reverse.items()))))
-        print('%5d %-14s %6d codes %6d units %4d exceptions %7d bytes' %
-              (cp, name, len(forward), len(reverse), nexc, len(blob)),
+        print('%5d %-24s %6d codes %6d units %4d exceptions %7d bytes' %
+              (cp, source[-24:], len(forward), len(reverse), nexc, len(blob)),
               file=sys.stderr)
 
     total = sum(len(b) for _, b in blobs)
@@ -397,6 +557,11 @@ def main():
     src = [HEADER,
            '// The packed code-page tables (see the generator for the form)',
            '// and their catalogue, sorted by code page.',
+           '//', '// Source of each table:'] + [
+               '//   %5d  %s' % (cp, src) for cp, src in sources] + [
+               '//   %5d  the table of %d' % a for a in ALIASES] + [
+               '//', '// Pages of the list without a table:'] + [
+               '//   %5d  %s' % r for r in PAGES_WITHOUT_TABLE] + [
            '#include "charset/code_page_data.h"', '',
            'namespace sfx {', 'namespace {', '',
            '// clang-format off',
