@@ -349,21 +349,22 @@ def read_nls(path, cp):
             if off:
                 trails[lead] = w[offsets + off:offsets + off + 256]
 
-    def valid(code, unit):
-        return unit != uni_default or code == trans_uni_default
-
-    forward = {}
-    for b in range(256):
-        # A single byte the page leaves undefined converts to a private-use
-        # unit, which strict conversion rejects.
-        if (b not in trails and valid(b, mb[b]) and
-                not 0xE000 <= mb[b] <= 0xF8FF):
-            forward[b] = mb[b]
+    # Every code's unit as the file has it, then the ones that count as
+    # mapped.
+    raw = {b: mb[b] for b in range(256) if b not in trails}
     for lead, units in trails.items():
         for trail in range(256):
-            code = lead * 256 + trail
-            if valid(code, units[trail]):
-                forward[code] = units[trail]
+            raw[lead * 256 + trail] = units[trail]
+    forward = {}
+    for code, unit in raw.items():
+        if unit == uni_default and code != trans_uni_default:
+            continue
+        # A single byte the page leaves undefined converts to a private-use
+        # unit, which strict conversion rejects (the unit still converts
+        # back to the byte).
+        if code < 0x100 and 0xE000 <= unit <= 0xF8FF:
+            continue
+        forward[code] = unit
     if max_size == 1:
         wide = data[2 * wide_at:2 * wide_at + 0x10000]
     else:
@@ -376,7 +377,7 @@ def read_nls(path, cp):
             continue
         code = wide[unit]
         # Only codes that convert back to the unit: no best fit.
-        if forward.get(code) == unit:
+        if raw.get(code) == unit:
             reverse[unit] = code
     return forward, reverse, set(trails)
 

@@ -1,0 +1,193 @@
+// The converter against the system's own conversion: for every table page
+// the system also supports, every single byte, every lead/trail pair and
+// every BMP code unit, both ways. Windows only.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "charset/code_page_data.h"
+#include "charset/code_page_tables.h"
+#include "charset/encoding_convert.h"
+#include "log/log_base.h"
+#include "text/data_buffer.h"
+
+namespace sfx {
+namespace {
+
+// One conversion's outcome: whether everything mapped, and the output.
+struct Outcome {
+  bool mapped;
+  std::string out;
+  bool operator==(const Outcome& o) const {
+    return mapped == o.mapped && (!mapped || out == o.out);
+  }
+};
+
+std::string hex(const std::string& s) {
+  std::string h;
+  char buf[4];
+  for (unsigned char c : s) {
+    std::snprintf(buf, sizeof buf, "%02X", c);
+    h += buf;
+  }
+  return h.empty() ? "(none)" : h;
+}
+
+// The converter with the error action that drops unmappable input and
+// reports it, which is what the strict system flags do.
+class Converter {
+ public:
+  Outcome run(uint32_t from, uint32_t to, const void* in, uint32_t n) {
+    out_.clear();
+    bool ok = conv_.EncConvert(from, to, static_cast<const uint8_t*>(in), n,
+                               out_, log_);
+    const char* p = reinterpret_cast<const char*>(out_.getData());
+    return {ok, out_.getSize() ? std::string(p, out_.getSize()) : ""};
+  }
+
+ private:
+  EncodingConvert conv_;
+  LogNull log_;
+  DataBuffer out_;
+};
+
+// MultiByteToWideChar with MB_ERR_INVALID_CHARS: fails on any byte
+// sequence without a mapping.
+Outcome systemToUnicode(uint32_t cp, const void* in, int n) {
+  wchar_t buf[8];
+  int len = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS,
+                                static_cast<const char*>(in), n, buf, 8);
+  if (len <= 0) return {false, ""};
+  return {true, std::string(reinterpret_cast<const char*>(buf), 2 * len)};
+}
+
+// WideCharToMultiByte without best fit: a unit without a byte sequence of
+// its own takes the default character and sets usedDefault.
+Outcome systemFromUnicode(uint32_t cp, uint16_t unit) {
+  wchar_t w = static_cast<wchar_t>(unit);
+  char buf[8];
+  BOOL usedDefault = FALSE;
+  int len = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, &w, 1, buf, 8,
+                                nullptr, &usedDefault);
+  if (len <= 0 || usedDefault) return {false, ""};
+  return {true, std::string(buf, len)};
+}
+
+// Differences the converter keeps on purpose, each with its rule: a page of
+// 0 stands for every page.
+struct Exception {
+  uint32_t codePage;
+  uint32_t first, last;
+  bool toUnicode;
+  const char* reason;
+};
+const Exception kExceptions[] = {
+    {0, 0xFEFF, 0xFEFF, false,
+     "UTF-16 input that starts with FF FE starts with its byte-order mark, "
+     "which is dropped: the unit alone converts to nothing, successfully"},
+    {0, 0xFFFE, 0xFFFE, false,
+     "UTF-16 input that starts with FE FF is big-endian and starts with its "
+     "byte-order mark, which is dropped: the unit alone converts to nothing"},
+};
+
+bool excepted(uint32_t cp, uint32_t code, bool toUnicode) {
+  for (const Exception& e : kExceptions) {
+    if ((e.codePage == 0 || e.codePage == cp) && e.toUnicode == toUnicode &&
+        code >= e.first && code <= e.last) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Collects differences of one page and reports the first few in full.
+class Differences {
+ public:
+  explicit Differences(uint32_t cp) : cp_(cp) {}
+  void check(const char* what, uint32_t code, bool toUnicode,
+             const Outcome& ours, const Outcome& system) {
+    if (ours == system || excepted(cp_, code, toUnicode)) return;
+    if (++count_ <= 8) {
+      ADD_FAILURE() << "code page " << cp_ << ", " << what << " " << std::hex
+                    << code << ": converter "
+                    << (ours.mapped ? hex(ours.out) : "unmapped")
+                    << ", system "
+                    << (system.mapped ? hex(system.out) : "unmapped");
+    }
+  }
+  ~Differences() {
+    if (count_ > 8) {
+      ADD_FAILURE() << "code page " << cp_ << ": " << count_
+                    << " differences in all";
+    }
+  }
+
+ private:
+  uint32_t cp_;
+  uint32_t count_ = 0;
+};
+
+void compareToUnicode(uint32_t cp, const CodePageTable& table,
+                      Converter& conv) {
+  Differences diff(cp);
+  CPINFO info;
+  ASSERT_TRUE(GetCPInfo(cp, &info));
+  for (uint32_t b = 0; b < 256; ++b) {
+    uint8_t byte = static_cast<uint8_t>(b);
+    EXPECT_EQ(IsDBCSLeadByteEx(cp, byte) != FALSE, table.isLeadByte(byte))
+        << "code page " << cp << ", lead byte " << b;
+    diff.check("byte", b, true, conv.run(cp, kCodePageUtf16LE, &byte, 1),
+               systemToUnicode(cp, &byte, 1));
+    if (!table.isLeadByte(byte)) continue;
+    for (uint32_t t = 0; t < 256; ++t) {
+      uint8_t pair[2] = {byte, static_cast<uint8_t>(t)};
+      diff.check("pair", b * 256 + t, true,
+                 conv.run(cp, kCodePageUtf16LE, pair, 2),
+                 systemToUnicode(cp, pair, 2));
+    }
+  }
+}
+
+void compareFromUnicode(uint32_t cp, Converter& conv) {
+  Differences diff(cp);
+  for (uint32_t u = 0; u < 0x10000; ++u) {
+    if (u >= 0xD800 && u <= 0xDFFF) continue;  // halves of a pair
+    uint16_t unit = static_cast<uint16_t>(u);
+    diff.check("unit", u, false, conv.run(kCodePageUtf16LE, cp, &unit, 2),
+               systemFromUnicode(cp, unit));
+  }
+}
+
+TEST(CodePageWindowsTest, ConverterAgreesWithTheSystemOnEveryCommonPage) {
+  Converter conv;
+  std::vector<uint32_t> common, ours;
+  for (uint32_t i = 0; i < kNumPackedCodePages; ++i) {
+    uint32_t cp = kPackedCodePages[i].codePage;
+    if (!IsValidCodePage(cp)) {
+      ours.push_back(cp);
+      continue;
+    }
+    common.push_back(cp);
+    SCOPED_TRACE(cp);
+    const CodePageTable* table = codePageTable(cp);
+    ASSERT_NE(nullptr, table);
+    compareToUnicode(cp, *table, conv);
+    compareFromUnicode(cp, conv);
+  }
+  std::string list;
+  for (uint32_t cp : ours) list += " " + std::to_string(cp);
+  std::printf("%u common pages; only the converter has:%s\n",
+              static_cast<unsigned>(common.size()), list.c_str());
+  // The pages every system has: a run that compared nothing fails here.
+  for (uint32_t cp : {437u, 850u, 932u, 936u, 949u, 950u, 1251u, 1252u}) {
+    EXPECT_NE(common.end(), std::find(common.begin(), common.end(), cp)) << cp;
+  }
+}
+
+}  // namespace
+}  // namespace sfx
