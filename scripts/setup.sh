@@ -12,7 +12,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok install
 for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev libz-mingw-w64-dev \
          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xvfb xauth \
          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-         wine wine32:i386 wine64 osslsigncode openssl icoutils zip unzip time clang libclang-rt-14-dev; do
+         wine wine32:i386 wine64 osslsigncode openssl icoutils zip unzip time clang libclang-rt-14-dev locales; do
   have_pkg "$p" || need+=("$p")
 done
 
@@ -29,3 +29,14 @@ if ((${#need[@]})); then
   apt-get update -q
   apt-get install -y -q "${need[@]}"
 fi
+
+# The locales whose ANSI code pages (932, 936, 1251) the end-to-end tests run
+# the stub under.
+for loc in ja_JP zh_CN ru_RU; do
+  locale -a 2>/dev/null | grep -qix "$loc.utf8" && continue
+  if [ "$(id -u)" != 0 ]; then
+    echo "setup: locale $loc.UTF-8 missing; run as root to generate it" >&2
+    exit 1
+  fi
+  localedef -i "$loc" -f UTF-8 "$loc.UTF-8"
+done
