@@ -77,7 +77,7 @@ CodePageTable::ReverseTable::~ReverseTable() {
 }
 
 bool CodePageTable::setCode(uint32_t code, uint32_t unit) {
-  if (code > 0xFFFF || unit >= kNone) return false;
+  if (code > 0xFFFF || unit > kNone) return false;
   if (code < 0x100) {
     if (trail_[code]) return false;
     single_[code] = static_cast<uint16_t>(unit);
@@ -105,14 +105,29 @@ bool CodePageTable::decode(const uint8_t* packed, uint32_t size) {
       }
     }
   }
+  if (flags & 2) {
+    uint32_t baseCodePage = in.varint();
+    uint8_t singleLast = in.byte();
+    uint8_t trailFirst = in.byte();
+    uint8_t trailLast = in.byte();
+    if (in.bad || !copyBase(baseCodePage, singleLast, trailFirst, trailLast)) {
+      return false;
+    }
+  }
   uint32_t code = 0, unit = 0;
   for (;;) {
     uint8_t op = in.byte();
     if (in.bad) return false;
     uint32_t kind = op >> 6;
-    if (kind == 3) break;
     uint32_t count = op & 0x3F;
     if (count == 63) count += in.varint();
+    if (kind == 3) {
+      if (count == 0) break;
+      for (uint32_t i = 0; i < count; ++i) {
+        if (!setCode(code++, kNone)) return false;
+      }
+      continue;
+    }
     count += 1;
     if (kind == 0) {
       code += count;
@@ -140,6 +155,28 @@ bool CodePageTable::decode(const uint8_t* packed, uint32_t size) {
   numExceptions_ = in.varint();
   if (in.bad || in.left() / 4 < numExceptions_) return false;
   exceptions_ = in.pos();
+  return true;
+}
+
+bool CodePageTable::copyBase(uint32_t baseCodePage, uint8_t singleLast,
+                             uint8_t trailFirst, uint8_t trailLast) {
+  int index = findPacked(baseCodePage);
+  if (index < 0) return false;
+  const PackedCodePage& packed = kPackedCodePages[index];
+  // A base is never a copy itself, which bounds the recursion.
+  if (packed.size == 0 || (packed.data[0] & 2)) return false;
+  CodePageTable* base = unpack(baseCodePage, packed.data, packed.size);
+  if (!base) return false;
+  for (uint32_t b = 0; b <= singleLast; ++b) {
+    if (!trail_[b]) single_[b] = base->single_[b];
+  }
+  for (uint32_t lead = 0; lead < 256; ++lead) {
+    if (!trail_[lead] || !base->trail_[lead]) continue;
+    for (uint32_t t = trailFirst; t <= trailLast; ++t) {
+      trail_[lead][t] = base->trail_[lead][t];
+    }
+  }
+  delete base;
   return true;
 }
 

@@ -59,7 +59,15 @@ class CodePageTable {
 
   explicit CodePageTable(uint32_t codePage);
   bool decode(const uint8_t* packed, uint32_t size);
+  // Sets the unit of `code` (kNone: no unit). False for a code beyond the
+  // page's bytes (a pair whose lead byte was not declared).
   bool setCode(uint32_t code, uint32_t unit);
+  // Copies the single bytes 0 to singleLast that are no lead bytes here, and
+  // for each lead byte here the trails trailFirst to trailLast, from the
+  // table of `baseCodePage` (unpacked for the purpose and dropped again).
+  // False when that page is missing, is itself a copy, or memory runs out.
+  bool copyBase(uint32_t baseCodePage, uint8_t singleLast, uint8_t trailFirst,
+                uint8_t trailLast);
 
   uint32_t codePage_;
   bool doubleByte_ = false;

@@ -220,5 +220,37 @@ TEST(CodePageTablesTest, MalformedPackedDataIsRejected) {
   delete t;
 }
 
+TEST(CodePageTablesTest, CopiesOfABasePage) {
+  // A copy of 1252's bytes 0 to 0x7F (base 1252 = varint E4 09, S = 0x7F,
+  // T1 = T2 = 0), then SKIP 65 to 'A', CLEAR 1, END, no exceptions.
+  const uint8_t copy[] = {2, 0xE4, 0x09, 0x7F, 0, 0, 0x3F, 0x01, 0xC1, 0xC0, 0};
+  CodePageTable* t = CodePageTable::unpack(1, copy, sizeof copy);
+  ASSERT_NE(nullptr, t);
+  EXPECT_EQ(CodePageTable::kNone, t->toUnicode('A'));  // cleared
+  EXPECT_EQ('B', t->toUnicode('B'));
+  EXPECT_EQ(0x7F, t->toUnicode(0x7F));
+  EXPECT_EQ(CodePageTable::kNone, t->toUnicode(0x80));  // beyond S
+  ASSERT_TRUE(t->prepareReverse());
+  EXPECT_EQ(CodePageTable::kNone, t->fromUnicode('A'));
+  EXPECT_EQ('B', t->fromUnicode('B'));
+  delete t;
+  // A base that is missing, or is a copy itself (10001 copies 932).
+  const uint8_t missing[] = {2, 0x01, 0x7F, 0, 0, 0xC0, 0};
+  EXPECT_EQ(nullptr, CodePageTable::unpack(1, missing, sizeof missing));
+  const uint8_t chained[] = {2, 0x91, 0x4E, 0x7F, 0, 0, 0xC0, 0};
+  const PackedCodePage* mac = nullptr;
+  for (uint32_t i = 0; i < kNumPackedCodePages; ++i) {
+    if (kPackedCodePages[i].codePage == 10001) mac = &kPackedCodePages[i];
+  }
+  ASSERT_NE(nullptr, mac);
+  ASSERT_EQ(2, mac->data[0] & 2);
+  EXPECT_EQ(nullptr, CodePageTable::unpack(1, chained, sizeof chained));
+  // The packed copies give the same tables as their mapping data (checked
+  // above); their unpacking leaves no base table behind.
+  uint32_t before = numUnpackedCodePageTables();
+  EXPECT_NE(nullptr, codePageTable(51949));
+  EXPECT_LE(numUnpackedCodePageTables(), before + 1);
+}
+
 }  // namespace
 }  // namespace sfx

@@ -33,6 +33,12 @@ convert without best fit.
 
 Packed form of one page (unpacked at run time by code_page_tables.cpp):
   flags byte: bit 0 = a 32-byte bitmap of the lead bytes follows.
+              bit 1 = the page starts as a copy of a base page (which is
+              not itself a copy): a varint base code page and three bytes
+              follow, S, T1 and T2. The copy takes the base's single bytes
+              0 to S that are not lead bytes here, and the base's pairs
+              whose lead is a lead byte here and whose trail lies from T1
+              to T2; the ops then set or clear codes of the copy.
   ops over the codes 0x0000-0xFFFF (a single byte b is code b, a lead byte
   L with trail T is code L*256+T), with a running code and a running UTF-16
   unit, both starting at 0. Op byte: kind in bits 7-6, count in bits 5-0;
@@ -44,8 +50,11 @@ Packed form of one page (unpacked at run time by code_page_tables.cpp):
                value: 0xxxxxxx             unit += x - 64
                       10xxxxxx yyyyyyyy    unit += (x:y) - 8192
                       11xxxxxx y z         unit  = (x:y:z)
-    3 END      followed by a varint count of reverse exceptions, each
-               2 bytes unit (LE) and 2 bytes code (LE, 0xFFFF = none).
+    3 CLEAR n  (count 2 or more, n = count - 1) n times: the code has no
+               unit, code += 1
+    3 END      (count 1) followed by a varint count of reverse
+               exceptions, each 2 bytes unit (LE) and 2 bytes code (LE,
+               0xFFFF = none).
   The reverse direction is the lowest code of each unit, then the
   exceptions (where the source's encoder chooses another code, or none).
 """
@@ -175,6 +184,10 @@ PAGES = [
 
 # Pages that share another page's table: (code page, page whose table).
 ALIASES = [(38598, 28598)]
+
+# Pages packed as a copy of a base page's table and their differences (see
+# the packed form), when that is smaller: {code page: base code page}.
+DERIVED = {10001: 932, 51936: 936, 51949: 949}
 
 # Pages of the converter's list that have no table, and why. Keep in step
 # with the list in code_page_tables_test.cpp.
@@ -420,17 +433,48 @@ def value(prev, unit):
     return bytes([0xC0 | (unit >> 16), (unit >> 8) & 0xFF, unit & 0xFF])
 
 
-def pack(forward, reverse, leads):
+def derive(forward, leads, base_forward):
+    """Packs a page as a copy of a base page's table and its differences.
+
+    Returns ((single_last, trail_first, trail_last), differences): the copy
+    takes the base's single bytes 0 to single_last that are not lead bytes
+    of this page, and the base's pairs whose lead is a lead byte of this
+    page and whose trail lies from trail_first to trail_last; the
+    differences map a code to its unit, or to NONE where the copy has a
+    unit the page lacks.
+    """
+    singles = [c for c in forward if c < 0x100]
+    trails = [c & 0xFF for c in forward if c >= 0x100]
+    params = (max(singles), min(trails), max(trails))
+    copy = {}
+    for c, u in base_forward.items():
+        if c < 0x100:
+            if c <= params[0] and c not in leads:
+                copy[c] = u
+        elif c >> 8 in leads and params[1] <= c & 0xFF <= params[2]:
+            copy[c] = u
+    diff = {c: u for c, u in forward.items() if copy.get(c) != u}
+    for c in copy:
+        if c not in forward:
+            diff[c] = NONE
+    return params, diff
+
+
+def pack(forward, reverse, leads, base=None):
+    """Packs a page; `base` is None or (base code page, its forward map)."""
     out = bytearray()
+    flags = (1 if leads else 0) | (2 if base else 0)
+    out.append(flags)
     if leads:
-        out.append(1)
         bitmap = bytearray(32)
         for b in leads:
             bitmap[b >> 3] |= 1 << (b & 7)
         out += bitmap
-    else:
-        out.append(0)
-    codes = sorted(forward)
+    entries = forward
+    if base:
+        params, entries = derive(forward, leads, base[1])
+        out += varint(base[0]) + bytes(params)
+    codes = sorted(entries)
     code, unit = 0, 0
     i = 0
     lits = []  # pending LIT values
@@ -449,10 +493,20 @@ def pack(forward, reverse, leads):
             flush()
             out += op(0, c - code)
             code = c
-        # A run of consecutive codes with consecutive units.
+        # A run of consecutive codes without a unit.
         run = 0
         while (i + run < len(codes) and codes[i + run] == code + run and
-               forward[codes[i + run]] == unit + 1 + run):
+               entries[codes[i + run]] == NONE):
+            run += 1
+        if run:
+            flush()
+            out += op(3, run + 1)
+            code += run
+            i += run
+            continue
+        # A run of consecutive codes with consecutive units.
+        while (i + run < len(codes) and codes[i + run] == code + run and
+               entries[codes[i + run]] == unit + 1 + run):
             run += 1
         if run >= 3:
             flush()
@@ -461,7 +515,7 @@ def pack(forward, reverse, leads):
             unit += run
             i += run
             continue
-        u = forward[c]
+        u = entries[c]
         lits.append(value(unit, u))
         unit = u
         code += 1
@@ -528,6 +582,7 @@ def main():
     blobs = []
     digests = []
     sources = []
+    forwards = {}
     for cp, fallback, name in PAGES:
         nls = find_nls(cp, nls_dirs)
         if nls:
@@ -545,7 +600,15 @@ def main():
                 leads.discard(0x8F)
                 reverse = {u: c for u, c in reverse.items() if c >> 8 != 0x8F}
         sources.append((cp, source))
+        forwards[cp] = forward
         blob, nexc = pack(forward, reverse, leads)
+        if cp in DERIVED:
+            base = DERIVED[cp]
+            derived, nexc = pack(forward, reverse, leads,
+                                 (base, forwards[base]))
+            if len(derived) < len(blob):
+                blob = derived
+                source += ', packed as its differences from %d' % base
         blobs.append((cp, blob))
         digests.append((cp, len(forward), fnv1a(sorted(forward.items())),
                         len(reverse), fnv1a(sorted(reverse.items()))))
