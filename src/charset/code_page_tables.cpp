@@ -105,6 +105,7 @@ bool CodePageTable::decode(const uint8_t* packed, uint32_t size) {
       }
     }
   }
+  if (flags & 4) prefix_ = in.byte();
   if (flags & 2) {
     uint32_t baseCodePage = in.varint();
     uint8_t singleLast = in.byte();

@@ -30,6 +30,10 @@ class CodePageTable {
   // True when the page has lead bytes.
   bool isDoubleByte() const { return doubleByte_; }
   bool isLeadByte(uint8_t b) const { return trail_[b] != nullptr; }
+  // The first byte of the page's three-byte sequences, or 0 when it has
+  // none. The prefix, a lead byte L and a byte T + 0x80 stand for the pair
+  // L, T with T below 0x80 (EUC-JP's JIS X 0212 sequences).
+  uint8_t prefixByte() const { return prefix_; }
 
   // The unit of single byte `b` (kNone for a lead byte or an unmapped byte).
   uint16_t toUnicode(uint8_t b) const { return single_[b]; }
@@ -71,6 +75,7 @@ class CodePageTable {
 
   uint32_t codePage_;
   bool doubleByte_ = false;
+  uint8_t prefix_ = 0;
   uint16_t single_[256];
   // Per lead byte, the units of its 256 trail bytes; null for other bytes.
   uint16_t* trail_[256] = {};

@@ -4,10 +4,14 @@
 
 #include <map>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "charset/code_page_data.h"
+#include "charset/encoding_convert.h"
+#include "log/log_base.h"
+#include "text/data_buffer.h"
 
 namespace sfx {
 namespace {
@@ -218,6 +222,55 @@ TEST(CodePageTablesTest, MalformedPackedDataIsRejected) {
   ASSERT_NE(nullptr, t);
   EXPECT_EQ(1, t->toUnicode('A'));
   delete t;
+}
+
+// `text` (ASCII) in UTF-16LE.
+std::string ascii16(const std::string& text) {
+  std::string out;
+  for (char c : text) out += std::string{c, '\0'};
+  return out;
+}
+
+// EUC-JP (51932): JIS X 0212 in three bytes, 8F then two bytes of 0xA1 and
+// above; JIS X 0212 0x3021 is U+4E02.
+TEST(CodePageTablesTest, EucJpThreeByteSequences) {
+  struct Case {
+    const char* name;
+    std::string euc;
+    std::string utf16;
+    bool mapped;
+  } cases[] = {
+      {"three bytes", "\x8F\xB0\xA1", std::string("\x02\x4E", 2), true},
+      {"between others", "a\x8F\xB0\xA1\xA4\xA2\x8E\xB1",
+       std::string("a\0\x02\x4E\x42\x30\x71\xFF", 8), true},
+      // An empty cell of JIS X 0212 is one bad sequence: the reference
+      // names its three bytes, and A1 A1 is not read as a pair.
+      {"empty cell", "\x8F\xA1\xA1z", ascii16("&#x8FA1A1;z"), false},
+      // The prefix before a byte below 0x80, or at the end, is one bad byte.
+      {"prefix alone", "\x8F" "A\x8F", ascii16("&#x8F;A&#x8F;"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EncodingConvert conv;
+    ASSERT_TRUE(conv.setErrorAction(EncodingConvert::kEmitHexCharRef));
+    LogNull log;
+    DataBuffer out;
+    bool ok = conv.EncConvert(
+        51932, 1200, reinterpret_cast<const uint8_t*>(c.euc.data()),
+        static_cast<uint32_t>(c.euc.size()), out, log);
+    EXPECT_EQ(c.mapped, ok);
+    EXPECT_EQ(c.utf16, std::string(reinterpret_cast<const char*>(
+                                       out.getData()),
+                                   out.getSize()));
+    if (!c.mapped) continue;
+    // And back: the three-byte form is what U+4E02 becomes.
+    DataBuffer back;
+    EXPECT_TRUE(conv.EncConvert(1200, 51932, out.getData(), out.getSize(),
+                                back, log));
+    EXPECT_EQ(c.euc, std::string(reinterpret_cast<const char*>(
+                                     back.getData()),
+                                 back.getSize()));
+  }
 }
 
 TEST(CodePageTablesTest, CopiesOfABasePage) {

@@ -574,6 +574,19 @@ bool EncodingConvert::convertToUnicodeHC(uint32_t codePage,
   uint32_t i = 0;
   while (i < numBytes) {
     uint8_t b = bytes[i];
+    if (b && b == page->prefixByte() && i + 2 < numBytes &&
+        bytes[i + 1] >= 0x80 && bytes[i + 2] >= 0x80) {
+      // A three-byte sequence, mapped or bad as a whole.
+      uint16_t unit = page->toUnicode2(bytes[i + 1], bytes[i + 2] & 0x7F);
+      if (unit != CodePageTable::kNone) {
+        w.putUnit(unit);
+      } else {
+        allMapped = false;
+        emitUnmappable(bytes + i, 3, 2, codePage, w, log);
+      }
+      i += 3;
+      continue;
+    }
     if (!page->isLeadByte(b)) {
       uint16_t unit = page->toUnicode(b);
       if (unit == CodePageTable::kNone) {
@@ -667,6 +680,10 @@ bool EncodingConvert::convertFromUnicodeHC(uint32_t codePage,
     if (code == CodePageTable::kNone) {
       allMapped = false;
       emitUnmappable(bytes + i, 2, 1, kCodePageUtf16LE, w, log);
+    } else if (code > 0xFF && page->prefixByte() && (code & 0xFF) < 0x80) {
+      w.put(page->prefixByte());
+      w.put(static_cast<uint8_t>(code >> 8));
+      w.put(static_cast<uint8_t>(code | 0x80));
     } else if (code > 0xFF) {
       w.put(static_cast<uint8_t>(code >> 8));
       w.put(static_cast<uint8_t>(code));

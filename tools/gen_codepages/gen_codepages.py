@@ -39,6 +39,9 @@ Packed form of one page (unpacked at run time by code_page_tables.cpp):
               0 to S that are not lead bytes here, and the base's pairs
               whose lead is a lead byte here and whose trail lies from T1
               to T2; the ops then set or clear codes of the copy.
+              bit 2 = the page has three-byte sequences: their prefix
+              byte follows (before the base of bit 1). The prefix, a lead
+              L and a byte T + 0x80 stand for the pair L, T (T < 0x80).
   ops over the codes 0x0000-0xFFFF (a single byte b is code b, a lead byte
   L with trail T is code L*256+T), with a running code and a running UTF-16
   unit, both starting at 0. Op byte: kind in bits 7-6, count in bits 5-0;
@@ -176,7 +179,7 @@ PAGES = [
     (28599, 'py', 'iso8859_9'),
     (28603, 'py', 'iso8859_13'),
     (28605, 'py', 'iso8859_15'),
-    # EUC-JP without the three-byte JIS X 0212 sequences.
+    # EUC-JP; the fallback lacks the three-byte JIS X 0212 sequences.
     (51932, 'py', 'euc_jp'),
     (51936, 'py', 'gb2312'),
     (51949, 'py', 'euc_kr'),
@@ -184,6 +187,18 @@ PAGES = [
 
 # Pages that share another page's table: (code page, page whose table).
 ALIASES = [(38598, 28598)]
+
+# Pages whose Windows-format file is that of another page:
+# {code page: page of the file}. EUC-JP (51932) converts through the table
+# of 20932, whose pairs with a trail below 0x80 are JIS X 0212; 51932
+# writes them as three bytes (see PREFIX).
+NLS_FILE_OF = {51932: 20932}
+
+# Pages with three-byte sequences: {code page: prefix byte}. The prefix,
+# then a lead byte and a trail byte with its high bit set, is the table's
+# pair of that lead and that trail without its high bit. The prefix is no
+# single byte of its own.
+PREFIX = {51932: 0x8F}
 
 # Pages packed as a copy of a base page's table and their differences (see
 # the packed form), when that is smaller: {code page: base code page}.
@@ -460,16 +475,20 @@ def derive(forward, leads, base_forward):
     return params, diff
 
 
-def pack(forward, reverse, leads, base=None):
-    """Packs a page; `base` is None or (base code page, its forward map)."""
+def pack(forward, reverse, leads, base=None, prefix=None):
+    """Packs a page; `base` is None or (base code page, its forward map),
+    `prefix` None or the prefix byte of three-byte sequences."""
     out = bytearray()
     flags = (1 if leads else 0) | (2 if base else 0)
+    flags |= 4 if prefix is not None else 0
     out.append(flags)
     if leads:
         bitmap = bytearray(32)
         for b in leads:
             bitmap[b >> 3] |= 1 << (b & 7)
         out += bitmap
+    if prefix is not None:
+        out.append(prefix)
     entries = forward
     if base:
         params, entries = derive(forward, leads, base[1])
@@ -584,10 +603,18 @@ def main():
     sources = []
     forwards = {}
     for cp, fallback, name in PAGES:
-        nls = find_nls(cp, nls_dirs)
+        file_cp = NLS_FILE_OF.get(cp, cp)
+        nls = find_nls(file_cp, nls_dirs)
+        prefix = None
         if nls:
-            forward, reverse, leads = read_nls(nls, cp)
+            forward, reverse, leads = read_nls(nls, file_cp)
             source = 'Windows-format file ' + os.path.basename(nls)
+            prefix = PREFIX.get(cp)
+            if prefix is not None:
+                forward.pop(prefix, None)
+                reverse = {u: c for u, c in reverse.items() if c != prefix}
+                source += (', pairs with a trail below 0x80 as 0x%02X, '
+                           'lead, trail + 0x80' % prefix)
         elif fallback is None:
             raise SystemExit('no c_%03d.nls found; give its folder with '
                              '--nls-dir' % cp)
@@ -596,12 +623,12 @@ def main():
             forward, reverse, leads = read_page(codec)
             source = ('Python codec ' if fallback == 'py' else
                       'glibc iconv ') + name
-            if cp == 51932:  # no three-byte sequences
+            if cp == 51932:  # without its three-byte sequences
                 leads.discard(0x8F)
                 reverse = {u: c for u, c in reverse.items() if c >> 8 != 0x8F}
         sources.append((cp, source))
         forwards[cp] = forward
-        blob, nexc = pack(forward, reverse, leads)
+        blob, nexc = pack(forward, reverse, leads, prefix=prefix)
         if cp in DERIVED:
             base = DERIVED[cp]
             derived, nexc = pack(forward, reverse, leads,
