@@ -217,5 +217,49 @@ TEST(CodePageWindowsTest, ConverterAgreesWithTheSystemOnEveryCommonPage) {
   }
 }
 
+// The whole BMP in one call, with the converter's replacement bytes and the
+// system's default character both "?": the same bytes, in the same order.
+TEST(CodePageWindowsTest, ReplacementMatchesTheSystemsDefaultCharacter) {
+  std::vector<wchar_t> bmp;
+  for (uint32_t u = 0; u < 0x10000; ++u) {
+    if (u < 0xD800 || u > 0xDFFF) bmp.push_back(static_cast<wchar_t>(u));
+  }
+  const int n = static_cast<int>(bmp.size());
+  std::vector<char> system(4 * bmp.size());
+  uint32_t compared = 0;
+  for (uint32_t i = 0; i < kNumPackedCodePages; ++i) {
+    uint32_t cp = kPackedCodePages[i].codePage;
+    if (systemCodePage(cp) != cp || !IsValidCodePage(cp)) continue;
+    SCOPED_TRACE(cp);
+    EncodingConvert conv;
+    ASSERT_TRUE(conv.setErrorAction(EncodingConvert::kEmitReplacement));
+    ASSERT_TRUE(conv.setReplacement(reinterpret_cast<const uint8_t*>("?"), 1));
+    LogNull log;
+    DataBuffer out;
+    EXPECT_FALSE(conv.EncConvert(kCodePageUtf16LE, cp,
+                                 reinterpret_cast<const uint8_t*>(bmp.data()),
+                                 2 * n, out, log));
+    BOOL usedDefault = FALSE;
+    int len = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, bmp.data(), n,
+                                  system.data(), static_cast<int>(system.size()),
+                                  "?", &usedDefault);
+    ASSERT_GT(len, 0);
+    std::string ours(reinterpret_cast<const char*>(out.getData()),
+                     out.getSize());
+    std::string theirs(system.data(), len);
+    if (ours != theirs) {
+      size_t at = 0;
+      while (at < ours.size() && at < theirs.size() && ours[at] == theirs[at]) {
+        ++at;
+      }
+      ADD_FAILURE() << "code page " << cp << ": output differs from byte "
+                    << at << " (" << ours.size() << " bytes against "
+                    << theirs.size() << ")";
+    }
+    ++compared;
+  }
+  EXPECT_GT(compared, 50u);
+}
+
 }  // namespace
 }  // namespace sfx
