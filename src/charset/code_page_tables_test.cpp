@@ -216,6 +216,15 @@ TEST(CodePageTablesTest, MalformedPackedDataIsRejected) {
   // SKIP 0x8140 (63 + varint 33024 + 1), LIT 1 (+1), END.
   const uint8_t badLead[] = {0, 0x3F, 0x80, 0x82, 0x02, 0x80, 0x41, 0xC0, 0};
   EXPECT_EQ(nullptr, CodePageTable::unpack(1, badLead, sizeof badLead));
+  // A copy whose base and ranges are cut off; a prefix byte cut off.
+  const uint8_t noBase[] = {2, 0xE4};
+  EXPECT_EQ(nullptr, CodePageTable::unpack(1, noBase, sizeof noBase));
+  const uint8_t noPrefix[] = {4};
+  EXPECT_EQ(nullptr, CodePageTable::unpack(1, noPrefix, sizeof noPrefix));
+  // SKIP 256 (63 + varint 192 + 1), then CLEAR 1 of code 0x100: a pair of
+  // the undeclared lead byte 1.
+  const uint8_t clearPast[] = {0, 0x3F, 0xC0, 0x01, 0xC1, 0xC0, 0};
+  EXPECT_EQ(nullptr, CodePageTable::unpack(1, clearPast, sizeof clearPast));
   // SKIP 65 to code 65, LIT 1 (+1), END with no exceptions: 'A' -> U+0001.
   const uint8_t good[] = {0, 0x3F, 0x01, 0x80, 0x41, 0xC0, 0};
   CodePageTable* t = CodePageTable::unpack(1, good, sizeof good);
