@@ -284,8 +284,9 @@ bool checkCodeLengths(const uint8_t* lengths, uint32_t count, CodeShape shape,
   }
   if (left == 0) return true;
   const uint32_t used = count - perLength[0];
-  return shape == CodeShape::kDistance &&
-         (used == 0 || (used == 1 && perLength[1] == 1));
+  if (shape == CodeShape::kComplete) return false;
+  return (used == 1 && perLength[1] == 1) ||
+         (used == 0 && shape == CodeShape::kDistance);
 }
 
 // Builds the packed table of the code given by `lengths[0 .. count - 1]`
@@ -417,8 +418,10 @@ void loadFixedTables(InflateState& s) {
 // Bytes allocated after the window's end for the fast loop's writes.
 constexpr uint32_t kWindowSlack = 258 + 16 + 14;
 
-// The bit buffer of the fast loop: a machine word.
-#if UINTPTR_MAX > 0xFFFFFFFFu
+// The bit buffer of the fast loop: a machine word. SFX_INFLATE_BITBUF32
+// forces the 32-bit buffer of a 32-bit target, so that a 64-bit test build
+// runs the same code as the i686 stub.
+#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(SFX_INFLATE_BITBUF32)
 using BitBuf = uint64_t;
 #else
 using BitBuf = uint32_t;
@@ -937,6 +940,12 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
         s.hdist = static_cast<int32_t>((s.bitAcc >> 5) & 0x1F) + 1;
         s.hclen = static_cast<int32_t>((s.bitAcc >> 10) & 0x0F) + 4;
         dropBits(s, 14);
+        // Symbols 286 and 287 (and distances 30 and 31 with the 32 KB
+        // window) never occur, so a header that counts them is refused.
+        if (s.hlit > 286 || (s.hdist > 30 && !s.deflate64)) {
+          err = kErrCodeCounts;
+          break;
+        }
         std::memset(s.codeLengthLengths, 0, sizeof s.codeLengthLengths);
         s.index = 0;
         s.mode = kCodeLengthCodes;
@@ -982,7 +991,11 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
             continue;
           }
           if (sym == 16) {
-            s.repeatValue = s.index > 0 ? s.codeLengths[s.index - 1] : 0;
+            if (s.index == 0) {  // nothing to repeat
+              err = kErrLengthRepeat;
+              break;
+            }
+            s.repeatValue = s.codeLengths[s.index - 1];
             s.repeatBits = 2;
             s.repeatBase = 3;
           } else if (sym == 17) {
@@ -999,9 +1012,14 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
         }
         if (needMore || err || s.mode == kRepeat) break;
 
+        if (s.codeLengths[256] == 0) {  // the block could never end
+          err = kErrNoEndOfBlock;
+          break;
+        }
         s.fixedTables = false;
         if (!buildPackedTable(s.codeLengths, static_cast<uint32_t>(s.hlit),
-                              CodeShape::kComplete, TableKind::kLiteralLength,
+                              CodeShape::kLiteralLength,
+                              TableKind::kLiteralLength,
                               s.deflate64, s.tables, 0, kLiteralEntries)) {
           err = kErrLiteralLengthLengths;
           break;
@@ -1027,8 +1045,11 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
         int32_t n =
             s.repeatBase + static_cast<int32_t>(peekBits(s, s.repeatBits));
         dropBits(s, s.repeatBits);
-        const int32_t total = s.hlit + s.hdist;
-        while (n-- > 0 && s.index < total)
+        if (n > s.hlit + s.hdist - s.index) {  // runs past the last length
+          err = kErrLengthRepeat;
+          break;
+        }
+        while (n-- > 0)
           s.codeLengths[s.index++] = static_cast<uint8_t>(s.repeatValue);
         s.mode = kCodeLengths;
         break;

@@ -43,12 +43,16 @@ struct DecodeTable {
 };
 
 // Which incomplete codes a table may be built from. A complete code is
-// always accepted and an over-subscribed one never is.
+// always accepted and an over-subscribed one never is. These are the shapes
+// zlib's inflate accepts, so that every stream it decodes decodes here too.
 enum class CodeShape {
-  // Literal/length and code-length codes: the code must be complete.
+  // The code-length code must be complete.
   kComplete,
-  // Distance codes may also be empty (the block has only literals) or a
-  // single code of length 1 with the other 1-bit code unused.
+  // A literal/length code may also be a single code of length 1 (a block
+  // of the end-of-block symbol alone), the other 1-bit code unused.
+  kLiteralLength,
+  // A distance code may also be a single code of length 1, or empty (the
+  // block has only literals).
   kDistance,
 };
 
@@ -117,6 +121,9 @@ enum InflateError : int32_t {
   kErrLiteralLengthLengths = 14,  // literal/length code lengths, the same
   kErrDistanceLengths = 15,       // distance code lengths, the same
   kErrNoTableMemory = 16,         // no memory for a decode table
+  kErrCodeCounts = 17,      // HLIT above 286, or HDIST above 30 (32 KB window)
+  kErrLengthRepeat = 18,    // code length 16 first, or a repeat past the end
+  kErrNoEndOfBlock = 19,    // the literal/length code lacks symbol 256
 };
 
 // Everything one stream needs between calls. Made for one stream and
