@@ -517,9 +517,13 @@ void Parser::readAttribute(TreeNode* node) {
       value.appendN(start, static_cast<uint32_t>(p_ - start));
       if (*p_ == quote) ++p_;
     } else {
-      // An unquoted value stops where the tag could go on.
+      // An unquoted value stops at whitespace or where the tag ends (">"
+      // or "/>"); a "/" inside it, as in a URL, is kept.
       start = p_;
-      while (*p_ != '\0' && !isWs(*p_) && *p_ != '/' && *p_ != '>') ++p_;
+      while (*p_ != '\0' && !isWs(*p_) && *p_ != '>' &&
+             !(p_[0] == '/' && p_[1] == '>')) {
+        ++p_;
+      }
       value.appendN(start, static_cast<uint32_t>(p_ - start));
     }
     replaceEntities(value, kElementEntities);

@@ -83,8 +83,13 @@ TEST(XmlParserTest, TrimmedDocuments) {
       {"<e v=\"&lt;&gt;&quot;&apos;&amp;lt;\"/>", "e[v=<>\"'&lt;]"},
       {"<e x=1 y=two/>", "e[x=1,y=two]"},
       {"<e x=1>t</e>", "e[x=1]\"t\""},
-      // An unquoted value stops where the tag could go on.
-      {"<e x=a/b>t</e>", "e[x=a,b=]"},
+      // An unquoted value stops at whitespace, ">" or "/>" only.
+      {"<e x=a/b>t</e>", "e[x=a/b]\"t\""},
+      {"<a href=http://x/y>t</a>", "a[href=http://x/y]\"t\""},
+      {"<a href=http://x/y/>", "a[href=http://x/y]"},
+      {"<a href=x/ y=2>t</a>", "a[href=x/,y=2]\"t\""},
+      {"<a x=/>t", "a[x=]"},
+      {"<a x=//>t", "a[x=/]"},
       {"<e a$b=1 =2 $=3/>", "e[ab=1]"},
       {"<e x=\"1\" x=\"2\"/>", "e[x=1,x=2]"},
       {"<a/ x=\"1\">", "a[x=1]"},
