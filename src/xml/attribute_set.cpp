@@ -154,13 +154,80 @@ bool AttributeSet::removeAt(int index) {
   return true;
 }
 
-bool AttributeSet::removeByName(const char* name) {
-  bool removed = false;
-  for (int i = indexOf(name); i >= 0; i = indexOf(name)) {
-    if (!removeAt(i)) break;
-    removed = true;
+int AttributeSet::compactWithout(const char* name, uint32_t nameLen,
+                                 StringBuffer* moved, DataBuffer* movedEntries) {
+  const int n = getNumAttributes();
+  Entry* entries = reinterpret_cast<Entry*>(entries_.getData());
+  char* bytes = const_cast<char*>(store_.getString());
+  if (moved != nullptr) {
+    // Copy the matching pairs out first; on failure nothing has moved.
+    for (int i = 0; i < n; ++i) {
+      const Entry& e = entries[i];
+      if (e.nameLen != nameLen ||
+          std::memcmp(bytes + e.offset, name, nameLen) != 0) {
+        continue;
+      }
+      if (!moved->appendN(bytes + e.offset, e.nameLen + e.valueLen) ||
+          !movedEntries->append(&e, sizeof e)) {
+        return -1;
+      }
+    }
   }
-  return removed;
+  // Pairs keep their order in the buffer, so each kept one moves down.
+  uint32_t write = 0;
+  int kept = 0;
+  for (int i = 0; i < n; ++i) {
+    Entry e = entries[i];
+    const uint32_t size = e.nameLen + e.valueLen;
+    if (e.nameLen == nameLen &&
+        std::memcmp(bytes + e.offset, name, nameLen) == 0) {
+      continue;
+    }
+    if (e.offset != write) std::memmove(bytes + write, bytes + e.offset, size);
+    e.offset = write;
+    entries[kept++] = e;
+    write += size;
+  }
+  return kept;
+}
+
+bool AttributeSet::removeByName(const char* name) {
+  if (name == nullptr) return false;
+  const int n = getNumAttributes();
+  const int kept = compactWithout(
+      name, static_cast<uint32_t>(std::strlen(name)), nullptr, nullptr);
+  if (kept == n) return false;
+  const Entry* entries = reinterpret_cast<const Entry*>(entries_.getData());
+  const uint32_t end =
+      kept == 0 ? 0
+                : entries[kept - 1].offset + entries[kept - 1].nameLen +
+                      entries[kept - 1].valueLen;
+  store_.shorten(store_.getSize() - end);
+  entries_.shorten(static_cast<uint32_t>(n - kept) * sizeof(Entry));
+  return true;
+}
+
+bool AttributeSet::moveToEnd(const char* name) {
+  if (indexOf(name) < 0) return true;
+  StringBuffer moved;
+  DataBuffer movedEntries;
+  const int kept = compactWithout(
+      name, static_cast<uint32_t>(std::strlen(name)), &moved, &movedEntries);
+  if (kept < 0) return false;
+  // The moved pairs take the room the compaction freed at the end.
+  Entry* entries = reinterpret_cast<Entry*>(entries_.getData());
+  const Entry* from = reinterpret_cast<const Entry*>(movedEntries.getData());
+  const int count = static_cast<int>(movedEntries.getSize() / sizeof(Entry));
+  char* bytes = const_cast<char*>(store_.getString());
+  uint32_t write = store_.getSize() - moved.getSize();
+  std::memcpy(bytes + write, moved.getString(), moved.getSize());
+  for (int i = 0; i < count; ++i) {
+    Entry e = from[i];
+    e.offset = write;
+    write += e.nameLen + e.valueLen;
+    entries[kept + i] = e;
+  }
+  return true;
 }
 
 void AttributeSet::removeAll() {

@@ -59,6 +59,10 @@ class AttributeSet : public MarlithObject {
   bool removeAt(int index);
   bool removeByName(const char* name);
   void removeAll();
+  // Moves every pair named `name` behind the others; each group keeps its
+  // order. Returns false, and changes nothing, when memory runs out. Both
+  // this and removeByName take time linear in the size of the set.
+  bool moveToEnd(const char* name);
 
  private:
   // One pair: where its name starts in store_, and the two lengths; the
@@ -69,6 +73,13 @@ class AttributeSet : public MarlithObject {
     uint32_t valueLen;
   };
   const Entry* entryAt(int index) const;
+  // Drops the pairs named by the `nameLen` bytes at `name`, moving the rest
+  // down in place, and returns how many are kept; the bytes and entries at
+  // the end are left for the caller to drop or reuse. With `moved`, first
+  // appends the dropped pairs' bytes to `moved` and their entries to
+  // `movedEntries`, and returns -1, changing nothing, when that fails.
+  int compactWithout(const char* name, uint32_t nameLen, StringBuffer* moved,
+                     DataBuffer* movedEntries);
 
   bool replaceDuplicates_;
   bool lowerCaseNames_;

@@ -364,5 +364,49 @@ TEST(ClsXmlTest, InvalidNodeIsReplacedByAFreshDocument) {
   EXPECT_EQ(xml.GetChildInt("b"), 2);
 }
 
+// A 0.7 MB document whose declaration holds many pseudo-attributes, half of
+// them "standalone", and whose root holds many attributes. GetXml moves
+// every standalone pair last and SetEncoding removes every encoding pair,
+// each in one pass over the set (a rebuild per pair takes minutes here).
+TEST(ClsXmlTest, ManyPseudoAttributesSerializeInLinearTime) {
+  const int kPairs = 20000;
+  std::string decl = "<?xml version=\"1.0\"";
+  std::string others = decl;
+  std::string standalones;
+  for (int i = 0; i < kPairs; ++i) {
+    const std::string pair = (i % 2 ? " standalone=\"s" : " p") +
+                             std::to_string(i) + (i % 2 ? "\"" : "=\"v\"");
+    decl += pair;
+    (i % 2 ? standalones : others) += pair;
+  }
+  decl += " encoding=\"utf-8\" ?>\r\n";
+  std::string root = "<r";
+  for (int i = 0; i < kPairs; ++i)
+    root += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+  root += ">t</r>";
+
+  ClsXml xml;
+  ASSERT_TRUE(load(xml, decl + root));
+  std::string out = getXml(xml);
+  const std::string head =
+      others + " encoding=\"utf-8\"" + standalones + " ?>\r\n";
+  ASSERT_GT(out.size(), head.size() + root.size());
+  EXPECT_EQ(out.compare(0, head.size(), head), 0);
+  EXPECT_EQ(out.compare(head.size(), root.size(), root), 0);
+  // Written again, nothing moves.
+  EXPECT_EQ(getXml(xml), out);
+
+  std::string encodings = "<?xml version=\"1.0\"";
+  for (int i = 0; i < kPairs; ++i)
+    encodings += " encoding=\"e" + std::to_string(i) + "\" x=\"1\"";
+  ASSERT_TRUE(load(xml, encodings + " ?><r/>"));
+  ASSERT_TRUE(xml.SetEncoding("utf-8"));
+  std::string rest;
+  for (int i = 0; i < kPairs; ++i) rest += " x=\"1\"";
+  const std::string expected =
+      "<?xml version=\"1.0\"" + rest + " encoding=\"utf-8\" ?>\r\n<r />";
+  EXPECT_EQ(getXml(xml).compare(0, expected.size(), expected), 0);
+}
+
 }  // namespace
 }  // namespace sfx

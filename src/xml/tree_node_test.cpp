@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "text/string_buffer.h"
 #include "xml/attribute_set.h"
@@ -115,6 +116,47 @@ TEST(AttributeSetTest, RemoveKeepsTheOthersInOrder) {
   EXPECT_STREQ(v.getString(), "444");
   EXPECT_FALSE(set.removeAt(1));
   EXPECT_FALSE(set.removeByName("a"));
+}
+
+TEST(AttributeSetTest, MoveToEndKeepsBothGroupsInOrder) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> pairs;  // "name=value"
+    const char* moved;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"interleaved", {"s=1", "a=x", "s=2", "bb=yy", "s=3"}, "s",
+       {"a=x", "bb=yy", "s=1", "s=2", "s=3"}},
+      {"already last", {"a=1", "s=2"}, "s", {"a=1", "s=2"}},
+      {"only moved", {"s=1", "s=22"}, "s", {"s=1", "s=22"}},
+      {"absent", {"a=1", "b="}, "s", {"a=1", "b="}},
+      {"prefix is not the name", {"ss=1", "s=", "a=3"}, "s",
+       {"ss=1", "a=3", "s="}},
+  };
+  for (const Case& c : cases) {
+    AttributeSet set(false, false);
+    for (const std::string& p : c.pairs) {
+      const size_t eq = p.find('=');
+      ASSERT_TRUE(set.addAttribute(p.c_str(), static_cast<uint32_t>(eq),
+                                   p.c_str() + eq + 1,
+                                   static_cast<uint32_t>(p.size() - eq - 1)));
+    }
+    EXPECT_TRUE(set.moveToEnd(c.moved)) << c.name;
+    std::vector<std::string> got;
+    StringBuffer n, v;
+    for (int i = 0; i < set.getNumAttributes(); ++i) {
+      set.getNameAt(i, n);
+      set.getValueAt(i, v);
+      got.push_back(std::string(n.getString()) + "=" + v.getString());
+    }
+    EXPECT_EQ(got, c.expected) << c.name;
+    // Removal after the move finds the moved pairs where they now are.
+    set.removeByName(c.moved);
+    EXPECT_EQ(set.indexOf(c.moved), -1) << c.name;
+    EXPECT_TRUE(set.addAttribute("z", "9")) << c.name;
+    EXPECT_EQ(set.indexOf("z"), set.getNumAttributes() - 1) << c.name;
+  }
 }
 
 TEST(TreeNodeTest, AppendKeepsOrderAndSiblingLinks) {

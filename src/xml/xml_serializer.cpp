@@ -118,26 +118,7 @@ class Writer {
 };
 
 void Writer::moveStandaloneLast(AttributeSet* attrs) {
-  static const char kName[] = "standalone";
-  int count = 0;
-  int n = attrs->getNumAttributes();
-  for (int i = 0; i < n; ++i) {
-    uint32_t len = 0;
-    const char* name = attrs->nameAt(i, &len);
-    if (len == sizeof(kName) - 1 && std::memcmp(name, kName, len) == 0) {
-      ++count;
-    }
-  }
-  // Each round takes the first one left in front and appends it.
-  StringBuffer value;
-  for (int k = 0; k < count; ++k) {
-    int i = attrs->indexOf(kName);
-    attrs->getValueAt(i, value);
-    if (!attrs->removeAt(i)) return;
-    ok_ = attrs->addAttribute(kName, sizeof(kName) - 1, value.getString(),
-                              value.getSize()) &&
-          ok_;
-  }
+  ok_ = attrs->moveToEnd("standalone") && ok_;
 }
 
 void Writer::prologue(TreeNode* root, bool noDeclaration) {
