@@ -61,6 +61,8 @@ class ChunkWriter {
     return buf_ + used_;
   }
   void commit(uint32_t n) { used_ += n; }
+  // Where the next byte goes in the output buffer.
+  uint32_t position() const { return out_.getSize() + used_; }
 
   // Appends what is pending; false once any append has failed.
   bool flush() {

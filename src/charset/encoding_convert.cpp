@@ -14,7 +14,9 @@ namespace {
 
 // Bytes of a first pivot leg meant for the final output are written as
 // this marker, a count byte (1-255) and the bytes. In UTF-16LE the marker
-// reads as U+EFFD, a private-use character.
+// reads as U+EFFD, a private-use character that the text may hold too: the
+// first leg records where it wrote each marker, and the second leg takes
+// only those as markers.
 constexpr uint8_t kPassMark0 = 0xFD;
 constexpr uint8_t kPassMark1 = 0xEF;
 constexpr uint32_t kPassMarkUnit = kPassMark0 | (kPassMark1 << 8);
@@ -90,6 +92,11 @@ void EncodingConvert::emitFinalBytes(const uint8_t* p, uint32_t n,
   }
   while (n) {
     uint32_t take = n > 255 ? 255 : n;
+    const uint32_t at = w.position();
+    if (!passMarks_ || !passMarks_->append(&at, sizeof at)) {
+      passMarksLost_ = true;
+      return;
+    }
     w.put(kPassMark0);
     w.put(kPassMark1);
     w.put(static_cast<uint8_t>(take));
@@ -97,6 +104,17 @@ void EncodingConvert::emitFinalBytes(const uint8_t* p, uint32_t n,
     p += take;
     n -= take;
   }
+}
+
+bool EncodingConvert::takePassMark(uint32_t at) {
+  if (!passMarks_) return false;
+  const uint32_t* marks =
+      reinterpret_cast<const uint32_t*>(passMarks_->getData());
+  const uint32_t count = passMarks_->getSize() / sizeof(uint32_t);
+  while (passMarkNext_ < count && marks[passMarkNext_] < at) ++passMarkNext_;
+  if (passMarkNext_ == count || marks[passMarkNext_] != at) return false;
+  ++passMarkNext_;
+  return true;
 }
 
 void EncodingConvert::emitUnmappable(const uint8_t* bad, uint32_t n,
@@ -385,6 +403,14 @@ bool EncodingConvert::convert_a(uint32_t fromCodePage, uint32_t toCodePage,
   }
   DataBuffer pivot;
   reserveMore(pivot, 2ull * numBytes);
+  // A conversion nested in an error action keeps its own markers.
+  DataBuffer marks;
+  DataBuffer* const outerMarks = passMarks_;
+  const uint32_t outerNext = passMarkNext_;
+  const bool outerLost = passMarksLost_;
+  passMarks_ = &marks;
+  passMarkNext_ = 0;
+  passMarksLost_ = false;
   firstLeg_ = true;
   bool firstOk =
       fromCodePage == kCodePageUtf8
@@ -399,7 +425,12 @@ bool EncodingConvert::convert_a(uint32_t fromCodePage, uint32_t toCodePage,
           : convertFromUnicodeHC(toCodePage, pivot.getData(), pivot.getSize(),
                                  out, log);
   secondLeg_ = false;
-  return firstOk && secondOk && normalOk;
+  const bool marksOk = !passMarksLost_;
+  if (!marksOk) log.memoryAllocFailed(3, 0);
+  passMarks_ = outerMarks;
+  passMarkNext_ = outerNext;
+  passMarksLost_ = outerLost;
+  return firstOk && secondOk && normalOk && marksOk;
 }
 
 bool EncodingConvert::convertToUnicode(const uint8_t* bytes, uint32_t numBytes,
@@ -526,7 +557,8 @@ bool EncodingConvert::convertFromUnicode(const uint8_t* bytes,
     if (!special) continue;
     // Surrogates, and the pass-through marker of a second leg.
     uint32_t u = unitAt(bytes + i);
-    if (secondLeg_ && u == kPassMarkUnit && i + 2 < numBytes) {
+    if (secondLeg_ && u == kPassMarkUnit && i + 2 < numBytes &&
+        takePassMark(i)) {
       uint32_t n = bytes[i + 2];
       uint32_t left = numBytes - (i + 3);
       if (n > left) n = left;
@@ -660,7 +692,8 @@ bool EncodingConvert::convertFromUnicodeHC(uint32_t codePage,
   uint32_t i = 0;
   while (i + 1 < numBytes) {
     uint32_t u = unitAt(bytes + i);
-    if (secondLeg_ && u == kPassMarkUnit && i + 2 < numBytes) {
+    if (secondLeg_ && u == kPassMarkUnit && i + 2 < numBytes &&
+        takePassMark(i)) {
       uint32_t n = bytes[i + 2];
       uint32_t left = numBytes - (i + 3);
       if (n > left) n = left;

@@ -156,6 +156,14 @@ class EncodingConvert {
   // Set while a pivot conversion runs its first / second leg.
   bool firstLeg_ = false;
   bool secondLeg_ = false;
+  // The pivot offsets at which the first leg wrote a pass-through marker,
+  // in increasing order, and the next one the second leg may meet. Only
+  // these are markers: a U+EFFD anywhere else is text.
+  DataBuffer* passMarks_ = nullptr;
+  uint32_t passMarkNext_ = 0;
+  bool passMarksLost_ = false;  // recording one failed
+  // Whether the first leg wrote a marker at pivot offset `at`; steps past it.
+  bool takePassMark(uint32_t at);
   // Nesting of EncConvert calls on this converter.
   int depth_ = 0;
 };

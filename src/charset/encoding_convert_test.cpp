@@ -394,6 +394,39 @@ TEST(EncodingConvertTest, MarkerUnitOutsideAPivotIsText) {
   EXPECT_TRUE(ok);
 }
 
+// Inside a pivot conversion too: only a marker that the first leg wrote
+// passes bytes through; a U+EFFD from the input is a character of its own
+// (here one ASCII lacks) and the text after it is converted as usual.
+TEST(EncodingConvertTest, MarkerUnitInsideAPivotIsText) {
+  const std::string effd = "\xEE\xBF\xBD";
+  std::string many, manyOut;
+  for (int i = 0; i < 1000; ++i) {
+    many += "\xFF" + effd + "\x01z";
+    manyOut += "??\x01z";
+  }
+  struct Case {
+    const char* what;
+    int action;
+    std::string in, out;
+  } cases[] = {
+      {"nothing", 0, "a" + effd + "bcd", "abcd"},
+      {"replacement", 1, "a" + effd + "bcd", "a?bcd"},
+      {"unchanged", 7, "a" + effd + "\x01z", "a\xFD\xEF\x01z"},
+      {"after a real marker", 1, "\xFF" + effd + "\x01z", "??\x01z"},
+      {"last", 1, "ab" + effd, "ab?"},
+      {"many of both", 1, many, manyOut},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EncodingConvert conv;
+    ASSERT_TRUE(conv.setErrorAction(c.action));
+    ASSERT_TRUE(conv.setReplacement(reinterpret_cast<const uint8_t*>("?"), 1));
+    bool ok = true;
+    EXPECT_EQ(c.out, convertWith(conv, 65001, 20127, c.in, &ok));
+    EXPECT_FALSE(ok);
+  }
+}
+
 TEST(EncodingConvertTest, ConvertFromCharset) {
   EncodingConvert conv;
   RecordingLog log;
