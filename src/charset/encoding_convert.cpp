@@ -61,6 +61,41 @@ bool startsWith(const uint8_t* p, uint32_t n, const char* mark, uint32_t len) {
   return true;
 }
 
+// The byte-order marks of UTF-16 and UTF-32 and the page each one names.
+// The UTF-32LE mark begins with the UTF-16LE one, but only a UTF-32 page
+// looks for it.
+struct ByteOrderMark {
+  uint32_t family;  // the little-endian page of the form
+  uint32_t page;
+  const char* bytes;
+  uint32_t length;
+};
+constexpr ByteOrderMark kByteOrderMarks[] = {
+    {kCodePageUtf16LE, kCodePageUtf16BE, "\xFE\xFF", 2},
+    {kCodePageUtf16LE, kCodePageUtf16LE, "\xFF\xFE", 2},
+    {kCodePageUtf32LE, kCodePageUtf32BE, "\0\0\xFE\xFF", 4},
+    {kCodePageUtf32LE, kCodePageUtf32LE, "\xFF\xFE\0\0", 4},
+};
+
+// For a UTF-16 or UTF-32 page: drops a byte-order mark of that form from
+// the front of the input and returns the page it names (it overrides the
+// order the page gave). Any other page, or no mark, is returned as it is.
+uint32_t takeByteOrderMark(uint32_t page, const uint8_t** bytes,
+                           uint32_t* numBytes) {
+  uint32_t family = page;
+  if (page == kCodePageUtf16BE) family = kCodePageUtf16LE;
+  if (page == kCodePageUtf32BE) family = kCodePageUtf32LE;
+  for (const ByteOrderMark& m : kByteOrderMarks) {
+    if (m.family == family &&
+        startsWith(*bytes, *numBytes, m.bytes, m.length)) {
+      *bytes += m.length;
+      *numBytes -= m.length;
+      return m.page;
+    }
+  }
+  return page;
+}
+
 }  // namespace
 
 bool EncodingConvert::setErrorAction(int action) {
@@ -311,28 +346,8 @@ bool EncodingConvert::convert_a(uint32_t fromCodePage, uint32_t toCodePage,
       bytes += 3;
       numBytes -= 3;
     }
-  } else if (fromCodePage == kCodePageUtf16LE ||
-             fromCodePage == kCodePageUtf16BE) {
-    if (startsWith(bytes, numBytes, "\xFE\xFF", 2)) {
-      fromCodePage = kCodePageUtf16BE;
-      bytes += 2;
-      numBytes -= 2;
-    } else if (startsWith(bytes, numBytes, "\xFF\xFE", 2)) {
-      fromCodePage = kCodePageUtf16LE;
-      bytes += 2;
-      numBytes -= 2;
-    }
-  } else if (fromCodePage == kCodePageUtf32LE ||
-             fromCodePage == kCodePageUtf32BE) {
-    if (startsWith(bytes, numBytes, "\0\0\xFE\xFF", 4)) {
-      fromCodePage = kCodePageUtf32BE;
-      bytes += 4;
-      numBytes -= 4;
-    } else if (startsWith(bytes, numBytes, "\xFF\xFE\0\0", 4)) {
-      fromCodePage = kCodePageUtf32LE;
-      bytes += 4;
-      numBytes -= 4;
-    }
+  } else {
+    fromCodePage = takeByteOrderMark(fromCodePage, &bytes, &numBytes);
   }
   if (numBytes == 0) return true;
   if (fromCodePage == toCodePage) return out.append(bytes, numBytes);
