@@ -7,6 +7,7 @@
 
 #include "codec/aes.h"
 #include "log/log_base.h"
+#include "log/log_test_util.h"
 #include "stream/data_source.h"
 #include "text/data_buffer.h"
 #include "text/xstring.h"
@@ -16,20 +17,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// Keeps the error lines and named values it is given.
-class CapturingLog : public LogBase {
- public:
-  bool logError(const char* text) override {
-    errors.push_back(text);
-    return true;
-  }
-  bool logData(const char* tag, const char* value) override {
-    data.push_back(std::string(tag) + "=" + value);
-    return true;
-  }
-  std::vector<std::string> errors;
-  std::vector<std::string> data;
-};
+using log_test::CapturingLog;
 
 void put16(Bytes& b, uint16_t v) {
   b.push_back(static_cast<unsigned char>(v));

@@ -11,6 +11,7 @@
 
 #include "codec/md5.h"
 #include "log/log_base.h"
+#include "log/log_test_util.h"
 #include "text/string_buffer.h"
 
 namespace sfx {
@@ -29,20 +30,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Keeps the error lines and named values it is given.
-class CapturingLog : public LogBase {
- public:
-  bool logError(const char* text) override {
-    errors.push_back(text);
-    return true;
-  }
-  bool logData(const char* tag, const char* value) override {
-    data.push_back(std::string(tag) + "=" + value);
-    return true;
-  }
-  std::vector<std::string> errors;
-  std::vector<std::string> data;
-};
+using log_test::CapturingLog;
 
 Bytes hex(const std::string& h) {
   Bytes out;

@@ -12,6 +12,7 @@
 #include "codec/adler32.h"
 #include "codec/inflate_test_util.h"
 #include "log/log_base.h"
+#include "log/log_test_util.h"
 #include "stream/data_source.h"
 #include "stream/output.h"
 #include "stream/progress_monitor.h"
@@ -37,46 +38,14 @@ using inflate_test::LengthOp;
 using inflate_test::storedBlock;
 using Bytes = std::vector<uint8_t>;
 
-// Keeps error lines and named values.
-class CaptureLog : public LogBase {
- public:
-  bool logError(const char* text) override {
-    errors.push_back(text ? text : "");
-    return true;
-  }
-  bool logInfo(const char* text) override {
-    infos.push_back(text ? text : "");
-    return true;
-  }
-  bool logData(const char* tag, const char* value) override {
-    data.push_back(std::string(tag) + "=" + (value ? value : ""));
-    return true;
-  }
-  bool enterContext(const char* tag, bool) override {
-    contexts.push_back(tag);
-    return true;
-  }
-  bool hasData(const std::string& d) const {
-    for (const auto& x : data)
-      if (x == d) return true;
-    return false;
-  }
-  bool hasError(const std::string& e) const {
-    for (const auto& x : errors)
-      if (x == e) return true;
-    return false;
-  }
-  // The logged decodeErrNum, or 0.
-  int decodeErrNum() const {
-    for (const auto& d : data)
-      if (d.rfind("decodeErrNum=", 0) == 0) return std::stoi(d.substr(13));
-    return 0;
-  }
-  std::vector<std::string> contexts;
-  std::vector<std::string> errors;
-  std::vector<std::string> infos;
-  std::vector<std::string> data;
-};
+using CaptureLog = log_test::CapturingLog;
+
+// The logged decodeErrNum, or 0.
+int decodeErrNum(const CaptureLog& log) {
+  for (const auto& d : log.data)
+    if (d.rfind("decodeErrNum=", 0) == 0) return std::stoi(d.substr(13));
+  return 0;
+}
 
 // Collects what it is given; refuses writes once `refuseAfter` bytes are in.
 class CollectOutput : public Output {
@@ -121,7 +90,7 @@ Result inflateAll(const Bytes& in, bool zlib = false, bool deflate64 = false) {
   if (output.getData())
     out.assign(reinterpret_cast<const char*>(output.getData()),
                output.getSize());
-  return {ok, out, log.decodeErrNum()};
+  return {ok, out, decodeErrNum(log)};
 }
 
 // The input in pieces, each through inflateSource from a MemoryDataSource of
@@ -146,7 +115,7 @@ Result inflatePieces(const Bytes& in, const std::vector<size_t>& cuts,
     if (!ok) break;
   }
   if (ok && zlib && out.runningAdler32() != state.receivedAdler) ok = false;
-  return {ok, str(out.bytes), log.decodeErrNum()};
+  return {ok, str(out.bytes), decodeErrNum(log)};
 }
 
 // Every stream in two pieces at every byte boundary, and one byte at a
@@ -861,7 +830,7 @@ TEST(InflateTest, DecodeErrorsAreNumberedAndLogged) {
     CaptureLog log;
     EXPECT_FALSE(inflateFromMemory(c.zlib, in, out, c.deflate64, nullptr, log))
         << c.name;
-    EXPECT_EQ(log.decodeErrNum(), c.errNum) << c.name;
+    EXPECT_EQ(decodeErrNum(log), c.errNum) << c.name;
     EXPECT_TRUE(log.hasError("inflate decode error.")) << c.name;
     EXPECT_TRUE(log.hasError("inflateBlock failed.")) << c.name;
     EXPECT_TRUE(log.hasError("Inflate from source failed.")) << c.name;
@@ -909,7 +878,7 @@ TEST(InflateTest, OutputFailuresAreDecodeErrors) {
                               static_cast<uint32_t>(c.in.size()), &surplus, out,
                               nullptr, log))
         << c.name;
-    EXPECT_EQ(log.decodeErrNum(), c.errNum) << c.name;
+    EXPECT_EQ(decodeErrNum(log), c.errNum) << c.name;
     EXPECT_TRUE(out.failed()) << c.name;
   }
   // The flush at the end of a call fails without failing the call.

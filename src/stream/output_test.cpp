@@ -8,26 +8,14 @@
 
 #include "codec/adler32.h"
 #include "log/log_base.h"
+#include "log/log_test_util.h"
 #include "stream/progress_monitor.h"
 #include "text/data_buffer.h"
 
 namespace sfx {
 namespace {
 
-// Keeps the error lines and named values it is given.
-class CaptureLog : public LogBase {
- public:
-  bool logError(const char* text) override {
-    errors.push_back(text ? text : "");
-    return true;
-  }
-  bool logData(const char* tag, const char* value) override {
-    data.push_back(std::string(tag) + "=" + (value ? value : ""));
-    return true;
-  }
-  std::vector<std::string> errors;
-  std::vector<std::string> data;
-};
+using CaptureLog = log_test::CapturingLog;
 
 // A sink whose writes fail.
 class RefusingOutput : public Output {
