@@ -6,6 +6,7 @@
 #include <new>
 
 #include "archive/simple_archive.h"
+#include "codec/crc32.h"
 #include "codec/inflate.h"
 #include "fs/file.h"
 #include "fs/file_time.h"
@@ -32,6 +33,29 @@ constexpr uint8_t kTypeFile = 2;
 uint32_t le32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Passes every write on to another output and keeps the CRC-32 of the
+// bytes, so that a file's CRC is taken while it is written.
+class CrcOutput : public Output {
+ public:
+  CrcOutput(Output* inner, bool on) : inner_(inner), on_(on) {}
+  bool writeBytes(const void* data, uint32_t count, ProgressMonitor* pm,
+                  LogBase& log) override {
+    if (on_) state_ = ZipCRC::updateState(state_, data, count);
+    return inner_->writeBytes(data, count, pm, log);
+  }
+  uint32_t crc() const { return ~state_; }
+
+ private:
+  Output* inner_;
+  bool on_;
+  uint32_t state_ = 0xFFFFFFFFu;
+};
+
+bool sameBytes(const IntegrityEntry& e, const char* bytes, uint32_t count) {
+  return e.nameLength == count &&
+         (count == 0 || memcmp(e.name, bytes, count) == 0);
 }
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
@@ -76,6 +100,10 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     log.logError("No source.");
     return false;
   }
+  resumable_ = false;
+  lastFileCreated_ = false;
+  haveLastEntry_ = false;
+  if (!integrityLoaded_ && !loadIntegrity(log)) return false;
 
   unsigned char word[8];
   uint32_t got = 0;
@@ -96,6 +124,15 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     return false;
   }
   if (type == kTypeEnd) {
+    IntegrityEntry missing;
+    if (integrityActive_ && integrityLeft_ > 0 &&
+        readIntegrityEntry(integrity_.getData(), integrity_.getSize(),
+                           &integrityPos_, &missing)) {
+      StringBuffer missingName;
+      missingName.appendN(reinterpret_cast<const char*>(missing.name),
+                          missing.nameLength);
+      return integrityMismatch(missingName, "missing", log);
+    }
     log.logInfo("Found end of archive.");
     return true;
   }
@@ -112,17 +149,19 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     return false;
   }
   XString name;
+  DataBuffer plainName;
+  const char* nameBytes = stored.get();
+  uint32_t nameCount = nameLen;
   if (encrypted_) {
-    DataBuffer cipherText, plain;
+    DataBuffer cipherText;
     if (!cipherText.append(stored.get(), nameLen) ||
-        !decryptor_.decryptBuffer(cipherText, plain, log)) {
+        !decryptor_.decryptBuffer(cipherText, plainName, log)) {
       return false;
     }
-    name.setFromUtf8N(reinterpret_cast<const char*>(plain.getData()),
-                      plain.getSize());
-  } else {
-    name.setFromUtf8N(stored.get(), nameLen);
+    nameBytes = reinterpret_cast<const char*>(plainName.getData());
+    nameCount = plainName.getSize();
   }
+  name.setFromUtf8N(nameBytes, nameCount);
 
   if (!readExact(word, 8, pm, log)) {
     log.logError("Failed to get filetime");
@@ -137,7 +176,43 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     return false;
   }
   uint32_t attributes = le32(word);
+
+  // Against the integrity record: an entry that differs is read to its end
+  // as a dry run, so nothing is created for it, and then fails.
+  const char* mismatch = nullptr;
+  StringBuffer packedName;
+  packedName.appendN(nameBytes, nameCount);
+  if (integrityActive_) {
+    if (integrityLeft_ == 0 ||
+        !readIntegrityEntry(integrity_.getData(), integrity_.getSize(),
+                            &integrityPos_, &lastEntry_)) {
+      mismatch = "extra";
+    } else {
+      --integrityLeft_;
+      haveLastEntry_ = true;
+      if (lastEntry_.type != type) {
+        mismatch = "type";
+      } else if (!sameBytes(lastEntry_, nameBytes, nameCount)) {
+        mismatch = "name";
+      } else if (lastEntry_.fileTime != localTime) {
+        mismatch = "time";
+      } else if (lastEntry_.attributes != attributes) {
+        mismatch = "attributes";
+      }
+      if (mismatch) {
+        packedName.clear();
+        packedName.appendN(reinterpret_cast<const char*>(lastEntry_.name),
+                           lastEntry_.nameLength);
+      }
+    }
+    if (mismatch) dryRun = true;
+  }
+
   if (type != kTypeDirectory && type != kTypeFile) {
+    if (mismatch) {
+      resumable_ = true;
+      return integrityMismatch(packedName, mismatch, log);
+    }
     *endOfArchive = false;
     return true;
   }
@@ -145,6 +220,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   // The name must stay inside the unzip directory; a ":" in it would name
   // an alternate data stream, so it is repaired like other refused bytes.
   if (!isSafeEntryName(name.getUtf8())) {
+    if (mismatch) return integrityMismatch(packedName, mismatch, log);
     log.logError("Unsafe path in archive entry.");
     log.logData("filename", name.getUtf8());
     return false;
@@ -167,6 +243,10 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
       return false;
     }
     path.setString(full.getUtf8());
+    if (mismatch) {
+      resumable_ = true;
+      return integrityMismatch(packedName, mismatch, log);
+    }
     if (!dryRun) setDirectoryTime(full, utcTime, nullptr);
     *endOfArchive = false;
     return true;
@@ -185,7 +265,9 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   path.setString(full.getUtf8());
 
   MarlithHandle handle;
+  bool created = false;
   if (!dryRun) {
+    created = integrityActive_ && !fileExists(full, nullptr);
     int errorKind = 0;
     bool opened = (attributes & kAttrHidden)
                       ? openForWriteHiddenWin32(full, handle, &errorKind, &log)
@@ -200,15 +282,19 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
       }
     }
   }
-  std::unique_ptr<Output> output;
+  std::unique_ptr<Output> sink;
   OutputFile* file = nullptr;
   if (dryRun || *skipped) {
-    output.reset(new (std::nothrow) Output());
+    sink.reset(new (std::nothrow) Output());
   } else {
     file = new (std::nothrow) OutputFile(path.getString(), handle);
-    output.reset(file);
+    sink.reset(file);
   }
-  if (!output) return false;
+  if (!sink) return false;
+  // Every write goes through the CRC, which is kept only when there is a
+  // record to check it against.
+  CrcOutput checked(sink.get(), integrityActive_ && !mismatch);
+  Output* output = &checked;
 
   DataBuffer plain;
   for (;;) {
@@ -265,11 +351,25 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     }
   }
 
+  if (integrityActive_ && !mismatch) {
+    if (checked.totalWritten() != lastEntry_.size) {
+      mismatch = "size";
+    } else if (checked.crc() != lastEntry_.crc) {
+      mismatch = "crc";
+    }
+  }
+  if (mismatch) {
+    if (file && file->isOpen()) file->close();
+    if (created) deleteFile(full, nullptr);
+    resumable_ = true;
+    return integrityMismatch(packedName, mismatch, log);
+  }
   if (file && file->isOpen()) {
     file->setFileTime(FileTime::fromFileTime(utcTime), &log);
     file->close();
     if (attributes != kAttrArchive) setFileAttributes(full, attributes, &log);
   }
+  lastFileCreated_ = created;
   *endOfArchive = false;
   return true;
 }

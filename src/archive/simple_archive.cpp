@@ -1,9 +1,11 @@
 #include "archive/simple_archive.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "codec/crc32.h"
 #include "log/log_base.h"
 #include "stream/data_source.h"
 #include "text/data_buffer.h"
@@ -115,7 +117,13 @@ bool SimpleArchive::readArgs(LogBase& log, ProgressMonitor* pm) {
       return false;
     }
     if (!value.appendN(bytes.get(), valueLen)) return false;
-    if (log.verbose()) log.logData(name.get(), value.getString());
+    if (log.verbose()) {
+      // The integrity record is binary: its size only.
+      if (strncmp(name.get(), kIntegrityArg, sizeof kIntegrityArg - 1) == 0)
+        log.logDataLong(name.get(), valueLen);
+      else
+        log.logData(name.get(), value.getString());
+    }
     if (!args_.insert(name.get(), value)) return false;
   }
   return true;
@@ -159,6 +167,69 @@ bool SimpleArchive::checkPassword(LogBase& log, DataBuffer& verifierCache) {
   bool ok = plain.getSize() == 4 && memcmp(plain.getData(), "qmzv", 4) == 0;
   plain.secureClear();
   return ok;
+}
+
+bool SimpleArchive::loadIntegrity(LogBase& log) {
+  integrityLoaded_ = true;
+  const StringBuffer* first = args_.lookup(kIntegrityArg);
+  if (!first) return true;
+  LogContextExitor ctx(log, "checkIntegrityRecord");
+  DataBuffer stored;
+  bool ok = stored.append(first->getString(), first->getSize());
+  for (int piece = 2; ok && piece <= kIntegrityMaxPieces; ++piece) {
+    char name[32];
+    snprintf(name, sizeof name, "%s%d", kIntegrityArg, piece);
+    const StringBuffer* more = args_.lookup(name);
+    if (!more) break;
+    ok = stored.append(more->getString(), more->getSize());
+  }
+  if (ok) {
+    integrity_.clear();
+    ok = encrypted_ ? decryptor_.decryptBuffer(stored, integrity_, log)
+                    : integrity_.appendDb(stored);
+  }
+  uint8_t version = 0;
+  uint32_t count = 0, configCrc = 0;
+  if (!ok || !checkIntegrityFrame(integrity_.getData(), integrity_.getSize(),
+                                  &version, &count, &configCrc)) {
+    log.logError("The integrity record is damaged.");
+    integrityDamaged_ = true;
+    return false;
+  }
+  if (version != kIntegrityVersion) {
+    log.logInfo("Integrity record of another version, not checked.");
+    log.logDataLong("version", version);
+    return true;
+  }
+  const StringBuffer* config = args_.lookup("xmlConfig");
+  uint32_t crc =
+      config ? ZipCRC::oneShot(config->getString(), config->getSize()) : 0;
+  if (crc != configCrc) {
+    log.logError("The configuration does not match the integrity record.");
+    integrityDamaged_ = true;
+    return false;
+  }
+  integrityActive_ = true;
+  integrityPos_ = kIntegrityHeadBytes;
+  integrityLeft_ = count;
+  return true;
+}
+
+bool SimpleArchive::integrityMismatch(const StringBuffer& name,
+                                      const char* what, LogBase& log) {
+  log.logError("Entry does not match the integrity record.");
+  log.logData("filename", name.getString());
+  log.logData("mismatch", what);
+  integrityDamaged_ = true;
+  damagedName_.setStringN(name.getString(), name.getSize());
+  damagedWhat_ = what;
+  return false;
+}
+
+bool SimpleArchive::lastIntegrityEntry(IntegrityEntry* out) const {
+  if (!haveLastEntry_) return false;
+  *out = lastEntry_;
+  return true;
 }
 
 }  // namespace sfx

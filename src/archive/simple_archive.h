@@ -6,7 +6,9 @@
 #define SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
 
 #include <cstdint>
+#include "archive/integrity_record.h"
 #include "codec/aes.h"
+#include "text/data_buffer.h"
 #include "text/hash_map.h"
 #include "text/string_buffer.h"
 
@@ -94,6 +96,17 @@ class SimpleArchive {
   // including an entry name that would leave the unzip directory ("Unsafe
   // path in archive entry."), a chunk that does not decode and a write that
   // fails: a failed entry never counts as extracted.
+  //
+  // When the payload carries an integrity record (integrity_record.h), the
+  // first call checks it before reading anything (a damaged record, or a
+  // configuration argument other than the packed one, fails the call), and
+  // every call checks its entry against the record's next entry: type,
+  // name, time and attributes before anything is created, and the size and
+  // CRC-32 of the data while it is written. An entry that differs, an entry
+  // beyond the record's list and an end of archive before its end fail the
+  // call with "Entry does not match the integrity record."; a file written
+  // for such an entry is deleted again when this call created it, and
+  // integrityDamaged() is set. Without the record nothing is checked.
   bool extractSaToFile(bool dryRun, bool* endOfArchive, const XString* baseDir,
                        StringBuffer& path, bool* isDirectory, ExtPtrArray* undo,
                        bool* skipped, ProgressMonitor* pm, LogBase& log);
@@ -102,6 +115,27 @@ class SimpleArchive {
   // chunks of an encrypted payload.
   AesCipher& decryptor() { return decryptor_; }
 
+  // The integrity record's state. hasIntegrityRecord: a record of a known
+  // version was found and is being enforced. integrityDamaged: the record,
+  // the configuration or an entry was found to differ from what was packed;
+  // damagedName() then names the entry (empty for the record itself and
+  // the configuration).
+  bool hasIntegrityRecord() const { return integrityActive_; }
+  bool integrityDamaged() const { return integrityDamaged_; }
+  const StringBuffer& damagedName() const { return damagedName_; }
+  // What differed in the last damaged entry: "type", "name", "time",
+  // "attributes", "size", "crc", "extra" or "missing" (empty otherwise).
+  const char* damagedWhat() const { return damagedWhat_; }
+  // After a failed extractSaToFile: true when the entry was read to its end
+  // and only differed from the record, so the next call reads the next
+  // entry. After a successful one: lastFileCreated() tells whether the file
+  // did not exist before (known only while the record is enforced).
+  bool lastEntryResumable() const { return resumable_; }
+  bool lastFileCreated() const { return lastFileCreated_; }
+  // The record's entry for the last entry read; false without a record or
+  // when the entry lay beyond the record's list.
+  bool lastIntegrityEntry(IntegrityEntry* out) const;
+
   bool isEncrypted() const { return encrypted_; }
   int keyLengthBits() const { return keyLengthBits_; }
   unsigned char* chunkBuffer() { return chunkBuffer_; }
@@ -109,6 +143,16 @@ class SimpleArchive {
  private:
   // Reads exactly `count` bytes; false on a failed or short read.
   bool readExact(void* buf, uint32_t count, ProgressMonitor* pm, LogBase& log);
+  // Gathers the integrity record from its arguments, decrypts it in an
+  // encrypted payload and checks its frame and the configuration's CRC.
+  // True when there is no record, a record of another version, or a sound
+  // one (then enforced); false, with integrityDamaged_ set, otherwise.
+  bool loadIntegrity(LogBase& log);
+  // Logs an entry that differs from the record ("what": type, name, time,
+  // attributes, size, crc, extra, missing), sets integrityDamaged_ and
+  // returns false.
+  bool integrityMismatch(const StringBuffer& name, const char* what,
+                         LogBase& log);
 
   DataSource* source_ = nullptr;
   bool encrypted_ = false;
@@ -117,6 +161,18 @@ class SimpleArchive {
   unsigned char* chunkBuffer_ = nullptr;
   AesCipher decryptor_;
   StringBuffer password_;
+  bool integrityLoaded_ = false;
+  bool integrityActive_ = false;
+  bool integrityDamaged_ = false;
+  bool resumable_ = false;
+  bool lastFileCreated_ = false;
+  bool haveLastEntry_ = false;
+  DataBuffer integrity_;         // the plain record
+  uint32_t integrityPos_ = 0;    // offset of the next entry in it
+  uint32_t integrityLeft_ = 0;   // entries not yet met
+  IntegrityEntry lastEntry_;
+  StringBuffer damagedName_;
+  const char* damagedWhat_ = "";
 };
 
 }  // namespace sfx

@@ -74,6 +74,7 @@ const char kUsage[] =
     "1048576)\n"
     "  --threads N              compression threads (default: one per core)\n"
     "  --hidden-dotfiles        mark names beginning with '.' hidden\n"
+    "  --no-integrity           leave out the integrity record (entry CRCs)\n"
     "  -q, --quiet              no progress bar and no summary\n"
     "  --icon FILE.ico          the self-extractor's icon (all its images)\n"
     "  --version-info KEY=VALUE version information (repeatable): "
@@ -229,6 +230,8 @@ int parseCreate(int argc, char** argv, Options* o) {
         }
         o->pack.chunkSize = static_cast<size_t>(n);
       }
+    } else if (a == "--no-integrity") {
+      o->pack.integrity = false;
     } else if (a == "--hidden-dotfiles") {
       o->pack.hiddenDotfiles = true;
     } else if (a == "-q" || a == "--quiet") {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "codec/aes.h"
+#include "codec/crc32.h"
 #include "log/log_base.h"
 #include "payload_writer.h"
 #include "text/data_buffer.h"
@@ -258,6 +259,29 @@ struct Walker {
   uint64_t totalBytes = 0;
   uint64_t doneBytes = 0;
   bool encrypted;
+  // The integrity record's rows: a planning walk adds one per entry (names
+  // and count fix the record's size); the packing walk then fills in what
+  // was really written, row by row.
+  IntegrityTable* table = nullptr;
+  bool planning = false;
+  size_t nextRow = 0;
+
+  // Records an entry in the table; false when the packing walk meets other
+  // entries than the planning walk did.
+  bool tableRow(const IntegrityTable::Row& row, std::string* error) {
+    if (!table) return true;
+    if (planning) {
+      table->Add(row);
+      return true;
+    }
+    if (nextRow >= table->rows().size() ||
+        table->rows()[nextRow].name != row.name) {
+      *error = "the input changed while it was packed: '" + row.name + "'";
+      return false;
+    }
+    table->rows()[nextRow++] = row;
+    return true;
+  }
 
   uint32_t attributesFor(const std::string& leaf, uint32_t base) const {
     bool hidden = opts.hiddenDotfiles && !leaf.empty() && leaf[0] == '.';
@@ -287,17 +311,28 @@ struct Walker {
 
   bool addDirectory(const fs::path& path, const std::string& name,
                     const struct stat& st, std::string* error) {
+    IntegrityTable::Row row;
+    row.type = EntryType::kDirectory;
+    row.name = name;
+    row.fileTime = localFileTimeOf(st);
+    row.attributes = attributesFor(path.filename().string(), kAttrDirectory);
+    if (planning) return tableRow(row, error);
+    if (!tableRow(row, error)) return false;
     std::string stored;
     if (!storedName(name, &stored, error)) return false;
     PayloadWriter w;
-    w.AddDirectory(stored, localFileTimeOf(st),
-                   attributesFor(path.filename().string(), kAttrDirectory));
+    w.AddDirectory(stored, row.fileTime, row.attributes);
     ++stats.directories;
     return pipe.addRecord(w.takeBytes(), error);
   }
 
   bool addFile(const fs::path& path, const std::string& name,
                const struct stat& st, std::string* error) {
+    IntegrityTable::Row row;
+    row.name = name;
+    row.fileTime = localFileTimeOf(st);
+    row.attributes = attributesFor(path.filename().string(), kAttrArchive);
+    if (planning) return tableRow(row, error);
     std::string stored;
     if (!storedName(name, &stored, error)) return false;
     FILE* in = fopen(path.c_str(), "rb");
@@ -307,12 +342,12 @@ struct Walker {
     }
     std::unique_ptr<FILE, int (*)(FILE*)> closer(in, fclose);
     PayloadWriter head;
-    head.AddFileHead(stored, localFileTimeOf(st),
-                     attributesFor(path.filename().string(), kAttrArchive));
+    head.AddFileHead(stored, row.fileTime, row.attributes);
     if (!pipe.addRecord(head.takeBytes(), error)) return false;
     // Buffers sized by what the file still holds (one byte more, to see its
     // end without another read), not by the chunk size: small files are many.
     uint64_t left = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    uint32_t crcState = 0xFFFFFFFFu;
     for (;;) {
       size_t want =
           static_cast<size_t>(std::min<uint64_t>(opts.chunkSize, left + 1));
@@ -320,6 +355,8 @@ struct Walker {
       size_t n = fread(chunk.data(), 1, chunk.size(), in);
       if (n == 0) break;
       chunk.resize(n);
+      crcState = sfx::ZipCRC::updateState(crcState, chunk.data(), n);
+      row.size += n;
       stats.bytesIn += n;
       doneBytes += n;
       left = left > n ? left - n : 0;
@@ -331,6 +368,8 @@ struct Walker {
       *error = "error reading '" + path.string() + "': " + strerror(errno);
       return false;
     }
+    row.crc = row.size ? ~crcState : 0;
+    if (!tableRow(row, error)) return false;
     PayloadWriter end;
     end.AddChunkEnd();
     ++stats.files;
@@ -384,7 +423,7 @@ struct Walker {
           return false;
       } else if (S_ISREG(st.st_mode)) {
         if (!addFile(child, name, st, error)) return false;
-      } else {
+      } else if (!planning) {
         fprintf(stderr, "sfxpack: skipping '%s': not a regular file\n",
                 child.c_str());
       }
@@ -415,9 +454,35 @@ bool writePayload(const PackOptions& opts, FILE* out, PackStats* stats,
   *stats = PackStats();
   bool encrypted = !opts.password.empty();
   Pipeline pipe(opts, out);
+  const long start = ftell(out);
+
+  // The integrity record goes last in the argument block. Its size is known
+  // before any data is read (from the entries' names), so its place is held
+  // by zero bytes and filled in once every entry was written.
+  IntegrityTable table;
+  auto args = opts.args;
+  size_t recordBytes = 0;
+  if (opts.integrity) {
+    Walker planner{opts, pipe, *stats, 0, 0, encrypted, &table, true, 0};
+    for (const std::string& input : opts.inputs) {
+      if (!planner.addInput(input, error)) return false;
+    }
+    recordBytes = table.EncodedSize();
+    if (encrypted) recordBytes = (recordBytes / 16 + 1) * 16;  // padding
+    auto pieces = IntegrityArgs(std::vector<uint8_t>(recordBytes, 0));
+    if (args.size() + pieces.size() > kMaxArgs) {
+      *error = "the integrity record of " + std::to_string(table.rows().size()) +
+               " entries needs " + std::to_string(pieces.size()) +
+               " arguments; with the others that is more than " +
+               std::to_string(kMaxArgs) + " (use --no-integrity)";
+      return false;
+    }
+    args.insert(args.end(), pieces.begin(), pieces.end());
+  }
   PayloadWriter head;
   head.BeginPayload(encrypted, keyLengthCode(opts.keyBits));
-  if (!head.AddArgs(opts.args, error)) return false;
+  const size_t argsOffset = head.bytes().size();
+  if (!head.AddArgs(args, error)) return false;
   if (encrypted) {
     std::vector<uint8_t> verifier;
     if (!pipe.encryptPiece(reinterpret_cast<const uint8_t*>(kVerifierText), 4,
@@ -429,7 +494,8 @@ bool writePayload(const PackOptions& opts, FILE* out, PackStats* stats,
   }
   if (!pipe.addRecord(head.takeBytes(), error)) return false;
 
-  Walker walker{opts, pipe, *stats, 0, 0, encrypted};
+  Walker walker{opts, pipe, *stats, 0, 0, encrypted,
+                opts.integrity ? &table : nullptr, false, 0};
   for (const std::string& input : opts.inputs) walker.measure(input);
   for (const std::string& input : opts.inputs) {
     if (!walker.addInput(input, error)) return false;
@@ -439,6 +505,43 @@ bool writePayload(const PackOptions& opts, FILE* out, PackStats* stats,
   if (!pipe.addRecord(end.takeBytes(), error) || !pipe.finish(error))
     return false;
   stats->payloadBytes = pipe.written();
+  if (!opts.integrity) return true;
+
+  if (walker.nextRow != table.rows().size()) {
+    *error = "the input changed while it was packed (entries went missing)";
+    return false;
+  }
+  uint32_t configCrc = 0;
+  for (const auto& [name, value] : opts.args) {
+    if (name == "xmlConfig")
+      configCrc = sfx::ZipCRC::oneShot(value.data(), value.size());
+  }
+  std::vector<uint8_t> record = table.Encode(configCrc);
+  if (encrypted) {
+    std::vector<uint8_t> sealed;
+    if (!pipe.encryptPiece(record.data(), record.size(), &sealed)) {
+      *error = "cannot encrypt the integrity record";
+      return false;
+    }
+    record.swap(sealed);
+  }
+  if (record.size() != recordBytes) {
+    *error = "internal error: the integrity record changed size";
+    return false;
+  }
+  auto pieces = IntegrityArgs(record);
+  std::copy(pieces.begin(), pieces.end(), args.end() - pieces.size());
+  PayloadWriter filled;
+  if (!filled.AddArgs(args, error)) return false;
+  if (start < 0 ||
+      fseek(out, start + static_cast<long>(argsOffset), SEEK_SET) != 0 ||
+      fwrite(filled.bytes().data(), 1, filled.bytes().size(), out) !=
+          filled.bytes().size() ||
+      fseek(out, 0, SEEK_END) != 0) {
+    *error = std::string("cannot write the integrity record: ") +
+             strerror(errno);
+    return false;
+  }
   return true;
 }
 

@@ -20,6 +20,7 @@ struct PackOptions {
   size_t chunkSize = 1 << 20;  // bytes of file data per chunk
   int level = 6;               // libdeflate level 0 (store) to 12
   bool hiddenDotfiles = false;
+  bool integrity = true;  // store the integrity record (--no-integrity)
   std::string password;  // empty: not encrypted
   int keyBits = 256;     // 128, 192 or 256
   unsigned threads = 0;  // 0: one per core

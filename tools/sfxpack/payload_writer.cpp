@@ -2,7 +2,52 @@
 
 #include <algorithm>
 
+#include "archive/integrity_record.h"
+#include "codec/crc32.h"
+
 namespace sfxpack {
+
+size_t IntegrityTable::EncodedSize() const {
+  size_t n = sfx::kIntegrityHeadBytes + sfx::kIntegrityTailBytes;
+  for (const Row& r : rows_) n += sfx::kIntegrityEntryFixedBytes + r.name.size();
+  return n;
+}
+
+std::vector<uint8_t> IntegrityTable::Encode(uint32_t configCrc) const {
+  std::vector<uint8_t> out;
+  out.reserve(EncodedSize());
+  auto put = [&out](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  put(sfx::kIntegrityVersion, 1);
+  put(rows_.size(), 4);
+  put(configCrc, 4);
+  for (const Row& r : rows_) {
+    put(static_cast<uint8_t>(r.type), 1);
+    put(r.name.size(), 2);
+    out.insert(out.end(), r.name.begin(), r.name.end());
+    put(r.fileTime, 8);
+    put(r.attributes, 4);
+    put(r.size, 8);
+    put(r.crc, 4);
+  }
+  put(sfx::ZipCRC::oneShot(out.data(), out.size()), 4);
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> IntegrityArgs(
+    const std::vector<uint8_t>& stored) {
+  std::vector<std::pair<std::string, std::string>> args;
+  for (size_t off = 0; off < stored.size() || args.empty();
+       off += sfx::kIntegrityPieceBytes) {
+    size_t n = std::min<size_t>(sfx::kIntegrityPieceBytes, stored.size() - off);
+    std::string name = sfx::kIntegrityArg;
+    if (!args.empty()) name += std::to_string(args.size() + 1);
+    args.emplace_back(name, std::string(stored.begin() + off,
+                                        stored.begin() + off + n));
+  }
+  return args;
+}
 
 void PayloadWriter::put16(uint16_t v) {
   put8(static_cast<uint8_t>(v));

@@ -23,6 +23,40 @@ constexpr size_t kMaxArgBytes = 65535;
 
 enum class EntryType : uint8_t { kEnd = 0, kDirectory = 1, kFile = 2 };
 
+// The rows of the integrity record, one per entry in payload order, and
+// their encoding (version 1; see the payload format).
+class IntegrityTable {
+ public:
+  struct Row {
+    EntryType type = EntryType::kFile;
+    std::string name;  // UTF-8, as packed, before encryption
+    uint64_t fileTime = 0;
+    uint32_t attributes = 0;
+    uint64_t size = 0;  // plain data bytes; 0 for directories
+    uint32_t crc = 0;   // CRC-32 of the plain data; 0 for directories
+  };
+
+  void Add(const Row& row) { rows_.push_back(row); }
+  std::vector<Row>& rows() { return rows_; }
+  const std::vector<Row>& rows() const { return rows_; }
+
+  // Bytes of the plain record; depends only on the number of rows and the
+  // lengths of their names.
+  size_t EncodedSize() const;
+  // The plain record: version, row count, `configCrc` (the CRC-32 of the
+  // configuration argument's value), the rows, and the CRC-32 of all that.
+  std::vector<uint8_t> Encode(uint32_t configCrc) const;
+
+ private:
+  std::vector<Row> rows_;
+};
+
+// The named arguments that carry a stored integrity record (the plain
+// record, or its ciphertext in an encrypted payload): "integrity" with the
+// first 65,535 bytes, "integrity2" with the next, and so on.
+std::vector<std::pair<std::string, std::string>> IntegrityArgs(
+    const std::vector<uint8_t>& stored);
+
 // Collects a payload in memory, record by record. Each Add* returns false and
 // sets *error when a field does not fit the format.
 class PayloadWriter {

@@ -54,7 +54,7 @@ std::string formatFileTime(uint64_t fileTime) {
 }
 
 bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
-                 ReadStats* stats, std::string* error) {
+                 ReadStats* stats, std::string* error, FILE* report) {
   *stats = ReadStats();
   sfx::Logger log;
   sfx::XString path;
@@ -100,8 +100,8 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
                    archive.isEncrypted() ? &archive.decryptor() : nullptr);
   if (mode == ReadMode::kList) {
     archive.setSource(&meter);
-    fprintf(listing, "%-5s %12s  %-19s  %-10s  %s\n", "type", "size",
-            "modified", "attributes", "name");
+    fprintf(listing, "%-5s %12s  %-19s  %-10s  %-8s  %s\n", "type", "size",
+            "modified", "attributes", "crc32", "name");
   }
   sfx::XString baseDir;
   baseDir.setFromUtf8(opts.directory.empty() ? "." : opts.directory.c_str());
@@ -117,21 +117,42 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
     bool ok = archive.extractSaToFile(
         dryRun, &endOfArchive, dryRun ? nullptr : &baseDir, entryPath,
         &isDirectory, nullptr, &skipped, nullptr, log);
+    const uint64_t entryNumber =
+        stats->files + stats->directories + stats->others + stats->damaged + 1;
+    if (!ok && archive.lastEntryResumable()) {
+      // Read to its end, only not as packed: report it and go on.
+      ++stats->damaged;
+      fprintf(report,
+              "sfxpack: entry %llu '%s' is damaged: its %s differs from the "
+              "integrity record\n",
+              static_cast<unsigned long long>(entryNumber),
+              archive.damagedName().getString(), archive.damagedWhat());
+      continue;
+    }
     if (!ok) {
       directoryTimes.restore();
       std::string where =
           entryPath.getSize() > 0
               ? " at '" + std::string(entryPath.getString()) + "'"
               : "";
-      *error = withLog("entry " +
-                           std::to_string(stats->files + stats->directories +
-                                          stats->others + 1) +
-                           where + " failed",
-                       log);
+      std::string reason = "entry " + std::to_string(entryNumber) + where;
+      if (archive.integrityDamaged()) {
+        reason += " failed: the self-extractor is damaged, download it again";
+      } else {
+        reason += " failed";
+      }
+      *error = withLog(reason, log);
       return false;
     }
     if (endOfArchive) {
       directoryTimes.restore();
+      if (stats->damaged > 0) {
+        *error = std::to_string(stats->damaged) +
+                 (stats->damaged == 1 ? " entry differs" : " entries differ") +
+                 " from the integrity record: the self-extractor is damaged, "
+                 "download it again";
+        return false;
+      }
       return true;
     }
     const char* kind = "file";
@@ -152,8 +173,12 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
                            : std::to_string(meter.plainSize());
     char attributes[16];
     snprintf(attributes, sizeof attributes, "0x%08x", meter.attributes());
-    fprintf(listing, "%-5s %12s  %s  %-10s  %s\n", kind, size.c_str(),
-            formatFileTime(meter.fileTime()).c_str(), attributes,
+    char crc[16] = "-";
+    sfx::IntegrityEntry row;
+    if (archive.lastIntegrityEntry(&row) && row.type == 2)
+      snprintf(crc, sizeof crc, "%08x", row.crc);
+    fprintf(listing, "%-5s %12s  %s  %-10s  %-8s  %s\n", kind, size.c_str(),
+            formatFileTime(meter.fileTime()).c_str(), attributes, crc,
             entryPath.getString());
   }
 }

@@ -28,17 +28,23 @@ struct ReadStats {
   uint64_t directories = 0;
   uint64_t others = 0;      // entries of another type, read and skipped
   uint64_t plainBytes = 0;  // kList only: the files' inflated sizes
+  uint64_t damaged = 0;     // entries that differ from the integrity record
 };
 
 // Reads the payload of opts.archive from its marker to the end-of-archive
 // record in the given mode. kList writes a header line, one line per entry
-// (type, size, local modification time, attributes, name) and a total line
-// to `listing`. Returns true only when the whole payload was read and every
-// entry was handled (every chunk decoded, every file written). On failure
-// returns false with *error set to a one-line reason followed by the
-// reader's log of the failing step.
+// (type, size, local modification time, attributes, the CRC-32 stored in
+// the integrity record or "-", name) and a total line to `listing`. Returns
+// true only when the whole payload was read and every entry was handled
+// (every chunk decoded, every file written, every entry as the integrity
+// record lists it). An entry that differs from the record is reported on
+// `report` (one line each, nothing is written for it) and the reading goes
+// on with the next entry; the result is then false with *error saying the
+// self-extractor is damaged. On any other failure returns false at once
+// with *error set to a one-line reason followed by the reader's log of the
+// failing step.
 bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
-                 ReadStats* stats, std::string* error);
+                 ReadStats* stats, std::string* error, FILE* report = stderr);
 
 // "YYYY-MM-DD HH:MM:SS" for a FILETIME taken as it stands (the payload holds
 // local times, so no zone is applied).
