@@ -141,12 +141,17 @@ bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
   bool ok = true;
   bool finished = false;
   DirectoryTimes directoryTimes;
+  // What this run creates, kept apart from the cleanup list so that a
+  // damaged self-extractor takes it away again.
+  ExtPtrArray created;
+  created.setOwnsObjects(true);
+  SimpleArchive& archive = g_launcher.archive;
   while (!finished) {
     bool isDirectory = false;
     bool skipped = false;
-    ok = g_launcher.archive.extractSaToFile(
+    ok = archive.extractSaToFile(
         debug, &finished, nullptr, path, &isDirectory,
-        cleanup ? &undo : nullptr, &skipped, g_launcher.progressMonitor, log);
+        cleanup ? &undo : &created, &skipped, g_launcher.progressMonitor, log);
     if (verbose && !path.isEmpty()) {
       if (skipped) runLog("(skipped)");
       runLog(isDirectory ? "(dir) %s\r\n" : "(file) %s\r\n", path.getString());
@@ -155,10 +160,20 @@ bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
     if (isDirectory && !debug) directoryTimes.remember(path.getString());
     if (!skipped && !path.isEmpty() && !isDirectory && cleanup)
       appendUndoEntry(undo, path.getString(), kUndoFile);
+    else if (!skipped && !isDirectory && archive.lastFileCreated())
+      appendUndoEntry(created, path.getString(), kUndoFile);
   }
   directoryTimes.restore();
   log.leaveContext();
-  if (!ok) {
+  if (!ok && archive.integrityDamaged()) {
+    const char* name = archive.damagedName().getString();
+    runLog("self-extractor is damaged, download it again: [%s]\r\n", name);
+    if (!cleanup) processUndo(created);
+    errorText.setString("Cannot extract ");
+    errorText.append(*name ? name : "the files");
+    errorText.append(
+        " because this self-extractor is damaged. Please download it again.");
+  } else if (!ok) {
     StringBuffer logText;
     log.getLogText(logText);
     extractionErrorText(logText, path.getString(), errorText);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #if defined(__GNUC__) && (defined(__i386__) || defined(__x86_64__))
 #define SFX_CRC_X86 1
@@ -42,42 +43,64 @@ struct CrcTables {
   // 32-byte block (31 - k zero bytes), for the 64-bit lanes.
   uint32_t wide[8][256];
 #endif
-
-  // Each byte value is bit-reversed into the top byte, run through eight
-  // steps of the non-reflected polynomial, and the result bit-reversed: the
-  // reflected table of 0xEDB88320.
-  CrcTables() {
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = reverseBits(n, 8) << 24;
-      for (int k = 0; k < 8; ++k) {
-        c = (c & 0x80000000u) ? (c << 1) ^ kPolynomial : (c << 1);
-      }
-      row[0][n] = reverseBits(c, 32);
-    }
-    for (int k = 1; k < kSlices; ++k) {
-      for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t prev = row[k - 1][n];
-        row[k][n] = row[0][prev & 0xFFu] ^ (prev >> 8);
-      }
-    }
-#if UINTPTR_MAX > 0xFFFFFFFFu
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = row[kSlices - 1][n];  // 15 zero bytes after the byte
-      for (int z = 15; z < 24; ++z) c = row[0][c & 0xFFu] ^ (c >> 8);
-      for (int k = 7; k >= 0; --k) {  // 24 zero bytes for k = 7, 31 for 0
-        wide[k][n] = c;
-        c = row[0][c & 0xFFu] ^ (c >> 8);
-      }
-    }
-#endif
-  }
 };
 
-// Built on first use; the language guarantees that a concurrent first
-// caller waits for the construction to finish.
-const CrcTables& tables() {
-  static const CrcTables t;
+// Each byte value is bit-reversed into the top byte, run through eight steps
+// of the non-reflected polynomial, and the result bit-reversed: the
+// reflected table of 0xEDB88320. The other rows follow from row 0.
+bool buildTables(CrcTables* tables) {
+  auto& row = tables->row;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  auto& wide = tables->wide;
+#endif
+  for (uint32_t n = 0; n < 256; ++n) {
+    uint32_t c = reverseBits(n, 8) << 24;
+    for (int k = 0; k < 8; ++k) {
+      c = (c & 0x80000000u) ? (c << 1) ^ kPolynomial : (c << 1);
+    }
+    row[0][n] = reverseBits(c, 32);
+  }
+  for (int k = 1; k < kSlices; ++k) {
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t prev = row[k - 1][n];
+      row[k][n] = row[0][prev & 0xFFu] ^ (prev >> 8);
+    }
+  }
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  for (uint32_t n = 0; n < 256; ++n) {
+    uint32_t c = row[kSlices - 1][n];  // 15 zero bytes after the byte
+    for (int z = 15; z < 24; ++z) c = row[0][c & 0xFFu] ^ (c >> 8);
+    for (int k = 7; k >= 0; --k) {  // 24 zero bytes for k = 7, 31 for 0
+      wide[k][n] = c;
+      c = row[0][c & 0xFFu] ^ (c >> 8);
+    }
+  }
+#endif
+  return true;
+}
+
+// Allocated and built on first use, so the tables take no room in the
+// executable (a static table is folded into 16 KB of data by the compiler,
+// and a zero one too by the Windows toolchain). The language guarantees
+// that a concurrent first caller waits for the construction to finish.
+// Null when the allocation failed.
+const CrcTables* tables() {
+  static const CrcTables* const t = [] {
+    CrcTables* built = new (std::nothrow) CrcTables;
+    if (built) buildTables(built);
+    return built;
+  }();
   return t;
+}
+
+// Bit at a time, for a process that could not allocate the tables.
+uint32_t bitwise(uint32_t state, const unsigned char* p, size_t len) {
+  while (len--) {
+    state ^= *p++;
+    for (int k = 0; k < 8; ++k)
+      state = (state >> 1) ^ ((state & 1u) ? 0xEDB88320u : 0u);
+  }
+  return state;
 }
 
 // A little-endian word; one load on a little-endian processor.
@@ -130,7 +153,8 @@ inline uint64_t advanceWide(const CrcTables& t, uint64_t v) {
 
 // The 32-bit-word lanes and the slicing tail; any length.
 uint32_t narrow(uint32_t state, const unsigned char* p, size_t len) {
-  const CrcTables& t = tables();
+  if (!tables()) return bitwise(state, p, len);
+  const CrcTables& t = *tables();
   if (len >= 32) {
     // Four interleaved lanes of 32-bit words: lane n takes word n of every
     // 16-byte block, so the four chains of lookups run side by side. Each lane
@@ -165,8 +189,8 @@ uint32_t narrow(uint32_t state, const unsigned char* p, size_t len) {
 
 uint32_t portable(uint32_t state, const unsigned char* p, size_t len) {
 #if UINTPTR_MAX > 0xFFFFFFFFu
-  const CrcTables& t = tables();
-  if (len >= 64) {
+  if (len >= 64 && tables()) {
+    const CrcTables& t = *tables();
     // Four interleaved lanes of 64-bit words over 32-byte blocks: the
     // lanes' chains of lookups run side by side. Each lane carries its 32-bit
     // register into the low half of its word of the next block; the last
