@@ -5,8 +5,6 @@
 // difference the record catches and for what it leaves alone.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -276,11 +274,10 @@ class IntegritySweepTest : public ::testing::Test {
         continue;
       }
       std::ifstream in(e.path(), std::ios::binary);
-      struct stat st;
-      stat(e.path().c_str(), &st);
+      auto mtime = fs::last_write_time(e.path()).time_since_epoch().count();
       o.tree[rel] = std::string(std::istreambuf_iterator<char>(in),
                                 std::istreambuf_iterator<char>()) +
-                    "@" + std::to_string(st.st_mtime);
+                    "@" + std::to_string(mtime);
     }
     for (auto& e : fs::directory_iterator(root_)) {
       EXPECT_EQ(out_, e.path()) << "written outside the unzip folder";
