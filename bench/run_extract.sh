@@ -36,8 +36,16 @@ for run in $(seq 1 "$BENCH_RUNS"); do
   for shape in mixed corpus; do
     n=$((n + 1))
     timed "$shape-unzip" unzip -q "$work/$shape.zip" -d "$work/o$n-unzip"
-    timed "$shape-sfxpack" "$sfxpack" extract "$work/$shape.exe" -C "$work/o$n-sfxpack"
-    timed "$shape-norecord" "$sfxpack" extract "$work/$shape-noint.exe" -C "$work/o$n-norecord"
+    # With and without the record in turns, first one then the other, so
+    # that neither always follows the same run (the file system is slower
+    # right after many deletions and creations).
+    if [ $((run % 2)) = 1 ]; then
+      timed "$shape-sfxpack" "$sfxpack" extract "$work/$shape.exe" -C "$work/o$n-sfxpack"
+      timed "$shape-norecord" "$sfxpack" extract "$work/$shape-noint.exe" -C "$work/o$n-norecord"
+    else
+      timed "$shape-norecord" "$sfxpack" extract "$work/$shape-noint.exe" -C "$work/o$n-norecord"
+      timed "$shape-sfxpack" "$sfxpack" extract "$work/$shape.exe" -C "$work/o$n-sfxpack"
+    fi
     timed "$shape-cp" cp -r "$work/$shape" "$work/o$n-cp"
     diff -rq "$work/$shape" "$work/o$n-sfxpack" >/dev/null ||
       { echo "bench: extracted $shape differs" >&2; exit 1; }
