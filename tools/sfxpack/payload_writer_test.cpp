@@ -84,5 +84,66 @@ TEST(PayloadWriterTest, RejectsWhatDoesNotFit) {
   EXPECT_TRUE(w.bytes().empty());  // nothing written by a refused block
 }
 
+// The record of the payload format's example (one file "a.txt" holding
+// "hi", configuration "<SfxConfig/>"): its bytes are documented, so that a
+// third-party packer can write the same; the CRCs were computed with
+// Python's zlib.crc32.
+TEST(IntegrityTableTest, EncodesTheDocumentedExample) {
+  IntegrityTable table;
+  IntegrityTable::Row row;
+  row.type = EntryType::kFile;
+  row.name = "a.txt";
+  row.fileTime = 0x01DA3D285848C080ull;
+  row.attributes = 0x20;
+  row.size = 2;
+  row.crc = 0xD8932AACu;
+  table.Add(row);
+  std::vector<uint8_t> expected = {0x01, 0x01, 0x00, 0x00, 0x00,
+                                   0x1A, 0x46, 0x83, 0x3A, 0x02,
+                                   0x05, 0x00, 'a',  '.',  't',
+                                   'x',  't',  0x80, 0xC0, 0x48,
+                                   0x58, 0x28, 0x3D, 0xDA, 0x01,
+                                   0x20, 0x00, 0x00, 0x00, 0x02,
+                                   0x00, 0x00, 0x00, 0x00, 0x00,
+                                   0x00, 0x00, 0xAC, 0x2A, 0x93,
+                                   0xD8, 0xFA, 0xC4, 0xD8, 0x1C};
+  std::vector<uint8_t> got = table.Encode(0x3A83461Au);
+  EXPECT_EQ(expected, got);
+  EXPECT_EQ(expected.size(), table.EncodedSize());
+}
+
+// A record longer than one argument value continues in numbered arguments,
+// each full but the last; the pieces join to the record.
+TEST(IntegrityTableTest, LongRecordsSplitIntoNumberedArguments) {
+  struct Case {
+    size_t bytes;
+    std::vector<std::string> names;
+  };
+  const Case cases[] = {
+      {0, {"integrity"}},
+      {13, {"integrity"}},
+      {65535, {"integrity"}},
+      {65536, {"integrity", "integrity2"}},
+      {3 * 65535 + 1, {"integrity", "integrity2", "integrity3", "integrity4"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> stored(c.bytes);
+    for (size_t i = 0; i < stored.size(); ++i)
+      stored[i] = static_cast<uint8_t>(i * 7 + i / 65535);
+    auto args = IntegrityArgs(stored);
+    std::vector<std::string> names;
+    std::string joined;
+    for (size_t i = 0; i < args.size(); ++i) {
+      names.push_back(args[i].first);
+      if (i + 1 < args.size()) {
+        EXPECT_EQ(65535u, args[i].second.size());
+      }
+      joined += args[i].second;
+    }
+    EXPECT_EQ(c.names, names) << c.bytes;
+    EXPECT_EQ(std::string(stored.begin(), stored.end()), joined) << c.bytes;
+  }
+}
+
 }  // namespace
 }  // namespace sfxpack
