@@ -91,10 +91,12 @@ const char kUsage[] =
     "info shows the architecture, the resources, the payload's offset and\n"
     "size and the stored configuration.\n"
     "list shows each entry's type, size, modification time (local time, as\n"
-    "stored), attributes and name. test reads, decrypts and inflates every\n"
-    "entry without writing anything. extract creates the entries below DIR\n"
-    "(default: the current directory). All three read the payload with the\n"
-    "stub's own reader and fail on the first entry that does not decode.\n"
+    "stored), attributes, CRC-32 from the integrity record and name. test\n"
+    "reads, decrypts and inflates every entry without writing anything.\n"
+    "extract creates the entries below DIR (default: the current directory).\n"
+    "All three read the payload with the stub's own reader and fail on the\n"
+    "first entry that does not decode; each entry that differs from the\n"
+    "integrity record is reported, and the run then fails.\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
 
