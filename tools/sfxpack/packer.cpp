@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "archive/integrity_record.h"
 #include "codec/aes.h"
 #include "codec/crc32.h"
 #include "log/log_base.h"
@@ -470,11 +471,14 @@ bool writePayload(const PackOptions& opts, FILE* out, PackStats* stats,
     recordBytes = table.EncodedSize();
     if (encrypted) recordBytes = (recordBytes / 16 + 1) * 16;  // padding
     auto pieces = IntegrityArgs(std::vector<uint8_t>(recordBytes, 0));
-    if (args.size() + pieces.size() > kMaxArgs) {
+    if (args.size() + pieces.size() > kMaxArgs ||
+        pieces.size() > static_cast<size_t>(sfx::kIntegrityMaxPieces)) {
       *error = "the integrity record of " + std::to_string(table.rows().size()) +
                " entries needs " + std::to_string(pieces.size()) +
-               " arguments; with the others that is more than " +
-               std::to_string(kMaxArgs) + " (use --no-integrity)";
+               " arguments; at most " +
+               std::to_string(sfx::kIntegrityMaxPieces) +
+               " fit, and with the others at most " + std::to_string(kMaxArgs) +
+               " (use --no-integrity)";
       return false;
     }
     args.insert(args.end(), pieces.begin(), pieces.end());

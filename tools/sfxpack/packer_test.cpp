@@ -290,5 +290,29 @@ TEST_F(PackerTest, IncompressibleChunksAreStored) {
   EXPECT_EQ(5000u, payload[word] | payload[word + 1] << 8);
 }
 
+// The integrity record takes argument slots: when the other arguments leave
+// none, packing fails and names --no-integrity, which then packs.
+TEST_F(PackerTest, RecordThatDoesNotFitTheArgumentsIsRefused) {
+  writeFile("a.txt", sampleData(10, true));
+  PackOptions opts;
+  opts.inputs = {(root_ / "in").string()};
+  opts.args = {{"xmlConfig", "<SfxConfig/>"}};
+  for (int i = 1; i < 199; ++i) opts.args.emplace_back("a" + std::to_string(i), "v");
+  for (bool integrity : {true, false}) {
+    opts.integrity = integrity;
+    std::string path = (root_ / "out.bin").string();
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    PackStats stats;
+    std::string error;
+    bool ok = writePayload(opts, f, &stats, &error);
+    fclose(f);
+    EXPECT_EQ(!integrity, ok) << error;
+    if (integrity) {
+      EXPECT_NE(std::string::npos, error.find("--no-integrity")) << error;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace sfxpack
