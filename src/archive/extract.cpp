@@ -86,6 +86,69 @@ bool isSafeEntryName(const char* name) {
   }
 }
 
+// Reads the chunks of the current file entry up to its end word and writes
+// their plain bytes to `output`.
+bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
+                               LogBase& log) {
+  unsigned char word[4];
+  uint32_t got = 0;
+  DataBuffer plain;
+  for (;;) {
+    if (!source_->readSourcePM(word, 4, &got, pm, log) || got < 4) {
+      log.logError("Failed to read compressed size.");
+      return false;
+    }
+    uint32_t sizeWord = le32(word);
+    if (sizeWord == 0) break;
+    bool isStored = (sizeWord & kStoredBit) != 0;
+    uint32_t size = sizeWord & ~kStoredBit;
+    if (size >= kChunkBufferSize) {
+      log.logError("Too much data.");
+      return false;
+    }
+    if (!chunkBuffer_) {
+      log.logError("Internal memory error.");
+      return false;
+    }
+    if (!readExact(chunkBuffer_, size, pm, log)) {
+      log.logError("Failed to read compressed data.");
+      return false;
+    }
+    const uint8_t* data = chunkBuffer_;
+    uint32_t count = size;
+    if (encrypted_) {
+      DataBuffer cipherText;
+      cipherText.borrowData(chunkBuffer_, size);
+      if (!decryptor_.decryptBuffer(cipherText, plain, log)) return false;
+      data = plain.getData();
+      count = plain.getSize();
+    }
+    if (isStored) {
+      if (!output->writeBytesPM(data, count, pm, log)) {
+        log.logError("Failed to write file data.");
+        return false;
+      }
+      continue;
+    }
+    // The chunk is inflated straight into the output, window by window, so
+    // memory stays bounded however far the chunk expands.
+    InflateState state(false, false);
+    MemoryDataSource chunk;
+    chunk.setData(data, count);
+    bool decoded = inflateSource(state, chunk, 0, *output, pm, log);
+    if (pm && pm->isAborted()) return false;
+    if (output->failed()) {
+      log.logError("Failed to write file data.");
+      return false;
+    }
+    if (!decoded || !state.finished) {
+      log.logError("Failed to inflate compressed data.");
+      return false;
+    }
+  }
+  return true;
+}
+
 bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
                                     const XString* baseDir, StringBuffer& path,
                                     bool* isDirectory, ExtPtrArray* undo,
@@ -268,6 +331,25 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   bool created = false;
   if (!dryRun) {
     created = integrityActive_ && !fileExists(full, nullptr);
+    // A file that exists already is replaced only by data that matches the
+    // record: the entry's chunks are decoded once without writing, and the
+    // file is opened (and so truncated) only when their size and CRC agree.
+    if (integrityActive_ && !created) {
+      int64_t start = source_->getPosition();
+      Output discard;
+      CrcOutput probe(&discard, true);
+      if (!copyChunks(&probe, nullptr, log)) return false;
+      if (probe.totalWritten() != lastEntry_.size) {
+        mismatch = "size";
+      } else if (probe.crc() != lastEntry_.crc) {
+        mismatch = "crc";
+      }
+      if (mismatch) {
+        resumable_ = true;
+        return integrityMismatch(packedName, mismatch, log);
+      }
+      if (!source_->seekAbsolute(start, log)) return false;
+    }
     int errorKind = 0;
     bool opened = (attributes & kAttrHidden)
                       ? openForWriteHiddenWin32(full, handle, &errorKind, &log)
@@ -296,60 +378,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   CrcOutput checked(sink.get(), integrityActive_ && !mismatch);
   Output* output = &checked;
 
-  DataBuffer plain;
-  for (;;) {
-    if (!source_->readSourcePM(word, 4, &got, pm, log) || got < 4) {
-      log.logError("Failed to read compressed size.");
-      return false;
-    }
-    uint32_t sizeWord = le32(word);
-    if (sizeWord == 0) break;
-    bool isStored = (sizeWord & kStoredBit) != 0;
-    uint32_t size = sizeWord & ~kStoredBit;
-    if (size >= kChunkBufferSize) {
-      log.logError("Too much data.");
-      return false;
-    }
-    if (!chunkBuffer_) {
-      log.logError("Internal memory error.");
-      return false;
-    }
-    if (!readExact(chunkBuffer_, size, pm, log)) {
-      log.logError("Failed to read compressed data.");
-      return false;
-    }
-    const uint8_t* data = chunkBuffer_;
-    uint32_t count = size;
-    if (encrypted_) {
-      DataBuffer cipherText;
-      cipherText.borrowData(chunkBuffer_, size);
-      if (!decryptor_.decryptBuffer(cipherText, plain, log)) return false;
-      data = plain.getData();
-      count = plain.getSize();
-    }
-    if (isStored) {
-      if (!output->writeBytesPM(data, count, pm, log)) {
-        log.logError("Failed to write file data.");
-        return false;
-      }
-      continue;
-    }
-    // The chunk is inflated straight into the output, window by window, so
-    // memory stays bounded however far the chunk expands.
-    InflateState state(false, false);
-    MemoryDataSource chunk;
-    chunk.setData(data, count);
-    bool decoded = inflateSource(state, chunk, 0, *output, pm, log);
-    if (pm && pm->isAborted()) return false;
-    if (output->failed()) {
-      log.logError("Failed to write file data.");
-      return false;
-    }
-    if (!decoded || !state.finished) {
-      log.logError("Failed to inflate compressed data.");
-      return false;
-    }
-  }
+  if (!copyChunks(output, pm, log)) return false;
 
   if (integrityActive_ && !mismatch) {
     if (checked.totalWritten() != lastEntry_.size) {

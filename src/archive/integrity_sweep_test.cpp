@@ -216,10 +216,16 @@ class IntegritySweepTest : public ::testing::Test {
 
   // Extracts `payload` for real into a fresh folder, as the stub does,
   // stopping at the first failed entry.
-  Outcome run(const Bytes& payload) {
+  // `before` holds files (path to content) that exist before the run.
+  Outcome run(const Bytes& payload,
+              const std::map<std::string, std::string>& before = {}) {
     std::error_code ec;
     fs::remove_all(root_, ec);
     fs::create_directories(out_);
+    for (const auto& [rel, content] : before) {
+      fs::create_directories((out_ / rel).parent_path());
+      std::ofstream(out_ / rel, std::ios::binary) << content;
+    }
     XString base;
     base.setFromUtf8(out_.string().c_str());
     MemoryDataSource src;
@@ -423,6 +429,45 @@ TEST_F(IntegritySweepTest, NoRecordOrAnotherVersionIsNotChecked) {
       EXPECT_TRUE(o.done);
       EXPECT_FALSE(o.damaged);
       EXPECT_EQ(4u, o.tree.size());
+    }
+  }
+}
+
+// A file that exists before the run is replaced only by data that matches
+// the record: damaged data leaves the old content, sound data replaces it,
+// stored and deflated alike.
+TEST_F(IntegritySweepTest, AnExistingFileIsReplacedOnlyBySoundData) {
+  struct Case {
+    const char* name;
+    int wrongCrcRow;  // -1: the payload is sound
+    const char* path;
+  };
+  const Case cases[] = {
+      {"stored, damaged", 1, "d/a.txt"},
+      {"deflated, damaged", 2, "z.txt"},
+      {"stored, sound", -1, "d/a.txt"},
+      {"deflated, sound", -1, "z.txt"},
+  };
+  for (const Variant& v : kVariants) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(v.name) + ": " + c.name);
+      Writer w(v.encrypted);
+      Spoil s;
+      s.wrongCrcRow = c.wrongCrcRow;
+      Outcome o = run(w.payload(packedEntries(), s), {{c.path, "old content"}});
+      auto it = o.tree.find(c.path);
+      ASSERT_NE(o.tree.end(), it);
+      std::string content = it->second.substr(0, it->second.rfind('@'));
+      if (c.wrongCrcRow >= 0) {
+        EXPECT_FALSE(o.done);
+        EXPECT_TRUE(o.damaged);
+        EXPECT_EQ(c.path, o.damagedName);
+        EXPECT_EQ("old content", content);
+      } else {
+        EXPECT_TRUE(o.done);
+        const Entry& e = packedEntries()[c.path[0] == 'd' ? 1 : 2];
+        EXPECT_EQ(e.data, content);
+      }
     }
   }
 }

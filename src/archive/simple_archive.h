@@ -17,6 +17,7 @@ namespace sfx {
 class DataSource;
 class ExtPtrArray;
 class LogBase;
+class Output;
 class ProgressMonitor;
 class XString;
 
@@ -105,8 +106,10 @@ class SimpleArchive {
   // CRC-32 of the data while it is written. An entry that differs, an entry
   // beyond the record's list and an end of archive before its end fail the
   // call with "Entry does not match the integrity record."; a file written
-  // for such an entry is deleted again when this call created it, and
-  // integrityDamaged() is set. Without the record nothing is checked.
+  // for such an entry is deleted again when this call created it, a file
+  // that existed before is opened only after the entry's data was decoded
+  // once and matched, so damage never replaces it, and integrityDamaged()
+  // is set. Without the record nothing is checked.
   bool extractSaToFile(bool dryRun, bool* endOfArchive, const XString* baseDir,
                        StringBuffer& path, bool* isDirectory, ExtPtrArray* undo,
                        bool* skipped, ProgressMonitor* pm, LogBase& log);
@@ -143,6 +146,10 @@ class SimpleArchive {
  private:
   // Reads exactly `count` bytes; false on a failed or short read.
   bool readExact(void* buf, uint32_t count, ProgressMonitor* pm, LogBase& log);
+  // Reads the current file entry's chunks up to its end word, decrypting
+  // and inflating each, and writes the plain bytes to `output`. False, with
+  // the reason logged, on a read, decode or write failure.
+  bool copyChunks(Output* output, ProgressMonitor* pm, LogBase& log);
   // Gathers the integrity record from its arguments, decrypts it in an
   // encrypted payload and checks its frame and the configuration's CRC.
   // True when there is no record, a record of another version, or a sound
