@@ -291,13 +291,15 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   StringBuffer repaired(name.getUtf8());
   repaired.replaceChar(':', '_');
   name.setFromUtf8Sb(repaired);
+  // Only the name from the payload is repaired; the base directory is the
+  // caller's and stays as given.
+  sanitizeFileName(name, true, nullptr);
   XString full;
   if (baseDir) {
     joinPath(*baseDir, name, full);
   } else {
     full.copyFrom(name);
   }
-  sanitizeFileName(full, true, nullptr);
 
   if (type == kTypeDirectory) {
     *isDirectory = true;

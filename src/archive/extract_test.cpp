@@ -424,6 +424,23 @@ TEST_F(ExtractTest, HostileNamesNeverLeaveTheUnzipDirectory) {
   EXPECT_TRUE(outside().empty());
 }
 
+#ifndef _WIN32
+// The caller's base directory is used as given, whatever its name holds;
+// only the names from the payload are repaired.
+TEST_F(ExtractTest, BaseDirectoryIsTakenAsGiven) {
+  fs::remove(out_);
+  out_ = root_ / "a:b?c*d|e<f>g\"h";
+  fs::create_directories(out_);
+  base_.setFromUtf8(out_.string().c_str());
+  PayloadBuilder p;
+  p.file("sub\\CON", "con").file("x?y", "q").end();
+  ASSERT_TRUE(extractAll(p)) << logText();
+  EXPECT_EQ("con", read("sub/_CON"));
+  EXPECT_EQ("q", read("x_y"));
+  EXPECT_TRUE(outside().empty());
+}
+#endif
+
 TEST_F(ExtractTest, EncryptedPayload) {
   PayloadBuilder p("secret");
   p.dir("sub").file("sub/clear.txt", "stored text");

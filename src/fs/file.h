@@ -25,6 +25,7 @@ class XString;
 // and ignores the others.
 constexpr uint32_t kFileAttributeReadOnly = 0x1;
 constexpr uint32_t kFileAttributeHidden = 0x2;
+constexpr uint32_t kFileAttributeSystem = 0x4;
 constexpr uint32_t kFileAttributeDirectory = 0x10;
 constexpr uint32_t kFileAttributeArchive = 0x20;
 constexpr uint32_t kFileAttributeNormal = 0x80;
@@ -128,6 +129,10 @@ class MarlithHandle {
   static constexpr intptr_t kNoHandle = -1;
 
  private:
+  // readSome on the OS handle, which is open; buf and count are checked.
+  bool readOs(void* buf, uint32_t count, uint32_t* numRead, bool* eof,
+              LogBase* log);
+
   intptr_t handle_ = kNoHandle;
   FILE* stream_ = nullptr;
 };

@@ -121,6 +121,48 @@ void MarlithHandle::adoptStream(FILE* stream) {
   stream_ = stream;
 }
 
+bool createReplacingHiddenSystem(ReplaceOpener& opener, uint32_t attributes,
+                                 uint32_t* osError) {
+  constexpr uint32_t kKept = kFileAttributeHidden | kFileAttributeSystem;
+  *osError = 0;
+  if (opener.tryCreate(attributes, osError)) return true;
+  if (*osError != kErrorAccessDenied) return false;
+  uint32_t existing = 0;
+  if (!opener.existingAttributes(&existing) ||
+      (existing & kFileAttributeDirectory) || !(existing & kKept)) {
+    return false;
+  }
+  uint32_t retry = (attributes & ~kFileAttributeNormal) | (existing & kKept);
+  return opener.tryCreate(retry, osError);
+}
+
+bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead,
+                             bool* eof, LogBase* log) {
+  *numRead = 0;
+  *eof = false;
+  if (!buf || count == 0) {
+    if (log) log->logError("NULL buf or bufSize");
+    return false;
+  }
+  if (handle_ == kNoHandle && !stream_) {
+    if (log) log->logError("No file is open.");
+    return false;
+  }
+  if (handle_ == kNoHandle) {
+    size_t n = fread(buf, 1, count, stream_);
+    *numRead = static_cast<uint32_t>(n);
+    if (n < count) {
+      if (ferror(stream_)) {
+        if (log) log->logError("fread failed.");
+        return false;
+      }
+      *eof = true;
+    }
+    return true;
+  }
+  return readOs(buf, count, numRead, eof, log);
+}
+
 bool MarlithHandle::readFull(void* buf, uint32_t count, uint32_t* numRead,
                              bool* eof, LogBase* log, uint32_t maxPiece) {
   *numRead = 0;

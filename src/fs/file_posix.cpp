@@ -194,9 +194,10 @@ bool MarlithHandle::seekAbsolute(int64_t position, LogBase* log) {
   if (handle_ == kNoHandle && !stream_) return false;
   bool ok = handle_ != kNoHandle ? lseek(fdOf(handle_), position, SEEK_SET) >= 0
                                  : fseeko(stream_, position, SEEK_SET) == 0;
+  int err = errno;
   if (!ok && log) {
     if (handle_ != kNoHandle) {
-      logOsError(log, errno, std::string());
+      logOsError(log, err, std::string());
       log->logError("Failed to SetFilePointer to absolute file position");
     } else {
       log->logError("Failed to fseek to absolute file position");
@@ -210,8 +211,8 @@ bool MarlithHandle::seekRelative(int64_t offset, LogBase* log) {
   if (handle_ == kNoHandle && !stream_) return false;
   bool ok = handle_ != kNoHandle ? lseek(fdOf(handle_), offset, SEEK_CUR) >= 0
                                  : fseeko(stream_, offset, SEEK_CUR) == 0;
+  int err = errno;
   if (!ok && log) {
-    int err = errno;
     if (handle_ != kNoHandle) {
       log->logError("Failed to SetFilePointer to relative file position");
       logOsError(log, err, std::string());
@@ -227,8 +228,8 @@ bool MarlithHandle::seekToEnd(LogBase* log) {
   if (handle_ == kNoHandle && !stream_) return false;
   bool ok = handle_ != kNoHandle ? lseek(fdOf(handle_), 0, SEEK_END) >= 0
                                  : fseeko(stream_, 0, SEEK_END) == 0;
+  int err = errno;
   if (!ok && log) {
-    int err = errno;
     if (handle_ != kNoHandle) {
       log->logError("Failed to SetFilePointer to end of file.");
       logOsError(log, err, std::string());
@@ -239,30 +240,8 @@ bool MarlithHandle::seekToEnd(LogBase* log) {
   return ok;
 }
 
-bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead,
-                             bool* eof, LogBase* log) {
-  *numRead = 0;
-  *eof = false;
-  if (!buf || count == 0) {
-    if (log) log->logError("NULL buf or bufSize");
-    return false;
-  }
-  if (handle_ == kNoHandle && !stream_) {
-    if (log) log->logError("No file is open.");
-    return false;
-  }
-  if (handle_ == kNoHandle) {
-    size_t n = fread(buf, 1, count, stream_);
-    *numRead = static_cast<uint32_t>(n);
-    if (n < count) {
-      if (ferror(stream_)) {
-        if (log) log->logError("fread failed.");
-        return false;
-      }
-      *eof = true;
-    }
-    return true;
-  }
+bool MarlithHandle::readOs(void* buf, uint32_t count, uint32_t* numRead,
+                           bool* eof, LogBase* log) {
   for (;;) {
     ssize_t n = ::read(fdOf(handle_), buf, count);
     if (n < 0) {
@@ -391,14 +370,21 @@ bool openFileWin32(const XString& path, bool forRead, bool forWrite,
   (void)hidden;     // Hidden is a property of the name here.
   if (errorKind) *errorKind = kOpenErrorNone;
   out.close();
+  // The path is opened as given: names taken from a payload were repaired
+  // by the extraction already, and a path the user gave may hold any byte
+  // but "/" and NUL in a name (a ":" or "?" is no fault here).
   XString p = backslashed(path);
-  sanitizeFileName(p, forWrite, nullptr);
   if (p.isEmpty()) {
     if (log) log->logError("openFileWin32: file path is empty.");
     if (errorKind) *errorKind = kOpenErrorOther;
     return false;
   }
   std::string np = nativePath(p);
+  // A "" is a separator unless the path names an existing file with the
+  // "" as part of a name, as a user's path on this system may.
+  struct stat literal;
+  std::string asGiven = path.getUtf8();
+  if (np != asGiven && stat(asGiven.c_str(), &literal) == 0) np = asGiven;
   int flags = O_CLOEXEC;
   if (forRead && forWrite) {
     flags |= O_RDWR | O_CREAT;
@@ -515,9 +501,7 @@ bool getAttributes(const XString& path, uint32_t* attributes, uint32_t* osError,
 }
 
 bool setFileAttributes(const XString& path, uint32_t attributes, LogBase* log) {
-  XString p = backslashed(path);
-  sanitizeFileName(p, true, nullptr);
-  std::string np = nativePath(p);
+  std::string np = nativePath(path);
   struct stat st;
   if (stat(np.c_str(), &st) != 0) {
     logOsError(log, errno, np);

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <time.h>
+
+#include <cstring>
 
 #include <algorithm>
 #include <regex>
@@ -20,6 +23,7 @@
 #endif
 
 #include "fs/directory_times.h"
+#include "fs/file_internal.h"
 #include "fs/file_time.h"
 #include "fs/fs_test_util.h"
 #include "fs/path_rules.h"
@@ -211,6 +215,122 @@ TEST_F(FileTest, HandleOperationsWithoutAFileFailWithTheirMessages) {
   EXPECT_EQ(0u, written);
 }
 
+// A log whose every entry clobbers the thread's last OS error, as any call
+// made while logging may.
+class ClobberingLog : public RecordingLog {
+ public:
+  bool logError(const char* text) override {
+    RecordingLog::logError(text);
+    setLastOsError(kStale);
+    return true;
+  }
+  bool logData(const char* tag, const char* value) override {
+    RecordingLog::logData(tag, value);
+    setLastOsError(kStale);
+    return true;
+  }
+  static constexpr uint32_t kStale = 1234;
+};
+
+TEST_F(FileTest, FailedSeekLogsItsOwnErrorNotAStaleOne) {
+  std::string p = track("seek.txt");
+  ASSERT_TRUE(writeText(p, "0123456789"));
+  auto failedSeekLines = [&](RecordingLog& log) {
+    MarlithHandle f;
+    int kind = 0;
+    EXPECT_TRUE(openForReadWin32(X(p), f, &kind, nullptr));
+    EXPECT_FALSE(f.seekRelative(-100, &log));
+    EXPECT_FALSE(f.seekAbsolute(-100, &log));
+    std::vector<std::string> errors;
+    for (const std::string& l : log.lines)
+      if (l.compare(0, 12, "WindowsError") == 0) errors.push_back(l);
+    return errors;
+  };
+  RecordingLog plain;
+  ClobberingLog clobbering;
+  std::vector<std::string> expected = failedSeekLines(plain);
+  ASSERT_EQ(4u, expected.size()) << plain.all();
+  EXPECT_EQ(expected, failedSeekLines(clobbering)) << clobbering.all();
+}
+
+// The create-always step against a fake file that refuses, as Windows does,
+// a replacement that does not ask for its hidden and system bits.
+class FakeReplaceOpener : public ReplaceOpener {
+ public:
+  FakeReplaceOpener(bool exists, uint32_t existing, uint32_t firstError,
+                    bool refuseAll)
+      : exists_(exists),
+        existing_(existing),
+        firstError_(firstError),
+        refuseAll_(refuseAll) {}
+
+  bool tryCreate(uint32_t attributes, uint32_t* osError) override {
+    attempts.push_back(attributes);
+    *osError = kErrorAccessDenied;
+    if (attempts.size() == 1 && firstError_ != 0) *osError = firstError_;
+    if ((attempts.size() == 1 && firstError_ != 0) || refuseAll_) return false;
+    uint32_t needed =
+        existing_ & (kFileAttributeHidden | kFileAttributeSystem);
+    return !exists_ || (attributes & needed) == needed;
+  }
+  bool existingAttributes(uint32_t* attributes) override {
+    *attributes = existing_;
+    return exists_;
+  }
+
+  std::vector<uint32_t> attempts;
+
+ private:
+  bool exists_;
+  uint32_t existing_;
+  uint32_t firstError_;
+  bool refuseAll_;
+};
+
+TEST(ReplaceHiddenSystemTest, RetriesOnceWithTheExistingFilesBits) {
+  constexpr uint32_t N = kFileAttributeNormal, H = kFileAttributeHidden,
+                     S = kFileAttributeSystem, A = kFileAttributeArchive,
+                     R = kFileAttributeReadOnly, D = kFileAttributeDirectory;
+  struct Case {
+    const char* what;
+    bool exists;
+    uint32_t existing;
+    uint32_t firstError;  // forced on the first attempt; 0: as the file says
+    bool refuseAll;
+    uint32_t asked;
+    bool ok;
+    std::vector<uint32_t> attempts;
+    uint32_t error;
+  };
+  const Case kCases[] = {
+      {"new file", false, 0, 0, false, N, true, {N}, 0},
+      {"plain file", true, A, 0, false, N, true, {N}, 0},
+      {"hidden system desktop.ini", true, A | H | S, 0, false, N, true,
+       {N, H | S}, kErrorAccessDenied},
+      {"system file asked hidden", true, S, 0, false, H, true, {H, H | S},
+       kErrorAccessDenied},
+      {"hidden file asked hidden", true, A | H, 0, false, H, true, {H}, 0},
+      {"sharing violation", true, H, kErrorSharingViolation, false, N, false,
+       {N}, kErrorSharingViolation},
+      {"read-only refusal", true, R, kErrorAccessDenied, false, N, false, {N},
+       kErrorAccessDenied},
+      {"hidden directory", true, D | H, kErrorAccessDenied, false, N, false,
+       {N}, kErrorAccessDenied},
+      {"retry refused as well", true, H | S, 0, true, N, false, {N, H | S},
+       kErrorAccessDenied},
+  };
+  for (const Case& c : kCases) {
+    FakeReplaceOpener opener(c.exists, c.existing, c.firstError, c.refuseAll);
+    uint32_t err = 0;
+    bool ok = createReplacingHiddenSystem(opener, c.asked, &err);
+    EXPECT_EQ(c.ok, ok) << c.what;
+    EXPECT_EQ(c.attempts, opener.attempts) << c.what;
+    if (!ok) {
+      EXPECT_EQ(c.error, err) << c.what;
+    }
+  }
+}
+
 TEST_F(FileTest, WritesOverTenMillionBytesInPieces) {
   std::string p = track("big.bin");
   const uint64_t kSize = 10000000 + 17;
@@ -356,19 +476,49 @@ TEST_F(FileTest, ReadOnlyFileOpenedForWritingLosesTheAttribute) {
   EXPECT_FALSE(log.hasPrefix("E:")) << log.all();
 }
 
-TEST_F(FileTest, DeviceNamesAreRepairedWhenWriting) {
-  const char* kNames[] = {"CON.txt", "con", "Nul.log", "com1.dat"};
+#ifndef _WIN32
+// Here a name may hold the bytes Windows refuses, and a user's path is taken
+// as given: nothing is repaired, reading or writing (the names of a payload
+// are repaired by the extraction before they get here).
+TEST_F(FileTest, UserPathsAreOpenedAsGiven) {
+  const char* kNames[] = {"a:b.exe", "what?.exe", "star*.exe", "pipe|.exe",
+                          "<angle>.exe", "quote\".exe", "back\\slash.exe",
+                          "CON.txt", "nul"};
   for (const char* name : kNames) {
-    std::string repaired = track(std::string("_") + name);
-    MarlithHandle f;
-    int kind = 0;
-    ASSERT_TRUE(openForWriteWin32(X(root_ + "\\" + name), f, &kind, nullptr))
-        << name;
-    ASSERT_TRUE(f.write("kept", 4, nullptr, nullptr));
-    f.close();
-    EXPECT_EQ("kept", readText(repaired)) << name;
+    // The POSIX form of the path: a "\" in the name is part of it.
+    std::string dir = root_;
+    std::replace(dir.begin(), dir.end(), '\\', '/');
+    std::string p = dir + "/" + name;
+    int kind = -1;
+    if (strchr(name, '\\')) {
+      // A new name with a "\" is a path with a separator; an existing one
+      // is opened as named.
+      FILE* f = fopen(p.c_str(), "wb");
+      ASSERT_NE(nullptr, f) << name;
+      fputs(name, f);
+      fclose(f);
+    } else {
+      MarlithHandle w;
+      ASSERT_TRUE(openForWriteWin32(X(p), w, &kind, nullptr)) << name;
+      ASSERT_TRUE(w.write(name, static_cast<uint32_t>(strlen(name)), nullptr,
+                          nullptr));
+    }
+    struct stat st;
+    EXPECT_EQ(0, stat(p.c_str(), &st)) << name << " was not created as named";
+
+    RecordingLog log;
+    MarlithHandle r;
+    ASSERT_TRUE(openForReadWin32(X(p), r, &kind, &log)) << name << log.all();
+    char buf[32] = {0};
+    uint32_t got = 0;
+    bool eof = false;
+    ASSERT_TRUE(r.readFull(buf, sizeof buf - 1, &got, &eof, nullptr));
+    EXPECT_EQ(std::string(name), std::string(buf, got));
+    r.close();
+    EXPECT_EQ(0, std::remove(p.c_str())) << name;
   }
 }
+#endif
 
 // ---- Attributes, existence, deletion ----
 
@@ -821,6 +971,21 @@ TEST_F(FileTest, ExclusiveReadWriteRefusesOtherOpeners) {
   EXPECT_NE(nullptr, reader);
   delete reader;
   delete shared;
+}
+
+// The Win32 layer repairs what Windows refuses in a name.
+TEST_F(FileTest, DeviceNamesAreRepairedWhenWriting) {
+  const char* kNames[] = {"CON.txt", "con", "Nul.log", "com1.dat"};
+  for (const char* name : kNames) {
+    std::string repaired = track(std::string("_") + name);
+    MarlithHandle f;
+    int kind = 0;
+    ASSERT_TRUE(openForWriteWin32(X(root_ + "\\" + name), f, &kind, nullptr))
+        << name;
+    ASSERT_TRUE(f.write("kept", 4, nullptr, nullptr));
+    f.close();
+    EXPECT_EQ("kept", readText(repaired)) << name;
+  }
 }
 
 TEST_F(FileTest, HiddenWriteSetsTheHiddenAttribute) {

@@ -128,8 +128,56 @@ bool handleFileTime(HANDLE h, uint64_t fileTime, LogBase* log) {
   ft.dwLowDateTime = static_cast<DWORD>(fileTime);
   ft.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
   if (SetFileTime(h, &ft, &ft, &ft)) return true;
-  if (log) log->logLastWindowsError();
+  logOsError(log, GetLastError());
   return false;
+}
+
+// CreateFile with the retries above for one path, access, share and
+// creation, asking for the attributes each attempt gives.
+class Win32ReplaceOpener : public ReplaceOpener {
+ public:
+  Win32ReplaceOpener(const XString& path, PathCallForm form, DWORD access,
+                     DWORD share, DWORD creation)
+      : path_(path),
+        form_(form),
+        access_(access),
+        share_(share),
+        creation_(creation) {}
+
+  bool tryCreate(uint32_t attributes, uint32_t* osError) override {
+    DWORD err = 0;
+    handle_ = createFileRetrying(path_, form_, access_, share_, creation_,
+                                 attributes, &err);
+    *osError = err;
+    return handle_ != INVALID_HANDLE_VALUE;
+  }
+
+  bool existingAttributes(uint32_t* attributes) override {
+    uint32_t err = 0;
+    return getAttributes(path_, attributes, &err, nullptr);
+  }
+
+  HANDLE handle() const { return handle_; }
+
+ private:
+  const XString& path_;
+  PathCallForm form_;
+  DWORD access_, share_, creation_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// An open as openFileWin32 makes it: a create-always open replaces a hidden
+// or system file (createReplacingHiddenSystem). On failure *err holds the
+// Windows error.
+HANDLE openOnce(const XString& path, PathCallForm form, DWORD access,
+                DWORD share, DWORD creation, DWORD flags, DWORD* err) {
+  if (creation != CREATE_ALWAYS)
+    return createFileRetrying(path, form, access, share, creation, flags, err);
+  Win32ReplaceOpener opener(path, form, access, share, creation);
+  uint32_t osError = 0;
+  createReplacingHiddenSystem(opener, flags, &osError);
+  *err = osError;
+  return opener.handle();
 }
 
 // Clears the read-only attribute of an existing file, keeping the others.
@@ -239,10 +287,9 @@ int64_t MarlithHandle::getPosition(LogBase* log) {
   LARGE_INTEGER zero, pos;
   zero.QuadPart = 0;
   if (!SetFilePointerEx(osHandleOf(handle_), zero, &pos, FILE_CURRENT)) {
-    if (log) {
-      log->logError("Failed to get file position (2)");
-      log->logLastWindowsError();
-    }
+    DWORD err = GetLastError();
+    if (log) log->logError("Failed to get file position (2)");
+    logOsError(log, err);
     return -1;
   }
   return pos.QuadPart;
@@ -262,8 +309,9 @@ bool MarlithHandle::seekAbsolute(int64_t position, LogBase* log) {
   to.QuadPart = position;
   if (SetFilePointerEx(osHandleOf(handle_), to, nullptr, FILE_BEGIN))
     return true;
+  DWORD err = GetLastError();
   if (log) {
-    log->logLastWindowsError();
+    logOsError(log, err);
     log->logError("Failed to SetFilePointer to absolute file position");
     log->logDataInt64("position", position);
   }
@@ -284,9 +332,10 @@ bool MarlithHandle::seekRelative(int64_t offset, LogBase* log) {
   by.QuadPart = offset;
   if (SetFilePointerEx(osHandleOf(handle_), by, nullptr, FILE_CURRENT))
     return true;
+  DWORD err = GetLastError();
   if (log) {
     log->logError("Failed to SetFilePointer to relative file position");
-    log->logLastWindowsError();
+    logOsError(log, err);
     log->logDataInt64("position", offset);
   }
   return false;
@@ -303,37 +352,14 @@ bool MarlithHandle::seekToEnd(LogBase* log) {
   zero.QuadPart = 0;
   if (SetFilePointerEx(osHandleOf(handle_), zero, nullptr, FILE_END))
     return true;
-  if (log) {
-    log->logError("Failed to SetFilePointer to end of file.");
-    log->logLastWindowsError();
-  }
+  DWORD err = GetLastError();
+  if (log) log->logError("Failed to SetFilePointer to end of file.");
+  logOsError(log, err);
   return false;
 }
 
-bool MarlithHandle::readSome(void* buf, uint32_t count, uint32_t* numRead,
-                             bool* eof, LogBase* log) {
-  *numRead = 0;
-  *eof = false;
-  if (!buf || count == 0) {
-    if (log) log->logError("NULL buf or bufSize");
-    return false;
-  }
-  if (handle_ == kNoHandle && !stream_) {
-    if (log) log->logError("No file is open.");
-    return false;
-  }
-  if (handle_ == kNoHandle) {
-    size_t n = fread(buf, 1, count, stream_);
-    *numRead = static_cast<uint32_t>(n);
-    if (n < count) {
-      if (ferror(stream_)) {
-        if (log) log->logError("fread failed.");
-        return false;
-      }
-      *eof = true;
-    }
-    return true;
-  }
+bool MarlithHandle::readOs(void* buf, uint32_t count, uint32_t* numRead,
+                           bool* eof, LogBase* log) {
   DWORD got = 0;
   if (!ReadFile(osHandleOf(handle_), buf, count, &got, nullptr)) {
     DWORD err = GetLastError();
@@ -401,8 +427,9 @@ int64_t MarlithHandle::getFileSize64(LogBase* log) {
   }
   LARGE_INTEGER size;
   if (!GetFileSizeEx(osHandleOf(handle_), &size)) {
+    DWORD err = GetLastError();
     if (log) {
-      log->logError(osErrorString(GetLastError()).c_str());
+      log->logError(osErrorString(err).c_str());
       log->logError("Failed to get file size (64)");
     }
     return -1;
@@ -441,7 +468,7 @@ bool MarlithHandle::getLastWriteTime(uint64_t* fileTime, LogBase* log) {
   }
   FILETIME ft;
   if (!GetFileTime(h, nullptr, nullptr, &ft)) {
-    if (log) log->logLastWindowsError();
+    logOsError(log, GetLastError());
     return false;
   }
   *fileTime =
@@ -477,10 +504,10 @@ bool openFileWin32(const XString& path, bool forRead, bool forWrite,
   // read-only.
   if (forWrite) clearReadOnly(p);
   DWORD err = 0;
-  HANDLE h = createFileRetrying(p, form, access, share, creation, flags, &err);
+  HANDLE h = openOnce(p, form, access, share, creation, flags, &err);
   if (h == INVALID_HANDLE_VALUE && clearReadOnly(p)) {
     // Made writable: opened once more.
-    h = createFileRetrying(p, form, access, share, creation, flags, &err);
+    h = openOnce(p, form, access, share, creation, flags, &err);
   }
   if (h == INVALID_HANDLE_VALUE) {
     if (errorKind) {
@@ -560,7 +587,7 @@ bool setFileAttributes(const XString& path, uint32_t attributes, LogBase* log) {
   BOOL ok = isLegacySystem()
                 ? SetFileAttributesA(p.getAnsi(), attributes)
                 : SetFileAttributesW(extendedWide(p).c_str(), attributes);
-  if (!ok && log) log->logLastWindowsError();
+  if (!ok) logOsError(log, GetLastError());
   return ok != FALSE;
 }
 
