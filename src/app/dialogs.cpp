@@ -120,7 +120,7 @@ void onMainUnzip(HWND dlg) {
   wchar_t dir[kUnzipDirChars] = {0};
   GetDlgItemTextW(dlg, IDC_UNZIP_DIR, dir, kUnzipDirChars);
   if (dir[0] == 0) {
-    MessageBoxA(dlg, "Please enter an unzip directory.", "Warning", MB_OK);
+    MessageBoxW(dlg, L"Please enter an unzip directory.", L"Warning", MB_OK);
     return;
   }
   XString value;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/driver.h"
 #include "app/fresh_dir.h"
@@ -23,6 +24,7 @@
 #include "fs/path_rules.h"
 #include "log/log_base.h"
 #include "log/logger.h"
+#include "os/os.h"
 #include "text/data_buffer.h"
 #include "text/ext_ptr_array.h"
 #include "text/string_buffer.h"
@@ -182,13 +184,17 @@ bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
 }
 
 bool runShellCommand(bool wait, const char* args) {
-  const char* comspec = getenv("ComSpec");
-  if (!comspec) return false;
+  std::string comspec;
+  if (!environmentValue("ComSpec", &comspec)) return false;
   StringBuffer command("\"");
   command.append(args);
   command.appendChar('"');
-  intptr_t r = _spawnl(wait ? _P_WAIT : _P_NOWAIT, comspec, comspec, "/c",
-                       command.getString(), static_cast<char*>(nullptr));
+  XString interpreter, commandX;
+  interpreter.setFromUtf8(comspec.c_str());
+  commandX.setFromUtf8Sb(command);
+  intptr_t r = _wspawnl(wait ? _P_WAIT : _P_NOWAIT, wide(interpreter),
+                        wide(interpreter), L"/c", wide(commandX),
+                        static_cast<wchar_t*>(nullptr));
   return r != -1;
 }
 
@@ -225,9 +231,7 @@ void runSetup(HWND window, const StringBuffer& setupExe,
   setProgressBar(window, 100);
 
   if (isShellSetupName(exe.getString())) {
-    XString argsX;
-    argsX.setFromUtf8Sb(args);
-    bool launched = runShellCommand(config.getWaitForSetup(), argsX.getAnsi());
+    bool launched = runShellCommand(config.getWaitForSetup(), args.getString());
     if (autoExitNow()) exit(0);
     processUndo(undo);
     if (!launched) reportLaunchFailure(window, exe, unzipDir);
@@ -367,7 +371,7 @@ bool unzipAndRunSteps(HWND window) {
     }
   } else {
     processUndo(undo);
-    if (!isSilent()) MessageBoxA(window, errorText.getString(), "Error", MB_OK);
+    if (!isSilent()) messageBoxUtf8(window, errorText.getString(), "Error");
   }
 
   setCurrentDir(savedDir);

@@ -32,9 +32,11 @@ bool selectTempUnzipDir(HWND window, ExtPtrArray& topUndo,
 bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
                  bool cleanup);
 
-// Runs `args` (ANSI) through the command interpreter named by "ComSpec"
+// Runs `args` (UTF-8) through the command interpreter named by "ComSpec"
 // with "/c" and the arguments in double quotes, waiting for it when `wait`.
-// False when "ComSpec" is not set or the start failed.
+// The interpreter is started through the UTF-16 call, so neither its path
+// nor the arguments need to fit the ANSI code page. False when "ComSpec" is
+// not set or the start failed.
 bool runShellCommand(bool wait, const char* args);
 
 }  // namespace sfx

@@ -58,8 +58,14 @@ ATOM registerWindowClass(HINSTANCE instance) {
   return RegisterClassExW(&wc);
 }
 
+// The "Error" box of start-up (unless silent), `text` given as UTF-8.
 void errorBox(HWND owner, const char* text) {
-  if (!isSilent()) MessageBoxA(owner, text, kErrorCaption, MB_OK);
+  if (isSilent()) return;
+  XString t, c;
+  t.setFromUtf8(text);
+  c.setFromUtf8(kErrorCaption);
+  MessageBoxW(owner, reinterpret_cast<const wchar_t*>(t.getUtf16()),
+              reinterpret_cast<const wchar_t*>(c.getUtf16()), MB_OK);
 }
 
 // The error file in the current directory, written when the executable

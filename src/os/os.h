@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace sfx {
 
@@ -23,10 +24,17 @@ uint32_t activeAnsiCodePage();
 uint32_t lastOsError();
 void setLastOsError(uint32_t code);
 
-// Writes the system message text for `code` into out[0..outSize), zero
-// terminated. The buffer is preset to "x" so that a code without a text gives
+// Writes the system message text for `code` into out[0..outSize) as UTF-8,
+// zero terminated (on Windows it is taken in UTF-16 and converted; a text
+// that does not fit is cut at a character boundary). The buffer is preset to "x" so that a code without a text gives
 // "x"; the text is trimmed of leading and trailing space, tab, CR and LF.
 void osErrorText(uint32_t code, char* out, size_t outSize);
+
+// The value of the environment variable `name` (UTF-8) in *value as UTF-8.
+// Returns false, with *value empty, when the variable is not set. Windows
+// keeps the environment in UTF-16, and it is read and converted in that form,
+// so a value outside the ANSI code page arrives whole.
+bool environmentValue(const char* name, std::string* value);
 
 // Converts a FILETIME value (100-ns intervals since 1601-01-01) between the
 // machine's local time zone and UTC. Return false when the OS refuses.

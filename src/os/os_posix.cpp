@@ -59,6 +59,14 @@ void osErrorText(uint32_t code, char* out, size_t outSize) {
   os_internal::trimText(out);
 }
 
+bool environmentValue(const char* name, std::string* value) {
+  value->clear();
+  const char* v = name ? getenv(name) : nullptr;
+  if (!v) return false;
+  value->assign(v);
+  return true;
+}
+
 bool localFileTimeToUtc(uint64_t local, uint64_t* utc) {
   if (!utc) return false;
   int64_t shifted =

@@ -3,9 +3,11 @@
 // wincrypt.h needs the types of windows.h.
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "os/os.h"
 #include "os/os_internal.h"
@@ -22,6 +24,26 @@ FILETIME toFileTime(uint64_t v) {
   ft.dwLowDateTime = static_cast<DWORD>(v);
   ft.dwHighDateTime = static_cast<DWORD>(v >> 32);
   return ft;
+}
+
+std::wstring wideFromUtf8(const char* utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, &w[0], n);
+  w.resize(static_cast<size_t>(n - 1));
+  return w;
+}
+
+std::string utf8FromWide(const wchar_t* w, size_t length) {
+  if (length == 0) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(length), nullptr,
+                              0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(length), &s[0], n,
+                      nullptr, nullptr);
+  return s;
 }
 
 }  // namespace
@@ -45,11 +67,42 @@ void osErrorText(uint32_t code, char* out, size_t outSize) {
   }
   out[0] = 'x';
   out[1] = '\0';
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), out,
-                 static_cast<DWORD>(outSize), nullptr);
-  out[outSize - 1] = '\0';
+  wchar_t text[1024];
+  DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text,
+      sizeof text / sizeof text[0], nullptr);
+  if (n == 0) return;
+  std::string utf8 = utf8FromWide(text, n);
+  size_t cut = std::min(utf8.size(), outSize - 1);
+  // Never end inside a character: back up over continuation bytes.
+  if (cut < utf8.size()) {
+    while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80)
+      --cut;
+  }
+  if (cut == 0) return;
+  memcpy(out, utf8.data(), cut);
+  out[cut] = '\0';
   os_internal::trimText(out);
+}
+
+bool environmentValue(const char* name, std::string* value) {
+  value->clear();
+  std::wstring wideName = wideFromUtf8(name ? name : "");
+  if (wideName.empty()) return false;
+  std::wstring buf(256, L'\0');
+  for (int round = 0; round < 3; ++round) {
+    SetLastError(0);
+    DWORD n = GetEnvironmentVariableW(wideName.c_str(), &buf[0],
+                                      static_cast<DWORD>(buf.size()));
+    if (n == 0) return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+    if (n < buf.size()) {
+      *value = utf8FromWide(buf.data(), n);
+      return true;
+    }
+    buf.assign(n, L'\0');  // n counts the terminator when it did not fit
+  }
+  return false;
 }
 
 bool localFileTimeToUtc(uint64_t local, uint64_t* utc) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "os/os.h"
 
@@ -556,8 +557,11 @@ bool StringBuffer::expandEnvironmentVariables() {
     uint32_t nameLen = static_cast<uint32_t>(close - (data_ + i + 1));
     if (nameLen > 0) {
       if (!name.setStringN(data_ + i + 1, nameLen)) return false;
-      const char* value = getenv(name.getString());
-      if (value && !out.append(value)) return false;
+      std::string value;
+      if (environmentValue(name.getString(), &value) &&
+          !out.appendN(value.data(), static_cast<uint32_t>(value.size()))) {
+        return false;
+      }
     }
     i += nameLen + 2;
   }

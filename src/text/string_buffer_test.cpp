@@ -5,6 +5,13 @@
 #include <cstdlib>
 #include <string>
 
+#if defined(_WIN32)
+#include <windows.h>
+// windows.h defines these as macros; the tests use them as names.
+#undef near
+#undef far
+#endif
+
 namespace sfx {
 
 // Reaches the validity byte, to show that a damaged object stops the process.
@@ -19,11 +26,23 @@ std::string str(const StringBuffer& sb) {
   return std::string(sb.getString(), sb.getSize());
 }
 
-// Sets (value non-null) or removes an environment variable.
+#if defined(_WIN32)
+std::wstring wideOf(const char* utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, &w[0], n);
+  w.resize(static_cast<size_t>(n - 1));
+  return w;
+}
+#endif
+
+// Sets (UTF-8) or, with a null value, removes a variable of the process
+// environment; on Windows through the UTF-16 call, as a user's profile puts
+// a name outside the ANSI code page there.
 void setEnv(const char* name, const char* value) {
 #if defined(_WIN32)
-  std::string assignment = std::string(name) + "=" + (value ? value : "");
-  _putenv(assignment.c_str());
+  SetEnvironmentVariableW(wideOf(name).c_str(),
+                          value ? wideOf(value).c_str() : nullptr);
 #else
   if (value) {
     setenv(name, value, 1);
@@ -311,6 +330,10 @@ TEST(StringBufferTest, Comparisons) {
 TEST(StringBufferTest, ExpandEnvironmentVariables) {
   setEnv("SFX_TEST_HOME", "C:\\Users\\me");
   setEnv("SFX_TEST_UNSET", nullptr);
+  // "José" (é is in the ANSI code page 1252) and a CJK name (it is not).
+  setEnv("SFX_TEST_USER", "C:\\Users\\Jos\xC3\xA9");
+  setEnv("SFX_TEST_CJK", "\xE4\xB8\xAD\xE6\x96\x87");
+  setEnv("SFX_TEST_EMPTY", "");
   struct Case {
     const char* text;
     const char* expanded;
@@ -322,6 +345,10 @@ TEST(StringBufferTest, ExpandEnvironmentVariables) {
       // Percent signs pair left to right: " of " is taken as a name.
       {"50% of %SFX_TEST_HOME%", "50SFX_TEST_HOME%"},
       {"no percent", "no percent"},
+      {"%SFX_TEST_USER%\\Temp\\App", "C:\\Users\\Jos\xC3\xA9\\Temp\\App"},
+      {"%SFX_TEST_CJK%\\%SFX_TEST_USER%",
+       "\xE4\xB8\xAD\xE6\x96\x87\\C:\\Users\\Jos\xC3\xA9"},
+      {"[%SFX_TEST_EMPTY%]", "[]"},
   };
   for (const Case& c : cases) {
     StringBuffer sb(c.text);
