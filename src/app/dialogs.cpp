@@ -82,6 +82,7 @@ void initialUnzipDir(XString& out) {
   path.append(temp.getUtf8());
   cutExtension(path);
   g_launcher.config.setText("UnzipDir", path.getString());
+  g_launcher.drawnTempDir.setString(path.getString());
   out.setFromUtf8Sb(path);
 }
 

@@ -35,6 +35,7 @@ namespace sfx {
 namespace {
 
 constexpr int kUnzipButtonId = 1001;
+constexpr int kUnzipDirBoxId = 1003;
 constexpr int kProgressBarId = 1008;
 constexpr DWORD kCurrentDirBufferSize = 1000;
 
@@ -123,6 +124,29 @@ bool selectTempUnzipDir(HWND window, ExtPtrArray& topUndo,
   bool ok = createFreshTempDir(drawQzTempName, debug, topUndo, path);
   unzipDir.appendSb(path);
   runLog("temp unzipDir = [%s]\r\n", unzipDir.getString());
+  if (debug) return true;
+  runLog("Check/create unzip dir: [%s]\r\n", unzipDir.getString());
+  if (ok) return true;
+  runLog("failed to ensure dir exists: [%s]\r\n", unzipDir.getString());
+  failWithPath(window, "Failed to ensure dir exists: ", unzipDir);
+  return false;
+}
+
+bool claimDrawnTempDir(HWND window, ExtPtrArray& topUndo,
+                       StringBuffer& unzipDir) {
+  bool debug = configDebug();
+  StringBuffer shown(unzipDir);
+  bool ok = createFreshTempDir(drawQzTempName, debug, topUndo, unzipDir,
+                               shown.getString());
+  if (!unzipDir.equals(shown)) {
+    runLog("temp unzipDir = [%s]\r\n", unzipDir.getString());
+    g_launcher.config.setText("UnzipDir", unzipDir.getString());
+    if (window) {
+      XString shownNow;
+      shownNow.setFromUtf8Sb(unzipDir);
+      SetDlgItemTextW(window, kUnzipDirBoxId, wide(shownNow));
+    }
+  }
   if (debug) return true;
   runLog("Check/create unzip dir: [%s]\r\n", unzipDir.getString());
   if (ok) return true;
@@ -304,7 +328,15 @@ bool unzipAndRunSteps(HWND window) {
   topUndo.setOwnsObjects(true);
   StringBuffer unzipDir;
   configText("UnzipDir", unzipDir);
-  if (!unzipDir.isEmpty()) {
+  if (!unzipDir.isEmpty() && !g_launcher.drawnTempDir.isEmpty() &&
+      unzipDir.equals(g_launcher.drawnTempDir)) {
+    // The main dialog's drawn temporary directory, unchanged: it must be
+    // one this run creates, so a directory that appeared under that name
+    // since the dialog opened is passed over for a newly drawn one.
+    runLog("unzipDir = [%s]\r\n", unzipDir.getString());
+    if (!claimDrawnTempDir(window, topUndo, unzipDir)) return false;
+    logTopLevelUndo(topUndo);
+  } else if (!unzipDir.isEmpty()) {
     normalizeUnzipDir(unzipDir);
     runLog("unzipDir = [%s]\r\n", unzipDir.getString());
     if (!debug) {

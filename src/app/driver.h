@@ -25,6 +25,14 @@ bool promptAndVerifyPassword(HWND window);
 bool selectTempUnzipDir(HWND window, ExtPtrArray& topUndo,
                         StringBuffer& unzipDir);
 
+// The main dialog's drawn temporary directory `unzipDir` (AutoTemp), taken
+// as it is when it is still free and created with undo records into
+// `topUndo`; when a directory of that name exists by now, a new name is
+// drawn, stored as UnzipDir and shown in the dialog's box. On failure as
+// selectTempUnzipDir.
+bool claimDrawnTempDir(HWND window, ExtPtrArray& topUndo,
+                       StringBuffer& unzipDir);
+
 // Extracts every entry relative to the current directory. With `cleanup`
 // the directories and files created are appended to `undo`. On failure
 // returns false with `errorText` set to the extraction's log, or to

@@ -19,12 +19,21 @@ bool drawQzTempName(XString& out) {
 
 bool createFreshTempDir(TempNameFn draw, bool dryRun, ExtPtrArray& undo,
                         StringBuffer& dir) {
+  return createFreshTempDir(draw, dryRun, undo, dir, nullptr);
+}
+
+bool createFreshTempDir(TempNameFn draw, bool dryRun, ExtPtrArray& undo,
+                        StringBuffer& dir, const char* first) {
   dir.clear();
   for (int attempt = 0; attempt < kMaxFreshDirAttempts; ++attempt) {
-    XString temp;
-    if (!draw(temp)) continue;
-    dir.setString(temp.getUtf8());
-    cutExtension(dir);
+    if (attempt == 0 && first && *first) {
+      dir.setString(first);
+    } else {
+      XString temp;
+      if (!draw(temp)) continue;
+      dir.setString(temp.getUtf8());
+      cutExtension(dir);
+    }
     XString candidate;
     candidate.setFromUtf8Sb(dir);
     if (fileExists(candidate, nullptr)) continue;

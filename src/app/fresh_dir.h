@@ -31,6 +31,13 @@ bool drawQzTempName(XString& out);
 bool createFreshTempDir(TempNameFn draw, bool dryRun, ExtPtrArray& undo,
                         StringBuffer& dir);
 
+// As createFreshTempDir, with `first` (a path without extension, UTF-8)
+// tried as the first candidate: the name the main dialog drew and showed is
+// kept when it is still free at Unzip, and replaced by a drawn one when the
+// directory has appeared (or was made by someone else) in between.
+bool createFreshTempDir(TempNameFn draw, bool dryRun, ExtPtrArray& undo,
+                        StringBuffer& dir, const char* first);
+
 }  // namespace sfx
 
 #endif  // SFX_APP_FRESH_DIR_H_

@@ -96,6 +96,46 @@ TEST_F(FreshDirTest, FailedCreationFails) {
   EXPECT_EQ(at("file/qz_DDDD"), std::string(dir.getString()));
 }
 
+TEST_F(FreshDirTest, TheShownNameIsKeptWhileFreeAndReplacedOnceTaken) {
+  struct Case {
+    const char* what;
+    bool planted;  // the shown directory appeared before Unzip
+    bool dryRun;
+    const char* chosen;
+    size_t drawn;
+  };
+  const Case kCases[] = {
+      {"free: kept and created", false, false, "qz_SHOW", 0},
+      {"planted: another drawn", true, false, "qz_NEXT", 1},
+      {"debug run, free", false, true, "qz_SHOW", 0},
+      {"debug run, planted", true, true, "qz_NEXT", 1},
+  };
+  for (const Case& c : kCases) {
+    TearDown();
+    SetUp();
+    if (c.planted) stdfs::create_directories(at("qz_SHOW"));
+    g_names = {at("qz_NEXT.tmp")};
+    ExtPtrArray undo;
+    undo.setOwnsObjects(true);
+    StringBuffer dir;
+    ASSERT_TRUE(createFreshTempDir(drawFromList, c.dryRun, undo, dir,
+                                   at("qz_SHOW").c_str()))
+        << c.what;
+    EXPECT_EQ(at(c.chosen), std::string(dir.getString())) << c.what;
+    EXPECT_EQ(c.drawn, g_next) << c.what;
+    // Only a run that creates the directory records it; a planted one is
+    // never taken over, so it is never recorded for removal either.
+    EXPECT_EQ(c.dryRun ? 0 : 1, undo.getSize()) << c.what;
+    if (!c.dryRun) {
+      std::string entry = undo.elementAtAs<StringBuffer>(0)->getString();
+      EXPECT_NE(std::string::npos, entry.find(c.chosen)) << c.what;
+    }
+    if (c.planted) {
+      EXPECT_TRUE(stdfs::is_empty(at("qz_SHOW"))) << c.what;
+    }
+  }
+}
+
 TEST_F(FreshDirTest, TheRunsGeneratorGivesQzNames) {
   XString name;
   ASSERT_TRUE(drawQzTempName(name));

@@ -36,6 +36,9 @@ struct LauncherState {
   int64_t exeFileSize = 0;
   int32_t lastPercent = 0;
   bool setupDetached = false;
+  // The temporary directory the main dialog drew (AutoTemp) and showed as
+  // UnzipDir, UTF-8; empty when it drew none.
+  StringBuffer drawnTempDir;
   HWND mainDialog = nullptr;
   HWND progressDialog = nullptr;
   ProgressMonitor* progressMonitor = nullptr;
