@@ -16,6 +16,8 @@
 #include "codec/aes.h"
 #include "codec/inflate_test_util.h"
 #include "fs/file.h"
+#include "fs/file_time.h"
+#include "fs/tz_for_test.h"
 #include "log/logger.h"
 #include "os/os.h"
 #include "stream/data_source.h"
@@ -95,8 +97,13 @@ class PayloadBuilder {
     Bytes n = seal(bytesOf(name));
     put16(b_, static_cast<uint32_t>(n.size()));
     putBytes(b_, n);
-    put64(b_, kTime2020);
+    put64(b_, time_);
     put32(b_, attributes);
+    return *this;
+  }
+  // The stored (local) time of the entries that follow.
+  PayloadBuilder& at(uint64_t localFileTime) {
+    time_ = localFileTime;
     return *this;
   }
   PayloadBuilder& dir(const std::string& name) { return head(1, name, 0x10); }
@@ -131,6 +138,7 @@ class PayloadBuilder {
   Bytes b_;
   std::string password_;
   AesCipher cipher_;
+  uint64_t time_ = kTime2020;
 };
 
 class ExtractTest : public ::testing::Test {
@@ -269,22 +277,47 @@ TEST_F(ExtractTest, DryRunCreatesNothingButReadsEverything) {
 }
 
 TEST_F(ExtractTest, TimesAreWholeSecondsOfTheStoredTime) {
+  // In a zone one hour east of UTC with summer time, a stored time lands on
+  // its UTC second when it lies in the period of the clock's date and one
+  // hour off (the offset difference) when it lies in the other one.
+  ScopedTimeZone zone(kCentralEuropeTz);
+  time_t nowT = time(nullptr);
+  struct tm local;
+#ifdef _WIN32
+  localtime_s(&local, &nowT);
+#else
+  localtime_r(&nowT, &local);
+#endif
+  const int64_t summerNow = local.tm_isdst > 0 ? 1 : 0;
+  // 2020-01-15 and 2020-07-15 12:00:00, local, with 0.1234567 s more.
+  constexpr uint64_t kFraction = 1234567;
+  struct Case {
+    const char* name;
+    uint64_t stored;
+    int64_t shift;  // seconds subtracted from the UTC time
+  };
+  const Case kCases[] = {
+      {"january.txt", 132235632000000000ULL + kFraction, summerNow * 3600},
+      {"july.txt", 132392880000000000ULL + kFraction, (summerNow - 1) * 3600},
+  };
   PayloadBuilder p;
-  p.file("t.txt", "t").end();
+  for (const Case& c : kCases) p.at(c.stored).file(c.name, "t");
+  p.end();
   ASSERT_TRUE(extractAll(p)) << logText();
-  XString path;
-  path.setFromUtf8((out_ / "t.txt").string().c_str());
-  MarlithHandle h;
-  int kind = 0;
-  ASSERT_TRUE(openForReadWin32(path, h, &kind, nullptr));
-  uint64_t written = 0;
-  ASSERT_TRUE(h.getLastWriteTime(&written, nullptr));
-  uint64_t utc = 0;
-  ASSERT_TRUE(localFileTimeToUtc(kTime2020, &utc));
-  // Within the daylight-saving shift of an hour, on a whole second.
-  int64_t diff = static_cast<int64_t>(written) - static_cast<int64_t>(utc);
-  EXPECT_LE(std::llabs(diff), 3600LL * 10000000) << diff;
-  EXPECT_EQ(0u, written % 10000000);
+  for (const Case& c : kCases) {
+    XString path;
+    path.setFromUtf8((out_ / c.name).string().c_str());
+    MarlithHandle h;
+    int kind = 0;
+    ASSERT_TRUE(openForReadWin32(path, h, &kind, nullptr)) << c.name;
+    uint64_t written = 0;
+    ASSERT_TRUE(h.getLastWriteTime(&written, nullptr)) << c.name;
+    uint64_t utc = 0;
+    ASSERT_TRUE(localFileTimeToUtc(c.stored, &utc));
+    int64_t expected = FileTime::fromFileTime(utc).seconds() - c.shift;
+    EXPECT_EQ(0u, written % 10000000) << c.name;
+    EXPECT_EQ(expected, FileTime::fromFileTime(written).seconds()) << c.name;
+  }
 }
 
 TEST_F(ExtractTest, ChunkSizeLimits) {

@@ -37,7 +37,9 @@ bool OutputFile::seekAbsolute(uint64_t position, LogBase& log) {
 
 bool OutputFile::resetOutput(LogBase& log) {
   bytesWritten_ = 0;
-  if (position_ == 0) return true;
+  // Nothing written yet: nothing to start over. A file seeked back to 0
+  // after writing is started over too, so no old byte survives.
+  if (position_ == 0 && size_ == 0) return true;
   file_.close();
   deleteFile(path_, &log);
   size_ = position_ = 0;

@@ -24,8 +24,9 @@ class OutputFile : public Output {
   bool seekToEnd(LogBase& log) override;
   bool seekAbsolute(uint64_t position, LogBase& log) override;
   uint64_t getPosition() override { return position_; }
-  // Starts the file over: when anything was written, closes it, deletes it
-  // and opens the path again as a new file for reading and writing.
+  // Starts the file over: when anything was written (even if the position
+  // was moved back to 0), closes it, deletes it and opens the path again as
+  // a new file for reading and writing; size and position become 0.
   bool resetOutput(LogBase& log) override;
 
   bool isOpen() const { return file_.isOpen(); }
