@@ -75,6 +75,11 @@ const std::vector<CommandInfo>& commandTable() {
       {CommandId::kWaitExit, "wait-exit", "[m", "[TIMEOUT_MS]"},
       {CommandId::kExitCode, "exit-code", "[n", "[EXPECTED]"},
       {CommandId::kSleep, "sleep", "m", "MS"},
+      {CommandId::kProgress, "progress", "ti", "TITLE CONTROL_ID"},
+      {CommandId::kExpectProgress, "expect-progress", "tinn",
+       "TITLE CONTROL_ID MIN MAX"},
+      {CommandId::kSetEnv, "setenv", "s[s", "NAME [VALUE]"},
+      {CommandId::kAttributes, "attributes", "s", "PATH"},
   };
   return table;
 }

@@ -31,6 +31,10 @@ enum class CommandId {
   kWaitExit,
   kExitCode,
   kSleep,
+  kProgress,
+  kExpectProgress,
+  kSetEnv,
+  kAttributes,
 };
 
 // One command as the table describes it. `args` gives the kind of each

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -480,6 +481,50 @@ bool Driver::execute(const Command& command, std::string* error) {
     case CommandId::kSleep:
       Sleep(static_cast<DWORD>(argNumber(args[0])));
       return true;
+    case CommandId::kProgress:
+    case CommandId::kExpectProgress: {
+      if (!resolve(command, &window, &control, error)) return false;
+      DWORD_PTR position = 0;
+      if (!SendMessageTimeoutW(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG,
+                               kSendTimeoutMs, &position)) {
+        *error = "the control does not answer PBM_GETPOS";
+        return false;
+      }
+      const int32_t pos = static_cast<int32_t>(position);
+      if (command.info->id == CommandId::kProgress) {
+        writeOut(std::to_string(pos) + "\n");
+        return true;
+      }
+      if (pos >= argNumber(args[2]) && pos <= argNumber(args[3])) return true;
+      *error = "progress bar " + args[1] + " of " + quoteWord(args[0]) +
+               " is at " + std::to_string(pos) + ", expected " + args[2] +
+               " to " + args[3];
+      return false;
+    }
+    case CommandId::kSetEnv: {
+      // The driver's own environment, which `run` hands to the program.
+      const std::wstring name = widen(args[0]);
+      const std::wstring value = args.size() > 1 ? widen(args[1]) : L"";
+      if (SetEnvironmentVariableW(name.c_str(),
+                                  args.size() > 1 ? value.c_str() : nullptr) ||
+          args.size() == 1) {
+        return true;
+      }
+      *error = "cannot set " + quoteWord(args[0]);
+      return false;
+    }
+    case CommandId::kAttributes: {
+      const DWORD a = GetFileAttributesW(widen(args[0]).c_str());
+      if (a == INVALID_FILE_ATTRIBUTES) {
+        *error = "no attributes for " + quoteWord(args[0]) + " (error " +
+                 std::to_string(GetLastError()) + ")";
+        return false;
+      }
+      char hex[16];
+      snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(a));
+      writeOut(std::string(hex) + "\n");
+      return true;
+    }
   }
   *error = "command not implemented";
   return false;
