@@ -391,3 +391,132 @@ case_progress_runs_once() {
     [ "$(grep -c 'Unzipping from progress dialog' "$log.lf")" = 1 ] || fail "more than one run"
   done
 }
+
+case_main_auto_temp_planted() {
+  # AutoTemp in the main dialog: the drawn name is shown at once but made
+  # only at Unzip. A directory planted under that name in between is not
+  # used: another name is drawn, shown, extracted into, and the planted one
+  # stays as it was.
+  local exe out shown unix
+  exe=$(dialog_pack temp ShowMain=1 ShowFin=0 AutoTemp=1)
+  drive "run $exe" "wait-window '$main_title'" "text '$main_title' 1003" >"$SFX_WORK/shown.txt" ||
+    fail "no main dialog"
+  shown=$(tr -d '\r' <"$SFX_WORK/shown.txt" | head -n 1)
+  unix=$(wine winepath -u "$shown" | tr -d '\r')
+  mkdir -p "$unix"
+  echo "planted" >"$unix/planted.txt"
+  out=$(drive "press '$main_title' 1001" \
+    "wait-text '$main_title' 1013 Finished!" \
+    "text '$main_title' 1003" \
+    "close '$main_title'" \
+    "wait-gone '$main_title'") || fail "Unzip failed: $out"
+  local used
+  used=$(tr -d '\r' <<<"$out" | head -n 1)
+  [ "$used" != "$shown" ] || fail "extracted into the planted $shown"
+  [[ "$used" =~ ^[A-Z]:\\.*\\qz_[A-Z0-9]{4}$ ]] || fail "not a temporary name: $used"
+  [ "$(ls -A "$unix")" = planted.txt ] || fail "the planted directory changed: $(ls -A "$unix")"
+  local usedUnix
+  usedUnix=$(wine winepath -u "$used" | tr -d '\r')
+  [ -f "$usedUnix/readme.txt" ] || fail "nothing extracted into $used"
+  rm -rf "$unix" "$usedUnix"
+}
+
+case_main_progress_bar() {
+  # The main dialog's bar: 0 before Unzip, part-way (moved forward, not yet
+  # full) while the failure of the second entry is reported, 100 with
+  # "Error!" after it; the run ends with 1.
+  local src="$SFX_WORK/src" target="$SFX_WORK/out"
+  mkdir -p "$src" "$target/b_blocked.txt"
+  head -c 2097152 /dev/urandom >"$src/a_big.bin"
+  echo "blocked by a directory of its name" >"$src/b_blocked.txt"
+  config "$SFX_WORK/c.xml" ShowMain=1 ShowFin=0 "UnzipDir=$(winpath "$target")"
+  "$SFX_PACK" create -q -o "$SFX_WORK/bar.exe" --stub "$stub" --config "$SFX_WORK/c.xml" \
+    --level 0 "$src" >/dev/null
+  drive "run $(winpath "$SFX_WORK/bar.exe")" \
+    "wait-window '$main_title'" \
+    "expect-progress '$main_title' 1008 0 0" \
+    "press '$main_title' 1001" \
+    "wait-window Error" \
+    "expect-progress '$main_title' 1008 1 99" \
+    "expect-text '$main_title' 1013 ''" \
+    "press Error 1" \
+    "wait-text '$main_title' 1013 Error!" \
+    "expect-progress '$main_title' 1008 100 100" \
+    "close '$main_title'" \
+    "wait-exit" \
+    "exit-code 1"
+  cmp "$src/a_big.bin" "$target/a_big.bin" || fail "the first entry is not whole"
+}
+
+case_progress_bar_starts_at_0() {
+  # The progress dialog's bar is at 0 while the password is asked for, and
+  # at 100 once the extraction is done: read while the launch failure of a
+  # setup program that is not in the payload is reported (the shell's own
+  # box first, then the stub's).
+  local target="$SFX_WORK/out"
+  local expected="Failed to run missing.exe, working dir = $(winpath "$target") (check to see if this file is in the EXE)"
+  config "$SFX_WORK/pw.xml" ShowMain=0 ShowProgress=1 ShowFin=0 Encryption=1 WaitForSetup=1 \
+    "UnzipDir=$(winpath "$target")" SetupExe=missing.exe
+  pack "$SFX_WORK/pw.exe" --config "$SFX_WORK/pw.xml" --password secret
+  drive "run $(winpath "$SFX_WORK/pw.exe")" \
+    "wait-window 'Enter Password'" \
+    "expect-progress '$prog_title' 1008 0 0" \
+    "type 'Enter Password' 1007 secret" \
+    "press 'Enter Password' 1" \
+    "wait-window Error" \
+    "expect-progress '$prog_title' 1008 100 100" \
+    "press Error 1" \
+    "wait-text Error 65535 '$expected'" \
+    "press Error 1" \
+    "wait-exit" \
+    "exit-code 0"
+  [ -f "$target/readme.txt" ] || fail "nothing extracted to $target"
+}
+
+# detached_pack NAME KEY=VALUE...: the staged payload with sfxsetup.exe as the
+# setup program, which records its start in $SFX_WORK/NAME.started and then
+# sleeps 12 s; prints the Windows path of the EXE.
+detached_pack() {
+  local name=$1
+  shift
+  stage
+  config "$SFX_WORK/$name.xml" "$@" "UnzipDir=$(winpath "$SFX_WORK/$name")" SetupExe=sfxsetup.exe \
+    "SetupExeArgs=--out $(winpath "$SFX_WORK/$name.started") --sleep 12000 --exit 7"
+  pack_payload "$SFX_WORK/$name.exe" "$SFX_WORK/$name.xml"
+  winpath "$SFX_WORK/$name.exe"
+}
+
+case_setup_not_waited_in_dialogs() {
+  # WaitForSetup 0: the main dialog closes itself after starting the setup
+  # program, the progress dialog's run ends, and neither waits for it (it
+  # sleeps 12 s); its exit code is not handed on.
+  local exe
+  exe=$(detached_pack main ShowMain=1 ShowProgress=0 ShowFin=0 WaitForSetup=0)
+  drive "run $exe" "wait-window '$main_title'" "press '$main_title' 1001" \
+    "wait-gone '$main_title' 8000" "wait-exit 8000" "exit-code 0" ||
+    fail "main dialog: the run waited or did not end"
+  wait_file "$SFX_WORK/main.started"
+  exe=$(detached_pack progress ShowMain=0 ShowProgress=1 ShowFin=0 WaitForSetup=0)
+  drive "run $exe" "wait-window '$prog_title'" "wait-exit 8000" "exit-code 0" ||
+    fail "progress dialog: the run waited or did not end"
+  wait_file "$SFX_WORK/progress.started"
+}
+
+case_auto_exit_in_dialogs() {
+  # AutoExit 1: the process ends with 0 as soon as the setup program has
+  # started, even though it is to be waited for (it sleeps 12 s and ends
+  # with 7) and the finished dialog is configured.
+  local exe mode
+  for mode in main progress; do
+    if [ "$mode" = main ]; then
+      exe=$(detached_pack main ShowMain=1 ShowProgress=0 ShowFin=1 WaitForSetup=1 AutoExit=1)
+      drive "run $exe" "wait-window '$main_title'" "press '$main_title' 1001" \
+        "wait-exit 8000" "exit-code 0" || fail "main dialog: no exit at the setup start"
+    else
+      exe=$(detached_pack progress ShowMain=0 ShowProgress=1 ShowFin=1 WaitForSetup=1 AutoExit=1)
+      drive "run $exe" "wait-window '$prog_title'" "wait-exit 8000" "exit-code 0" ||
+        fail "progress dialog: no exit at the setup start"
+    fi
+    wait_file "$SFX_WORK/$mode.started"
+  done
+}
