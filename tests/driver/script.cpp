@@ -80,6 +80,7 @@ const std::vector<CommandInfo>& commandTable() {
        "TITLE CONTROL_ID MIN MAX"},
       {CommandId::kSetEnv, "setenv", "s[s", "NAME [VALUE]"},
       {CommandId::kAttributes, "attributes", "s", "PATH"},
+      {CommandId::kLock, "lock", "s", "PATH"},
   };
   return table;
 }

@@ -35,6 +35,7 @@ enum class CommandId {
   kExpectProgress,
   kSetEnv,
   kAttributes,
+  kLock,
 };
 
 // One command as the table describes it. `args` gives the kind of each

@@ -513,6 +513,21 @@ bool Driver::execute(const Command& command, std::string* error) {
       *error = "cannot set " + quoteWord(args[0]);
       return false;
     }
+    case CommandId::kLock: {
+      // Open for deletion only, sharing reading and deletion: a program
+      // can still be started from the file (its loader shares deletion),
+      // but an open that does not share deletion meets a sharing
+      // violation. Held until the driver ends.
+      HANDLE h = CreateFileW(widen(args[0]).c_str(), DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (h == INVALID_HANDLE_VALUE) {
+        *error = "cannot lock " + quoteWord(args[0]) + " (error " +
+                 std::to_string(GetLastError()) + ")";
+        return false;
+      }
+      return true;
+    }
     case CommandId::kAttributes: {
       const DWORD a = GetFileAttributesW(widen(args[0]).c_str());
       if (a == INVALID_FILE_ATTRIBUTES) {

@@ -326,3 +326,17 @@ case_setup_not_started() {
     [ "$(cat "$out/keep.txt")" = "was here before" ] || fail "$exe: a file that existed was changed"
   done
 }
+
+case_error_box_non_ascii_name() {
+  # The extraction-failure box shows the log, which names the entry that
+  # could not be written; a name outside ASCII (and outside the ANSI code
+  # page) must read back exactly as packed.
+  local src="$SFX_WORK/src" out="$SFX_WORK/out" name="Jösé Ωμέγα 中文.txt"
+  mkdir -p "$src" "$out/$name"  # a directory where the file should go
+  echo "cannot be written" >"$src/$name"
+  config "$SFX_WORK/c.xml" "${fault_progress[@]}"
+  fault_pack "$SFX_WORK/a.exe" "$SFX_WORK/c.xml" "$src"
+  fault_expect_box "$SFX_WORK/a.exe" 1 "$SFX_WORK/box.txt" -unzipDir "$(winpath "$out")"
+  grep -qF "$name" "$SFX_WORK/box.txt" || fail "the box lacks '$name':"$'\n'"$(cat "$SFX_WORK/box.txt")"
+  fault_box_has "$SFX_WORK/box.txt" "Failed to open file."
+}

@@ -183,3 +183,30 @@ case_unzip_dir_option_makes_run_automatic() {
     "Unzip complete..."
   [ -f "$SFX_WORK/target dir/readme.txt" ] || fail "nothing extracted to $target"
 }
+
+case_exe_not_reopened() {
+  # The self-extractor cannot open its own file (held by another program
+  # that shares only reading and deletion): the "Failed to open EXE" box
+  # names the path, non-ASCII letters intact, and sfxErrorLog.txt in the
+  # current directory holds the same line and the log, with CR LF line
+  # ends and an empty last line. Start-up goes on with the built-in
+  # configuration: the main dialog.
+  local name="Sélf Ωμέγα 中文.exe"
+  pack "$SFX_WORK/$name"
+  local exe
+  exe=$(winpath "$SFX_WORK/$name")
+  local box
+  box=$(cd "$SFX_WORK" && drive "lock '$exe'" "run '$exe'" \
+    "wait-window Error" "text Error 65535" "press Error 1" \
+    "wait-window '$main_title'" "press '$main_title' 2" "wait-exit" "exit-code 0") ||
+    fail "driver run failed: $box"
+  box=$(tr -d '\r' <<<"$box")
+  [ "$(head -n 1 <<<"$box")" = "Failed to open EXE: $exe" ] || fail "box text: $box"
+  grep -qF "$exe" <<<"$(tail -n +2 <<<"$box")" || fail "the box lacks the log naming the path: $box"
+  local file="$SFX_WORK/sfxErrorLog.txt"
+  [ -f "$file" ] || fail "no sfxErrorLog.txt in the current directory"
+  [ "$(head -n 1 "$file")" = "Failed to open EXE: $exe"$'\r' ] || fail "error file: $(cat "$file")"
+  grep -qF "GetSettings" "$file" || fail "the error file lacks the log: $(cat "$file")"
+  [ "$(grep -c $'[^\r]$' "$file")" = 0 ] || fail "a line of the error file does not end in CR LF"
+  [ "$(tail -c 4 "$file" | od -An -tx1 | tr -d ' ')" = 0d0a0d0a ] || fail "the error file does not end with an empty line"
+}
