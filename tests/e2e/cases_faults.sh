@@ -340,3 +340,23 @@ case_error_box_non_ascii_name() {
   grep -qF "$name" "$SFX_WORK/box.txt" || fail "the box lacks '$name':"$'\n'"$(cat "$SFX_WORK/box.txt")"
   fault_box_has "$SFX_WORK/box.txt" "Failed to open file."
 }
+
+case_packer_reads_paths_as_given() {
+  # sfxpack's reader opens the path the user gave as it is: list, test and
+  # extract work on a self-extractor whose path holds ': ? * | < > "' and a
+  # backslash, and extract writes below a directory with such a name; only
+  # the names taken from the payload would be repaired.
+  local src="$SFX_WORK/src" odd="$SFX_WORK/a:b?c*d|e<f>g\"h"
+  fault_tree "$src"
+  mkdir -p "$odd"
+  local exe="$odd/self\\extractor?.exe"
+  config "$SFX_WORK/c.xml" "${fault_silent[@]}"
+  fault_pack "$exe" "$SFX_WORK/c.xml" "$src"
+  [ -f "$exe" ] || fail "the packer did not write $exe"
+  local listing
+  listing=$("$SFX_PACK" list "$exe") || fail "list failed: $listing"
+  grep -q 'readme.txt' <<<"$listing" || fail "listing lacks readme.txt: $listing"
+  "$SFX_PACK" test "$exe" >/dev/null || fail "test failed"
+  "$SFX_PACK" extract "$exe" -C "$odd/out|put" >/dev/null || fail "extract failed"
+  diff -r "$src" "$odd/out|put" >/dev/null || fail "extracted tree differs"
+}
