@@ -138,7 +138,9 @@ class MarlithHandle {
 };
 
 // Opens `path` with the given access. "/" becomes "\" and the name is
-// repaired with sanitizeFileName (device names only when writing). Reading
+// repaired with sanitizeFileName (device names only when writing); the
+// POSIX twin repairs nothing and takes a "\" as part of a name when a file
+// of that very name exists (a user's path on that system). Reading
 // alone opens an existing file shared for reading and writing unless
 // `exclusive`; reading and writing opens or creates it (shared the same
 // way); writing alone creates or truncates it, unshared. `hidden` creates it
