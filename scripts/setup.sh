@@ -40,3 +40,36 @@ for loc in ja_JP zh_CN ru_RU; do
   fi
   localedef -i "$loc" -f UTF-8 "$loc.UTF-8"
 done
+# Where the kernel runs no 32-bit programs, the 32-bit Windows builds run
+# through the i386 user-mode emulator (scripts/run32.sh). Debian 12's own
+# qemu 7.2 cannot start 32-bit Wine (it treats MAP_FIXED_NOREPLACE as a
+# hint), so qemu-user (static binaries) comes from bookworm-backports, pinned
+# so that nothing else is taken from that suite. qemu-user-binfmt is never
+# installed: it would register its handlers on the host.
+if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1 && ! have_pkg qemu-user; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "setup: this kernel runs no 32-bit programs and qemu-user is missing; run as root to install it" >&2
+    exit 1
+  fi
+  list=/etc/apt/sources.list.d/bookworm-backports.sources
+  if [ ! -f "$list" ]; then
+    # The mirror and key of the bookworm suite already configured.
+    uri=$(awk '/^URIs:/ { u = $2 } /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == "bookworm") { print u; exit } }' \
+      /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
+    [ -n "$uri" ] || uri=$(awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }' \
+      /etc/apt/sources.list 2>/dev/null || true)
+    if [ -z "$uri" ]; then
+      echo "setup: no bookworm source in /etc/apt to take bookworm-backports from" >&2
+      exit 1
+    fi
+    printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
+      "$uri" /usr/share/keyrings/debian-archive-keyring.gpg >"$list"
+  fi
+  printf '%s\n' 'Package: *' 'Pin: release n=bookworm-backports' 'Pin-Priority: -1' '' \
+    'Package: qemu-user' 'Pin: release n=bookworm-backports' 'Pin-Priority: 500' \
+    >/etc/apt/preferences.d/bookworm-backports-qemu
+  echo "setup: installing qemu-user from bookworm-backports"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends qemu-user
+fi
