@@ -3,7 +3,9 @@
 # a configuration that runs a setup step (examples/hello-setup.xml and
 # examples/setup/install.bat) into build/demo/hello.exe, runs it under Wine
 # with a run log, and shows the extracted tree, the run log and the exit
-# code. Installs what is missing first.
+# code. The stub is the one that ships (PE32), run by 32-bit Wine: natively
+# where the kernel runs 32-bit programs, emulated where it does not; the
+# output says which. Installs what is missing first.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$repo"
@@ -23,18 +25,17 @@ build/native-release/bin/sfxpack create -q -o "$demo/hello.exe" --stub "$win_bin
   --config examples/hello-setup.xml examples/hello examples/setup/install.bat
 ls -l "$demo/hello.exe"
 
-wine_init
 xvfb_start
 trap xvfb_stop EXIT
 
 win() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 unzip_dir="$(win "$demo/out")\\hello"
-echo "== running hello.exe -unzipDir '$unzip_dir' -log run.log under Wine"
+echo "== running hello.exe -unzipDir '$unzip_dir' -log run.log under Wine ($win_preset stub; Wine: $wine_how)"
 # The configuration is silent and automatic: no window; the stub unpacks,
 # runs install.bat in the unzip directory, waits for it and ends with its
 # exit code, which the test driver reads.
 rc=0
-wine "$win_bin/sfxdriver.exe" -t 60000 \
+wine_stage wine "$win_bin/sfxdriver.exe" -t 60000 \
   "run '$(win "$demo/hello.exe")' -unzipDir '$unzip_dir' -log '$(win "$demo/run.log")'" \
   "wait-exit" \
   "exit-code" >"$demo/driver.txt" 2>&1 || rc=$?
@@ -52,4 +53,5 @@ if [ "$rc" != 0 ] || ! cmp -s examples/hello/readme.txt "$demo/out/hello/readme.
   echo "demo: the stub did not run as expected" >&2
   exit 1
 fi
-echo "== the stub unpacked its payload, ran the setup step and ended with the code above"
+echo "== the $win_preset stub unpacked its payload, ran the setup step and ended with the code above"
+echo "== Wine ran it: $wine_how"

@@ -7,34 +7,66 @@ export WINEPREFIX="$repo/build/wineprefix"
 # A crashing program fails at once instead of waiting in the debugger.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
-# Picks the Windows build that Wine runs here and sets win_preset and win_bin:
-# win32, the stub as it ships; or, where the kernel runs no 32-bit programs
-# (its 32-bit ABI switched off), win64, the same code built for 64-bit
-# Windows, run by 64-bit Wine in a prefix of its own. Debian's "wine" starts
-# the 32-bit loader whenever that is installed, so a "wine" that starts the
-# 64-bit one goes first in PATH. SFX_WIN_PRESET chooses by hand. Call after
-# scripts/setup.sh.
+# Picks the Windows build that the Windows tests run and sets win_preset,
+# win_bin, win_run (the command prefix that starts 32-bit programs: empty or
+# scripts/run32.sh) and wine_how (how 32-bit Wine runs, for the messages).
+# The default is win32, the stub as it ships, under 32-bit Wine: natively
+# where the kernel runs 32-bit programs, otherwise through the i386 user-mode
+# emulator in a private namespace (scripts/run32.sh). SFX_WIN_PRESET=win64
+# chooses the same code built for 64-bit Windows instead (see wine64_env).
+# Call after scripts/setup.sh.
 wine_select() {
-  win_preset=${SFX_WIN_PRESET:-}
-  if [ -z "$win_preset" ]; then
-    win_preset=win32
-    /lib/ld-linux.so.2 --version >/dev/null 2>&1 || win_preset=win64
-  fi
+  win_preset=${SFX_WIN_PRESET:-win32}
   win_bin="$repo/build/$win_preset/bin"
+  win_run=()
   if [ "$win_preset" = win64 ]; then
-    echo "wine: this kernel runs no 32-bit programs; the Windows tests run" \
-      "the same code built for 64-bit Windows under 64-bit Wine" >&2
-    export WINEARCH=win64
-    export WINEPREFIX="$repo/build/wineprefix64"
-    export WINELOADER=/usr/lib/wine/wine64
-    local shim="$repo/build/wine64-bin" name
-    mkdir -p "$shim"
-    for name in wine wine-stable; do
-      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$shim/$name"
-      chmod +x "$shim/$name"
-    done
-    case ":$PATH:" in *":$shim:"*) ;; *) export PATH="$shim:$PATH" ;; esac
+    wine64_env
+    wine_how="64-bit Wine (the 64-bit build of the same code)"
+  elif /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    wine_how="native 32-bit"
+  else
+    win_run=(bash "$repo/scripts/run32.sh")
+    wine_how="emulated (this kernel runs no 32-bit programs; qemu-i386 runs 32-bit Wine)"
   fi
+  export WINE_HOW="$wine_how"
+}
+
+# The environment of 64-bit Wine, in a prefix of its own, for the 64-bit
+# twin of the stub (preset win64). Debian's "wine" starts the 32-bit loader
+# whenever that is installed, so a "wine" that starts the 64-bit one goes
+# first in PATH.
+wine64_env() {
+  export WINEARCH=win64
+  export WINEPREFIX="$repo/build/wineprefix64"
+  export WINELOADER=/usr/lib/wine/wine64
+  local shim="$repo/build/wine64-bin" name
+  mkdir -p "$shim"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$shim/$name"
+    chmod +x "$shim/$name"
+  done
+  case ":$PATH:" in *":$shim:"*) ;; *) export PATH="$shim:$PATH" ;; esac
+}
+
+# wine_stage COMMAND [ARG...]: runs COMMAND in the Wine environment of
+# win_preset, where that Wine starts (through win_run), after wine_init, with
+# one persistent wineserver for the whole command (a Wine program then never
+# meets a server on its way out, and each start is quicker); ends the server
+# and exits with COMMAND's code. COMMAND is a program or a script: the
+# caller's functions are not seen there.
+wine_stage() {
+  "${win_run[@]}" bash -c 'source "$1/scripts/env.sh"
+    [ "$2" != win64 ] || wine64_env
+    shift 2
+    wine_init
+    # The server and the Wine services that the first program starts stay
+    # for the whole command: they must not hold its output open.
+    wineserver -p >/dev/null 2>&1 </dev/null
+    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+    rc=0
+    "$@" || rc=$?
+    wineserver -k >/dev/null 2>&1 || true
+    exit "$rc"' wine_stage "$repo" "$win_preset" "$@"
 }
 
 wine_init() {
