@@ -43,6 +43,27 @@ names_payload() {
   } >"$1"
 }
 
+# names_marks MARK OUT: every path named MARK* where an escaping name could
+# land: below the scratch folder, the Wine prefix (drive C:) and the
+# current folder, and directly in every folder from OUT up to the root (a
+# ".." name, a rooted one). The search covers only these folders, so it
+# does not depend on which other host folders are readable; when find
+# cannot read one of them the case fails and says why.
+names_marks() {
+  local mark=$1 dir=$2 err="$SFX_WORK/find.err" rc=0 found
+  local -a up=()
+  while [ "$dir" != / ]; do
+    dir=$(dirname "$dir")
+    up+=("$dir")
+  done
+  found=$({
+    find "$SFX_WORK" "$WINEPREFIX" "$PWD" -xdev -name "$mark*" -print &&
+      find "${up[@]}" -maxdepth 1 -name "$mark*" -print
+  } 2>"$err") || rc=$?
+  [ "$rc" = 0 ] || fail "the search for $mark stopped (find exit $rc): $(cat "$err")"
+  printf '%s' "$found"
+}
+
 case_hostile_names() {
   # An unsafe name fails its entry and ends the extraction (exit code 1,
   # the message and the name in the error box): the file before it is
@@ -65,8 +86,7 @@ case_hostile_names() {
       "filename: ${name//ESC/$mark}"
     [ "$(cat "$out/before.txt" 2>/dev/null)" = before ] || fail "$name: the entry before it is missing"
     [ ! -e "$out/after.txt" ] || fail "$name: extraction went on after an unsafe name"
-    found=$(find "$SFX_WORK" "$WINEPREFIX" -name "$mark*" 2>/dev/null
-      find / -xdev -maxdepth 4 -name "$mark*" 2>/dev/null)
+    found=$(names_marks "$mark" "$out")
     [ -z "$found" ] || fail "$name: written outside the unzip directory: $found"
     [ "$(find "$out" -mindepth 1 | wc -l)" = 1 ] || fail "$name: $(find "$out")"
   done

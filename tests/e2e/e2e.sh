@@ -53,10 +53,13 @@ pack() {
 }
 
 # drive SCRIPT-LINES...: runs sfxdriver with the given commands, one a line.
+# Its waits end on the awaited event; the limit (SFX_DRIVER_TIMEOUT_MS,
+# 60 s by default) only bounds a failing case, and leaves room for emulated
+# Wine on a busy machine, where a program takes several seconds to start.
 drive() {
   local script="$SFX_WORK/script.txt"
   printf '%s\n' "$@" >"$script"
-  wine "$driver" -t 20000 -f "$(winpath "$script")"
+  wine "$driver" -t "${SFX_DRIVER_TIMEOUT_MS:-60000}" -f "$(winpath "$script")"
 }
 
 expect_lines() {  # expect_lines FILE LINE...: each line, in this order, indentation aside
