@@ -60,8 +60,17 @@ else
   echo "run32: the namespace could not be set up" >&2
   kill "$pid" 2>/dev/null || true
 fi
-# Our signals end COMMAND's namespace (unshare kills its child when it dies).
-trap 'kill "$pid" 2>/dev/null || true' INT TERM HUP
+# Our signals end COMMAND's namespace: unshare ignores them while it waits,
+# so its child, the namespace's first process, is killed, and every process
+# of the namespace with it.
+end_namespace() {
+  local child
+  for child in $(cat "/proc/$pid/task/$pid/children" 2>/dev/null); do
+    kill -KILL "$child" 2>/dev/null || true
+  done
+  kill "$pid" 2>/dev/null || true
+}
+trap end_namespace INT TERM HUP
 rc=0
 wait "$pid" || rc=$?
 exit "$rc"

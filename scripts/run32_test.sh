@@ -64,5 +64,21 @@ left=$(pgrep -f "$marker" || true)
 check "$(outcome [ -z "$left" ])" "a background process outlived the command: $left"
 [ -z "$left" ] || kill $left 2>/dev/null
 
+# A signal to run32.sh ends COMMAND and all it started (a test runner's
+# time-out, say), and the exit code says so.
+marker="run32_test_signalled_$$"
+mkfifo "$tmp/up"
+"$run32" bash -c "(exec -a $marker sleep 600) & echo >'$tmp/up'; wait" &
+runner=$!
+read -r _ <"$tmp/up"
+kill -TERM "$runner"
+rc=0
+wait "$runner" || rc=$?
+for _ in $(seq 50); do pgrep -f "$marker" >/dev/null || break; sleep 0.1; done
+left=$(pgrep -f "$marker" || true)
+check "$(outcome [ -z "$left" ])" "a process outlived a signalled run32.sh: $left"
+check "$(outcome [ "$rc" != 0 ])" "a signalled run32.sh ended with 0"
+[ -z "$left" ] || kill $left 2>/dev/null
+
 echo "run32: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -42,9 +42,10 @@ large_same() {
 }
 
 # large_extract EXE OUT: runs EXE with the progress dialog into OUT; the
-# setup program named in its configuration is missing, so that a box holds
-# the progress dialog open when the extraction is done: its bar must be at
-# 100 there (read where the test driver can read bars). Exit code 0.
+# setup program named in its configuration is missing, so that boxes (the
+# shell's, then the stub's) hold the progress dialog open when the
+# extraction is done: its bar must be at 100 there (read where the test
+# driver can read bars). Exit code 0.
 large_extract() {
   local exe=$1 out=$2 script="$SFX_WORK/large.txt" progress=()
   if grep -aq expect-progress "$driver"; then
@@ -52,8 +53,10 @@ large_extract() {
   else
     echo "note: this test driver cannot read progress bars; the bar is not checked"
   fi
+  local expected="Failed to run missing.exe, working dir = $(winpath "$out") (check to see if this file is in the EXE)"
   printf '%s\n' "run '$(winpath "$exe")'" "wait-window Error" "${progress[@]}" \
-    "press Error 1" "wait-exit" "exit-code 0" >"$script"
+    "press Error 1" "wait-text Error 65535 '$expected'" "press Error 1" \
+    "wait-exit" "exit-code 0" >"$script"
   local t0=$SECONDS
   wine "$driver" -t 1200000 -f "$(winpath "$script")" >"$SFX_WORK/large.out" 2>&1 ||
     fail "the run did not end as expected: $(cat "$SFX_WORK/large.out")"$'\n'"extracted: $(ls -l "$out" 2>&1)"
