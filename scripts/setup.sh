@@ -40,6 +40,7 @@ for loc in ja_JP zh_CN ru_RU; do
   fi
   localedef -i "$loc" -f UTF-8 "$loc.UTF-8"
 done
+
 # Where the kernel runs no 32-bit programs, the 32-bit Windows builds run
 # through the i386 user-mode emulator (scripts/run32.sh). Debian 12's own
 # qemu 7.2 cannot start 32-bit Wine (it treats MAP_FIXED_NOREPLACE as a
