@@ -111,7 +111,7 @@ else
   line=$(grep -E '^run32: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1 || true)
   p=$(sed -nE 's/^run32: ([0-9]+) passed.*/\1/p' <<<"$line")
   f=$(sed -nE 's/.* ([0-9]+) failed.*/\1/p' <<<"$line")
-  summary+=("run32: ${line:-no result (exit $rc)}")
+  summary+=("${line:-run32: no result (exit $rc)}")
   all_total=$((all_total + ${p:-0} + ${f:-0}))
   all_failed=$((all_failed + ${f:-0}))
   [ "$rc" = 0 ] || status=1
