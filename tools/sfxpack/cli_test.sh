@@ -25,7 +25,8 @@ check 2 "missing command" --
 check 0 "Usage: sfxpack create" -- --help
 check 2 "unknown command 'pack'" -- pack
 check 2 "missing -o" -- create --stub "$work/stub.exe"
-check 2 "missing --stub" -- create -o "$work/o.exe"
+check 2 "either --stub or --arch" -- create -o "$work/o.exe" --stub "$work/stub.exe" --arch x86
+check 2 "--arch must be x86 or x64" -- create -o "$work/o.exe" --arch arm
 check 2 "unknown option '--bogus'" -- create -o "$work/o.exe" --stub "$work/stub.exe" --bogus
 check 2 "needs a value" -- create -o "$work/o.exe" --stub
 check 2 "NAME=VALUE" -- create -o "$work/o.exe" --stub "$work/stub.exe" --arg novalue
@@ -46,7 +47,7 @@ check 0 "" -- extract "$work/o.exe" -C "$work/x"
 cmp -s "$work/in/sub/a.txt" "$work/x/sub/a.txt" || { echo "FAIL: extract"; failures=$((failures + 1)); }
 # The output starts with the stub and holds the configuration and the name.
 head -c 6 "$work/o.exe" | grep -q '^MZstub$' || { echo "FAIL: stub not copied"; failures=$((failures + 1)); }
-grep -qa '<SfxConfig/>' "$work/o.exe" || { echo "FAIL: config missing"; failures=$((failures + 1)); }
+"$pack" config "$work/o.exe" | grep -qx '<SfxConfig>' || { echo "FAIL: config missing"; failures=$((failures + 1)); }
 grep -qa 'sub/a.txt' "$work/o.exe" || { echo "FAIL: entry name missing"; failures=$((failures + 1)); }
 [ ! -e "$work/o.exe.part" ] || { echo "FAIL: temporary file left"; failures=$((failures + 1)); }
 [ "$failures" = 0 ] && echo "sfxpack command line: all checks passed"

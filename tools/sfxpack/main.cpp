@@ -1,5 +1,9 @@
-// sfxpack: makes a self-extracting executable from the stub, a configuration
-// document, named arguments and a set of folders and files.
+// sfxpack: makes a self-extracting executable from a stub, a configuration
+// built from flags (or a document), named arguments and a set of folders
+// and files; lists, tests and extracts such executables.
+//
+// Options and commands are tables: a new option is one row (its spellings,
+// value, help line and a small function that stores it in Options).
 #include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,10 +20,18 @@
 #include <utility>
 #include <vector>
 
+#include "archive/simple_archive.h"
 #include "branding.h"
+#include "config_keys.h"
+#include "embedded_stubs.h"
+#include "log/logger.h"
+#include "name_check.h"
 #include "packer.h"
 #include "payload_writer.h"
 #include "reader.h"
+#include "stream/data_source.h"
+#include "text/string_buffer.h"
+#include "text/xstring.h"
 
 namespace sfxpack {
 namespace {
@@ -27,88 +39,34 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-// The configuration the stub builds for itself when the payload has none.
-constexpr const char kDefaultConfig[] =
-    "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n"
-    "<SfxConfig>\r\n"
-    "    <AutoTemp>0</AutoTemp>\r\n"
-    "    <DeleteAfterSetup>0</DeleteAfterSetup>\r\n"
-    "    <ShowFin>0</ShowFin>\r\n"
-    "    <ShowMain>1</ShowMain>\r\n"
-    "    <ShowProgress>1</ShowProgress>\r\n"
-    "    <WaitForSetup>1</WaitForSetup>\r\n"
-    "    <Encryption>0</Encryption>\r\n"
-    "    <KeyLength>128</KeyLength>\r\n"
-    "</SfxConfig>\r\n";
-
-const char kUsage[] =
-    "Usage: sfxpack create -o OUT.exe --stub STUB.exe [options] [DIR|FILE "
-    "...]\n"
-    "       sfxpack list FILE.exe [--password PW]\n"
-    "       sfxpack test FILE.exe [--password PW]\n"
-    "       sfxpack extract FILE.exe [-C DIR] [--password PW]\n"
-    "       sfxpack info FILE.exe\n"
-    "\n"
-    "Writes a copy of STUB.exe followed by a payload: the configuration "
-    "document,\n"
-    "the named arguments and the given folders and files. The contents of "
-    "each\n"
-    "DIR are stored relative to DIR; a FILE is stored under its own name.\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output OUT.exe     the self-extracting executable to write\n"
-    "  --stub STUB.exe          the stub executable to copy\n"
-    "  --config FILE            configuration document (XML, UTF-8) stored as "
-    "the\n"
-    "                           xmlConfig argument; without it the stub's "
-    "defaults\n"
-    "  --arg NAME=VALUE         a further named argument (repeatable)\n"
-    "  --password PW            encrypt names and data with AES (the "
-    "configuration\n"
-    "                           should then set Encryption to 1)\n"
-    "  --key-bits 128|192|256   AES key size (default 256)\n"
-    "  --level N                compression level 0 (store) to 12 (default "
-    "6)\n"
-    "  --chunk-size BYTES       bytes of file data per chunk (default "
-    "1048576)\n"
-    "  --threads N              compression threads (default: one per core)\n"
-    "  --hidden-dotfiles        mark names beginning with '.' hidden\n"
-    "  --no-integrity           leave out the integrity record (entry CRCs)\n"
-    "  -q, --quiet              no progress bar and no summary\n"
-    "  --icon FILE.ico          the self-extractor's icon (all its images)\n"
-    "  --version-info KEY=VALUE version information (repeatable): "
-    "FileVersion,\n"
-    "                           ProductVersion, ProductName, CompanyName,\n"
-    "                           FileDescription, LegalCopyright, "
-    "OriginalFilename\n"
-    "  --manifest FILE          replace the stub's application manifest\n"
-    "  --elevate                ask for administrator rights when started\n"
-    "  --string ID=TEXT         a string of the stub's table (103: its "
-    "title)\n"
-    "  -h, --help               show this help\n"
-    "\n"
-    "info shows the architecture, the resources, the payload's offset and\n"
-    "size and the stored configuration.\n"
-    "list shows each entry's type, size, modification time (local time, as\n"
-    "stored), attributes, CRC-32 from the integrity record and name. test\n"
-    "reads, decrypts and inflates every entry without writing anything.\n"
-    "extract creates the entries below DIR (default: the current directory).\n"
-    "All three read the payload with the stub's own reader and fail on the\n"
-    "first entry that does not decode; each entry that differs from the\n"
-    "integrity record is reported, and the run then fails.\n"
-    "\n"
-    "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n";
+constexpr int kGoOn = -1;
 
 struct Options {
   std::string output;
   std::string stub;
+  std::string arch = "x86";
+  bool archGiven = false;
   std::string config;
   bool haveConfig = false;
   bool quiet = false;
+  bool verbose = false;
+  bool dryRun = false;
+  bool rename = false;
   std::vector<std::pair<std::string, std::string>> extraArgs;
+  std::vector<std::pair<std::string, std::string>> configOverrides;
   PackOptions pack;
+  ReadOptions read;
   BrandingOptions branding;
+};
+
+// An option: its spellings ("-o|--output"), the name of its value (nullptr
+// for a switch), a help line, and what it does. apply returns kGoOn, or an
+// exit status after printing why.
+struct OptionSpec {
+  const char* names;
+  const char* value;
+  const char* help;
+  int (*apply)(Options* o, const std::string& value);
 };
 
 int usageError(const std::string& message) {
@@ -117,8 +75,13 @@ int usageError(const std::string& message) {
   return kExitUsage;
 }
 
-int failure(const std::string& message) {
-  std::cerr << "sfxpack: " << message << "\n";
+// Prints a failure: its first line always, the rest (the reader's log)
+// only when verbose.
+int failure(const std::string& message, bool verbose) {
+  size_t cut = message.find('\n');
+  std::cerr << "sfxpack: " << message.substr(0, cut) << "\n";
+  if (verbose && cut != std::string::npos)
+    std::cerr << message.substr(cut + 1) << "\n";
   return kExitFailure;
 }
 
@@ -138,20 +101,324 @@ bool readFile(const std::string& path, std::vector<uint8_t>* out,
   return true;
 }
 
-bool parseNumber(const char* text, unsigned long long lo, unsigned long long hi,
-                 unsigned long long* out) {
+bool parseNumber(const std::string& text, unsigned long long lo,
+                 unsigned long long hi, unsigned long long* out) {
   char* end = nullptr;
   errno = 0;
-  unsigned long long n = std::strtoull(text, &end, 10);
-  if (errno || !end || end == text || *end || n < lo || n > hi) return false;
+  unsigned long long n = std::strtoull(text.c_str(), &end, 10);
+  if (errno || !end || end == text.c_str() || *end || n < lo || n > hi)
+    return false;
   *out = n;
   return true;
 }
 
-// A one-line progress bar on stderr, redrawn at most ten times a second.
+// --- options of "create" --------------------------------------------------
+
+const OptionSpec kCreateOptions[] = {
+    {"-o|--output", "OUT.exe", "the self-extracting executable to write",
+     [](Options* o, const std::string& v) {
+       o->output = v;
+       return kGoOn;
+     }},
+    {"--arch", "x86|x64",
+     "the built-in stub: x86 (32-bit, as it ships; default) or x64",
+     [](Options* o, const std::string& v) {
+       if (v != "x86" && v != "x64") return usageError("--arch must be x86 or x64");
+       o->arch = v;
+       o->archGiven = true;
+       return kGoOn;
+     }},
+    {"--stub", "STUB.exe", "a stub executable of your own instead",
+     [](Options* o, const std::string& v) {
+       o->stub = v;
+       return kGoOn;
+     }},
+    {"--config", "FILE",
+     "a whole configuration document (XML, UTF-8); the flags below override "
+     "its keys",
+     [](Options* o, const std::string& v) {
+       o->config = v;
+       o->haveConfig = true;
+       return kGoOn;
+     }},
+    {"--set", "KEY=VALUE", "any configuration key (see CONFIG.md)",
+     [](Options* o, const std::string& v) {
+       std::pair<std::string, std::string> kv;
+       std::string error;
+       if (!parseKeyAssignment(v, &kv, &error)) return usageError(error);
+       o->configOverrides.push_back(kv);
+       return kGoOn;
+     }},
+    {"--arg", "NAME=VALUE", "a further named argument of the payload",
+     [](Options* o, const std::string& v) {
+       size_t eq = v.find('=');
+       if (eq == std::string::npos || eq == 0)
+         return usageError("--arg needs NAME=VALUE, got '" + v + "'");
+       if (v.compare(0, eq, "xmlConfig") == 0)
+         return usageError("--arg xmlConfig: give --config FILE instead");
+       o->extraArgs.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+       return kGoOn;
+     }},
+    {"--password", "PW",
+     "encrypt names and data with AES; sets Encryption to 1",
+     [](Options* o, const std::string& v) {
+       if (v.empty()) return usageError("--password is empty");
+       o->pack.password = v;
+       return kGoOn;
+     }},
+    {"--key-bits", "128|192|256", "AES key size (default 256)",
+     [](Options* o, const std::string& v) {
+       unsigned long long n = 0;
+       if (!parseNumber(v, 128, 256, &n) || (n != 128 && n != 192 && n != 256))
+         return usageError("--key-bits must be 128, 192 or 256");
+       o->pack.keyBits = static_cast<int>(n);
+       return kGoOn;
+     }},
+    {"--level", "N", "compression level 0 (store) to 12 (default 6)",
+     [](Options* o, const std::string& v) {
+       unsigned long long n = 0;
+       if (!parseNumber(v, 0, 12, &n)) return usageError("--level must be 0 to 12");
+       o->pack.level = static_cast<int>(n);
+       return kGoOn;
+     }},
+    {"--chunk-size", "BYTES", "bytes of file data per chunk (default 1048576)",
+     [](Options* o, const std::string& v) {
+       unsigned long long n = 0;
+       if (!parseNumber(v, 1, kMaxChunkInput, &n))
+         return usageError("--chunk-size must be 1 to " +
+                           std::to_string(kMaxChunkInput));
+       o->pack.chunkSize = static_cast<size_t>(n);
+       return kGoOn;
+     }},
+    {"--threads", "N", "compression threads (default: one per core)",
+     [](Options* o, const std::string& v) {
+       unsigned long long n = 0;
+       if (!parseNumber(v, 1, 256, &n)) return usageError("--threads must be 1 to 256");
+       o->pack.threads = static_cast<unsigned>(n);
+       return kGoOn;
+     }},
+    {"--hidden-dotfiles", nullptr, "mark names beginning with '.' hidden",
+     [](Options* o, const std::string&) {
+       o->pack.hiddenDotfiles = true;
+       return kGoOn;
+     }},
+    {"--no-integrity", nullptr,
+     "leave out the integrity record (entry CRCs)",
+     [](Options* o, const std::string&) {
+       o->pack.integrity = false;
+       return kGoOn;
+     }},
+    {"--rename", nullptr,
+     "store names Windows refuses under repaired names (each reported)",
+     [](Options* o, const std::string&) {
+       o->rename = true;
+       return kGoOn;
+     }},
+    {"--follow-links", nullptr,
+     "store what links leading outside the packed folders point to",
+     [](Options* o, const std::string&) {
+       o->pack.followLinks = true;
+       return kGoOn;
+     }},
+    {"--dry-run", nullptr,
+     "check and list what would be stored; write nothing",
+     [](Options* o, const std::string&) {
+       o->dryRun = true;
+       return kGoOn;
+     }},
+    {"-q|--quiet", nullptr, "no progress bar and no summary",
+     [](Options* o, const std::string&) {
+       o->quiet = true;
+       return kGoOn;
+     }},
+    {"-v|--verbose", nullptr, "on failure, also the reader's internal log",
+     [](Options* o, const std::string&) {
+       o->verbose = true;
+       return kGoOn;
+     }},
+};
+
+// --- options of list, test, extract and config ----------------------------
+
+const OptionSpec kReadOptions[] = {
+    {"--password", "PW", "the password of an encrypted payload",
+     [](Options* o, const std::string& v) {
+       o->read.password = v;
+       o->read.havePassword = true;
+       return kGoOn;
+     }},
+    {"-v|--verbose", nullptr, "on failure, also the reader's internal log",
+     [](Options* o, const std::string&) {
+       o->verbose = true;
+       return kGoOn;
+     }},
+};
+
+const OptionSpec kExtractOptions[] = {
+    {"-C", "DIR", "extract below DIR (default: the current directory)",
+     [](Options* o, const std::string& v) {
+       if (v.empty()) return usageError("-C is empty");
+       o->read.directory = v;
+       return kGoOn;
+     }},
+};
+
+bool matches(const char* names, const std::string& arg) {
+  const char* p = names;
+  while (*p) {
+    const char* end = std::strchr(p, '|');
+    if (!end) end = p + std::strlen(p);
+    if (arg.size() == static_cast<size_t>(end - p) &&
+        arg.compare(0, arg.size(), p, arg.size()) == 0)
+      return true;
+    p = *end ? end + 1 : end;
+  }
+  return false;
+}
+
+std::string spelling(const char* names) {
+  std::string s = names;
+  size_t bar;
+  while ((bar = s.find('|')) != std::string::npos) s.replace(bar, 1, ", ");
+  return s;
+}
+
+void printOptions(const OptionSpec* begin, const OptionSpec* end) {
+  for (const OptionSpec* o = begin; o != end; ++o) {
+    std::string left = spelling(o->names);
+    if (o->value) left += std::string(" ") + o->value;
+    printf("  %-26s %s\n", left.c_str(), o->help);
+  }
+}
+
+void printHelp() {
+  printf(
+      "Usage: sfxpack create -o OUT.exe [options] [DIR|FILE ...]\n"
+      "       sfxpack list FILE.exe [--password PW]\n"
+      "       sfxpack test FILE.exe [--password PW]\n"
+      "       sfxpack extract FILE.exe [-C DIR] [--password PW]\n"
+      "       sfxpack config FILE.exe\n"
+      "       sfxpack info FILE.exe\n"
+      "       sfxpack --version\n"
+      "\n"
+      "create writes a copy of the built-in stub (or STUB.exe) followed by a\n"
+      "payload: the configuration document, the named arguments and the\n"
+      "given folders and files. The contents of each DIR are stored relative\n"
+      "to DIR; a FILE is stored under its own name. Every name is checked\n"
+      "first: names Windows cannot hold (< > : \" | ? * \\, control\n"
+      "characters, a trailing dot or space, device names such as CON or\n"
+      "nul.txt, more than 255 UTF-16 units, names equal when case is\n"
+      "ignored) are listed and nothing is written, unless --rename is given.\n"
+      "A symbolic link is stored as what it points to; one leading outside\n"
+      "the packed folder is refused unless --follow-links is given.\n"
+      "\n"
+      "Options:\n");
+  printOptions(std::begin(kCreateOptions), std::end(kCreateOptions));
+  printf(
+      "\n"
+      "Branding (the self-extractor's own resources):\n"
+      "  --icon FILE.ico                the self-extractor's icon (all its "
+      "images)\n"
+      "  --version-info KEY=VALUE       version information (repeatable): "
+      "FileVersion,\n"
+      "                                 ProductVersion, ProductName, "
+      "CompanyName,\n"
+      "                                 FileDescription, LegalCopyright, "
+      "OriginalFilename\n"
+      "  --manifest FILE                replace the stub's application "
+      "manifest\n"
+      "  --elevate                      ask for administrator rights when "
+      "started\n"
+      "  --string ID=TEXT               a string of the stub's table (103: "
+      "its title)\n"
+      "\n"
+      "Configuration (each flag sets the key named; see CONFIG.md):\n");
+  for (const ConfigFlag& f : configFlags()) {
+    std::string left = f.name;
+    if (f.valueName) left += std::string(" ") + f.valueName;
+    printf("  %-26s %s [%s]\n", left.c_str(), f.help, f.sets);
+  }
+  printf(
+      "\n"
+      "list shows each entry's type, size, modification time (local time, "
+      "as\n"
+      "stored), attributes, CRC-32 from the integrity record and name. test\n"
+      "reads, decrypts and inflates every\n"
+      "entry without writing anything. extract creates the entries below "
+      "DIR.\n"
+      "All three read the payload with the stub's own reader and fail on "
+      "the\n"
+      "first entry that does not decode. config prints the stored "
+      "configuration.\n"
+      "info shows the architecture, the resources, the payload's offset and\n"
+      "size and the stored configuration.\n"
+      "\n"
+      "  -h, --help                 show this help\n"
+      "  --version                  the packer's version and its built-in "
+      "stubs\n"
+      "\n"
+      "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n");
+}
+
+// Parses argv[2...] against the tables; other arguments go to `operands`.
+// Returns kGoOn or an exit status.
+int parseOptions(int argc, char** argv,
+                 std::vector<std::pair<const OptionSpec*, const OptionSpec*>>
+                     tables,
+                 bool configFlags, Options* o,
+                 std::vector<std::string>* operands) {
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-h" || a == "--help") {
+      printHelp();
+      return kExitOk;
+    }
+    if (a == "--") {
+      for (++i; i < argc; ++i) operands->push_back(argv[i]);
+      break;
+    }
+    if (configFlags) {  // create: the branding flags first
+      std::string brandingError;
+      if (parseBrandingOption(argc, argv, &i, &o->branding, &brandingError)) {
+        if (!brandingError.empty()) return usageError(brandingError);
+        continue;
+      }
+    }
+    const OptionSpec* spec = nullptr;
+    for (const auto& t : tables) {
+      for (const OptionSpec* s = t.first; s != t.second && !spec; ++s) {
+        if (matches(s->names, a)) spec = s;
+      }
+    }
+    const ConfigFlag* flag = configFlags ? findConfigFlag(a) : nullptr;
+    bool takesValue = spec ? spec->value != nullptr
+                           : flag && flag->valueName != nullptr;
+    if (!spec && !flag) {
+      if (!a.empty() && a[0] == '-') return usageError("unknown option '" + a + "'");
+      operands->push_back(a);
+      continue;
+    }
+    std::string value;
+    if (takesValue) {
+      if (i + 1 >= argc) return usageError("option " + a + " needs a value");
+      value = argv[++i];
+    }
+    if (spec) {
+      int status = spec->apply(o, value);
+      if (status != kGoOn) return status;
+    } else {
+      std::string error;
+      if (!expandConfigFlag(*flag, value, &o->configOverrides, &error))
+        return usageError(error);
+    }
+  }
+  return kGoOn;
+}
+
 class ProgressBar {
  public:
   explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+  // Redraws a one-line bar on stderr, at most ten times a second.
   void update(uint64_t done, uint64_t total) {
     if (!enabled_) return;
     auto now = std::chrono::steady_clock::now();
@@ -175,97 +442,79 @@ class ProgressBar {
   std::chrono::steady_clock::time_point last_;
 };
 
-// Parses the options of "create". Returns -1 to go on, else an exit status.
-int parseCreate(int argc, char** argv, Options* o) {
-  for (int i = 2; i < argc; ++i) {
-    std::string a = argv[i];
-    static const char* const kWithValue[] = {
-        "-o",         "--output",   "--stub",  "--config",     "--arg",
-        "--password", "--key-bits", "--level", "--chunk-size", "--threads"};
-    bool withValue = std::find(std::begin(kWithValue), std::end(kWithValue),
-                               a) != std::end(kWithValue);
-    std::string brandingError;
-    if (parseBrandingOption(argc, argv, &i, &o->branding, &brandingError)) {
-      if (!brandingError.empty()) return usageError(brandingError);
-    } else if (a == "-h" || a == "--help") {
-      std::cout << kUsage;
-      return kExitOk;
-    } else if (withValue) {
-      if (i + 1 >= argc) return usageError("option " + a + " needs a value");
-      const char* v = argv[++i];
-      unsigned long long n = 0;
-      if (a == "-o" || a == "--output") {
-        o->output = v;
-      } else if (a == "--stub") {
-        o->stub = v;
-      } else if (a == "--config") {
-        o->config = v;
-        o->haveConfig = true;
-      } else if (a == "--password") {
-        o->pack.password = v;
-        if (o->pack.password.empty()) return usageError("--password is empty");
-      } else if (a == "--arg") {
-        std::string kv = v;
-        size_t eq = kv.find('=');
-        if (eq == std::string::npos || eq == 0) {
-          return usageError("--arg needs NAME=VALUE, got '" + kv + "'");
-        }
-        o->extraArgs.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
-      } else if (a == "--key-bits") {
-        if (!parseNumber(v, 128, 256, &n) ||
-            (n != 128 && n != 192 && n != 256)) {
-          return usageError("--key-bits must be 128, 192 or 256");
-        }
-        o->pack.keyBits = static_cast<int>(n);
-      } else if (a == "--level") {
-        if (!parseNumber(v, 0, 12, &n))
-          return usageError("--level must be 0 to 12");
-        o->pack.level = static_cast<int>(n);
-      } else if (a == "--threads") {
-        if (!parseNumber(v, 1, 256, &n))
-          return usageError("--threads must be 1 to 256");
-        o->pack.threads = static_cast<unsigned>(n);
-      } else {
-        if (!parseNumber(v, 1, kMaxChunkInput, &n)) {
-          return usageError("--chunk-size must be 1 to " +
-                            std::to_string(kMaxChunkInput));
-        }
-        o->pack.chunkSize = static_cast<size_t>(n);
-      }
-    } else if (a == "--no-integrity") {
-      o->pack.integrity = false;
-    } else if (a == "--hidden-dotfiles") {
-      o->pack.hiddenDotfiles = true;
-    } else if (a == "-q" || a == "--quiet") {
-      o->quiet = true;
-    } else if (a == "--") {
-      for (++i; i < argc; ++i) o->pack.inputs.push_back(argv[i]);
-    } else if (!a.empty() && a[0] == '-') {
-      return usageError("unknown option '" + a + "'");
+const EmbeddedStub* embeddedStub(const std::string& arch) {
+  for (const EmbeddedStub& s : kEmbeddedStubs) {
+    if (arch == s.arch && s.data) return &s;
+  }
+  return nullptr;
+}
+
+// The stub's bytes: the file given with --stub, else the built-in one.
+bool loadStub(const Options& o, std::vector<uint8_t>* stub,
+              std::string* error) {
+  if (!o.stub.empty()) return readFile(o.stub, stub, error);
+  const EmbeddedStub* s = embeddedStub(o.arch);
+  if (!s) {
+    *error = "this sfxpack has no built-in " + o.arch +
+             " stub (it was built without one): give --stub STUB.exe";
+    return false;
+  }
+  stub->assign(s->data, s->data + s->size);
+  return true;
+}
+
+// Checks the names of the plan; with --rename, renames. Prints one line a
+// finding. False when names are refused.
+bool checkPlanNames(Options& o, PackPlan* plan) {
+  std::vector<NameIssue> issues = checkNames(&plan->names, o.rename);
+  for (const NameIssue& issue : issues) {
+    const std::string& source = plan->entries[issue.node].source;
+    std::string cause = describeProblems(issue.problems);
+    if (!issue.collidesWith.empty())
+      cause += " ('" + printableName(issue.collidesWith) + "')";
+    if (o.rename) {
+      fprintf(stderr, "sfxpack: renamed '%s' to '%s': %s\n",
+              printableName(issue.oldName).c_str(),
+              printableName(issue.newName).c_str(), cause.c_str());
     } else {
-      o->pack.inputs.push_back(a);
+      fprintf(stderr, "sfxpack: %s: %s\n", printableName(source).c_str(),
+              cause.c_str());
     }
   }
-  if (o->output.empty()) return usageError("missing -o OUT.exe");
-  if (o->stub.empty()) return usageError("missing --stub STUB.exe");
-  return -1;
+  if (!issues.empty() && !o.rename) {
+    fprintf(stderr,
+            "sfxpack: %zu name%s cannot be stored for Windows; nothing was "
+            "written (--rename stores repaired names)\n",
+            issues.size(), issues.size() == 1 ? "" : "s");
+    return false;
+  }
+  return true;
 }
 
 int runCreate(Options& o) {
   auto start = std::chrono::steady_clock::now();
   std::string error;
-  std::vector<uint8_t> stub;
-  if (!readFile(o.stub, &stub, &error)) return failure(error);
-  if (!applyBranding(o.branding, &stub, &error)) return failure(error);
+
+  ConfigRequest request;
+  std::vector<uint8_t> configBytes;
+  std::string configText;
+  if (o.haveConfig) {
+    if (!readFile(o.config, &configBytes, &error)) return failure(error, false);
+    configText.assign(configBytes.begin(), configBytes.end());
+    request.document = &configText;
+  }
+  request.documentName = o.haveConfig ? o.config : "the configuration";
+  request.overrides = o.configOverrides;
+  request.encrypted = !o.pack.password.empty();
+  request.keyBits = o.pack.keyBits;
+  request.createdBy = std::string("sfxpack ") + kPackerVersion;
+  std::string xml;
+  std::vector<std::string> warnings;
+  if (!buildConfig(request, &xml, &warnings, &error)) return failure(error, false);
+  for (const std::string& w : warnings) fprintf(stderr, "sfxpack: warning: %s\n", w.c_str());
 
   auto& args = o.pack.args;
-  if (o.haveConfig) {
-    std::vector<uint8_t> cfg;
-    if (!readFile(o.config, &cfg, &error)) return failure(error);
-    args.emplace_back("xmlConfig", std::string(cfg.begin(), cfg.end()));
-  } else {
-    args.emplace_back("xmlConfig", kDefaultConfig);
-  }
+  args.emplace_back("xmlConfig", xml);
   for (const auto& kv : o.extraArgs) {
     auto same = [&](const auto& p) { return p.first == kv.first; };
     auto it = std::find_if(args.begin(), args.end(), same);
@@ -276,34 +525,66 @@ int runCreate(Options& o) {
     }
   }
 
+  PackPlan plan;
+  std::vector<std::string> notes;
+  if (!scanInputs(o.pack, &plan, &notes, &error)) {
+    size_t start = 0, end;
+    do {
+      end = error.find('\n', start);
+      fprintf(stderr, "sfxpack: %s\n", error.substr(start, end - start).c_str());
+      start = end + 1;
+    } while (end != std::string::npos);
+    return kExitFailure;
+  }
+  for (const std::string& n : notes) fprintf(stderr, "sfxpack: %s\n", n.c_str());
+  if (!checkPlanNames(o, &plan)) return kExitFailure;
+
+  if (o.dryRun) {
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+      const PackEntry& e = plan.entries[i];
+      printf("%-4s %12s  %s\n", e.isDirectory ? "dir" : "file",
+             e.isDirectory ? "-" : std::to_string(e.size).c_str(),
+             printableName(storedPath(plan.names, i)).c_str());
+    }
+    printf("%zu entries, %llu bytes; nothing written (--dry-run)\n",
+           plan.entries.size(),
+           static_cast<unsigned long long>(plan.totalBytes));
+    return kExitOk;
+  }
+
+  std::vector<uint8_t> stub;
+  if (!loadStub(o, &stub, &error)) return failure(error, false);
+  if (!applyBranding(o.branding, &stub, &error)) return failure(error, false);
+
   // Written next to the output, then renamed over it: a failed run leaves no
   // half-written executable behind.
   std::string tmp = o.output + ".part";
   FILE* out = fopen(tmp.c_str(), "wb");
-  if (!out) return failure("cannot create '" + tmp + "': " + strerror(errno));
+  if (!out)
+    return failure("cannot create '" + tmp + "': " + strerror(errno), false);
   ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
   o.pack.progress = [&bar](uint64_t done, uint64_t total) {
     bar.update(done, total);
   };
   PackStats stats;
   bool ok = fwrite(stub.data(), 1, stub.size(), out) == stub.size();
-  if (!ok) error = std::string("write failed: ") + strerror(errno);
-  ok = ok && writePayload(o.pack, out, &stats, &error);
+  if (!ok) error = "cannot write '" + tmp + "': " + strerror(errno);
+  ok = ok && writePayload(o.pack, plan, out, &stats, &error);
   bar.clear();
   if (fclose(out) != 0 && ok) {
     ok = false;
-    error = std::string("write failed: ") + strerror(errno);
+    error = "cannot write '" + tmp + "': " + strerror(errno);
   }
   ok = ok && finishBranding(o.branding, tmp, &error);
   if (!ok) {
     unlink(tmp.c_str());
-    return failure(error);
+    return failure(error, false);
   }
   chmod(tmp.c_str(), 0755);
   if (rename(tmp.c_str(), o.output.c_str()) != 0) {
     error = "cannot create '" + o.output + "': " + strerror(errno);
     unlink(tmp.c_str());
-    return failure(error);
+    return failure(error, false);
   }
   if (!o.quiet) {
     double secs =
@@ -323,35 +604,44 @@ int runCreate(Options& o) {
   return kExitOk;
 }
 
-// Parses and runs "list", "test" or "extract".
+int cmdCreate(int argc, char** argv) {
+  Options o;
+  std::vector<std::string> operands;
+  int status = parseOptions(argc, argv,
+                            {{std::begin(kCreateOptions), std::end(kCreateOptions)}},
+                            true, &o, &operands);
+  if (status != kGoOn) return status;
+  o.pack.inputs = operands;
+  if (o.output.empty() && !o.dryRun) return usageError("missing -o OUT.exe");
+  if (!o.stub.empty() && o.archGiven)
+    return usageError("give either --stub or --arch, not both");
+  return runCreate(o);
+}
+
+// Reading commands: one archive operand and the read options.
+int parseRead(int argc, char** argv, bool extract, Options* o) {
+  std::vector<std::string> operands;
+  std::vector<std::pair<const OptionSpec*, const OptionSpec*>> tables = {
+      {std::begin(kReadOptions), std::end(kReadOptions)}};
+  if (extract) tables.push_back({std::begin(kExtractOptions), std::end(kExtractOptions)});
+  int status = parseOptions(argc, argv, tables, false, o, &operands);
+  if (status != kGoOn) return status;
+  if (operands.empty()) return usageError("missing FILE.exe");
+  if (operands.size() > 1) return usageError("unexpected argument '" + operands[1] + "'");
+  o->read.archive = operands[0];
+  return kGoOn;
+}
+
 int runRead(int argc, char** argv, ReadMode mode) {
-  ReadOptions opts;
-  for (int i = 2; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "-h" || a == "--help") {
-      std::cout << kUsage;
-      return kExitOk;
-    } else if (a == "--password" || (a == "-C" && mode == ReadMode::kExtract)) {
-      if (i + 1 >= argc) return usageError("option " + a + " needs a value");
-      if (a == "-C") {
-        opts.directory = argv[++i];
-        if (opts.directory.empty()) return usageError("-C is empty");
-      } else {
-        opts.password = argv[++i];
-        opts.havePassword = true;
-      }
-    } else if (!a.empty() && a[0] == '-') {
-      return usageError("unknown option '" + a + "'");
-    } else if (opts.archive.empty()) {
-      opts.archive = a;
-    } else {
-      return usageError("unexpected argument '" + a + "'");
-    }
-  }
-  if (opts.archive.empty()) return usageError("missing FILE.exe");
+  Options o;
+  int status = parseRead(argc, argv, mode == ReadMode::kExtract, &o);
+  if (status != kGoOn) return status;
+  ReadOptions& opts = o.read;
   ReadStats stats;
   std::string error;
-  if (!readArchive(opts, mode, stdout, &stats, &error)) return failure(error);
+  if (!readArchive(opts, mode, stdout, &stats, &error)) {
+    return failure(opts.archive + ": " + error, o.verbose);
+  }
   if (mode == ReadMode::kList) {
     printf("%llu files, %llu directories, %llu bytes\n",
            static_cast<unsigned long long>(stats.files),
@@ -365,22 +655,87 @@ int runRead(int argc, char** argv, ReadMode mode) {
   return kExitOk;
 }
 
+int cmdList(int argc, char** argv) { return runRead(argc, argv, ReadMode::kList); }
+int cmdTest(int argc, char** argv) { return runRead(argc, argv, ReadMode::kTest); }
+int cmdExtract(int argc, char** argv) {
+  return runRead(argc, argv, ReadMode::kExtract);
+}
+
+// config FILE.exe: the configuration document the payload carries.
+int cmdConfig(int argc, char** argv) {
+  Options o;
+  int status = parseRead(argc, argv, false, &o);
+  if (status != kGoOn) return status;
+  const std::string& name = o.read.archive;
+  sfx::Logger log;
+  sfx::XString path;
+  path.setFromUtf8(name.c_str());
+  sfx::FileDataSource file;
+  sfx::SimpleArchive archive;
+  archive.setSource(&file);
+  sfx::StringBuffer headerError;
+  std::string error;
+  if (!file.openDataSource(path, log)) {
+    error = "cannot read the file";
+  } else if (!archive.findMarker(log, nullptr)) {
+    error = "no payload";
+  } else if (!archive.readHeader(headerError, log, nullptr)) {
+    error = std::string("cannot read the payload header: ") +
+            headerError.getString();
+  } else if (!archive.readArgs(log, nullptr)) {
+    error = "cannot read the payload's arguments";
+  }
+  if (!error.empty()) {
+    sfx::StringBuffer text;
+    log.getLogText(text);
+    return failure(name + ": " + error + "\n" + text.getString(), o.verbose);
+  }
+  sfx::XString doc;
+  if (!archive.getArg("xmlConfig", doc)) {
+    printf("(no configuration: the stub's defaults apply)\n");
+    return kExitOk;
+  }
+  std::string text = doc.getUtf8();
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  printf("%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
+  return kExitOk;
+}
+
+int printVersion() {
+  printf("sfxpack %s\n", kPackerVersion);
+  for (const EmbeddedStub& s : kEmbeddedStubs) {
+    if (s.data) {
+      printf("built-in %s stub: version %s, %zu bytes\n", s.arch, s.version,
+             s.size);
+    } else {
+      printf("built-in %s stub: none (give --stub)\n", s.arch);
+    }
+  }
+  return kExitOk;
+}
+
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
+};
+
+const Command kCommands[] = {
+    {"create", cmdCreate}, {"list", cmdList},     {"test", cmdTest},
+    {"extract", cmdExtract}, {"config", cmdConfig}, {"info", runInfo},
+};
+
 int run(int argc, char** argv) {
   if (argc < 2) return usageError("missing command");
   std::string cmd = argv[1];
   if (cmd == "-h" || cmd == "--help" || cmd == "help") {
-    std::cout << kUsage;
+    printHelp();
     return kExitOk;
   }
-  if (cmd == "list") return runRead(argc, argv, ReadMode::kList);
-  if (cmd == "test") return runRead(argc, argv, ReadMode::kTest);
-  if (cmd == "extract") return runRead(argc, argv, ReadMode::kExtract);
-  if (cmd == "info") return runInfo(argc, argv);
-  if (cmd != "create") return usageError("unknown command '" + cmd + "'");
-  Options o;
-  int status = parseCreate(argc, argv, &o);
-  if (status >= 0) return status;
-  return runCreate(o);
+  if (cmd == "--version" || cmd == "version") return printVersion();
+  for (const Command& c : kCommands) {
+    if (cmd == c.name) return c.run(argc, argv);
+  }
+  return usageError("unknown command '" + cmd + "'");
 }
 
 }  // namespace

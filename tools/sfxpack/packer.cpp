@@ -3,6 +3,7 @@
 #include <libdeflate.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -253,41 +254,19 @@ class Pipeline {
   std::unique_ptr<PieceCipher> mainCipher_;
 };
 
-struct Walker {
+// Writes the entries of a plan through the pipeline.
+struct Writer {
   const PackOptions& opts;
   Pipeline& pipe;
   PackStats& stats;
   uint64_t totalBytes = 0;
   uint64_t doneBytes = 0;
   bool encrypted;
-  // The integrity record's rows: a planning walk adds one per entry (names
-  // and count fix the record's size); the packing walk then fills in what
-  // was really written, row by row.
+  // The integrity record's rows, one per entry of the plan in its order
+  // (names, types, times and attributes known before the data is read);
+  // each file's size and CRC-32 are filled in as it is written.
   IntegrityTable* table = nullptr;
-  bool planning = false;
   size_t nextRow = 0;
-
-  // Records an entry in the table; false when the packing walk meets other
-  // entries than the planning walk did.
-  bool tableRow(const IntegrityTable::Row& row, std::string* error) {
-    if (!table) return true;
-    if (planning) {
-      table->Add(row);
-      return true;
-    }
-    if (nextRow >= table->rows().size() ||
-        table->rows()[nextRow].name != row.name) {
-      *error = "the input changed while it was packed: '" + row.name + "'";
-      return false;
-    }
-    table->rows()[nextRow++] = row;
-    return true;
-  }
-
-  uint32_t attributesFor(const std::string& leaf, uint32_t base) const {
-    bool hidden = opts.hiddenDotfiles && !leaf.empty() && leaf[0] == '.';
-    return hidden ? (base | kAttrHidden) : base;
-  }
 
   bool storedName(const std::string& name, std::string* out,
                   std::string* error) {
@@ -310,45 +289,37 @@ struct Walker {
     return true;
   }
 
-  bool addDirectory(const fs::path& path, const std::string& name,
-                    const struct stat& st, std::string* error) {
-    IntegrityTable::Row row;
-    row.type = EntryType::kDirectory;
-    row.name = name;
-    row.fileTime = localFileTimeOf(st);
-    row.attributes = attributesFor(path.filename().string(), kAttrDirectory);
-    if (planning) return tableRow(row, error);
-    if (!tableRow(row, error)) return false;
+  bool addDirectory(const PackEntry& e, const std::string& name,
+                    std::string* error) {
     std::string stored;
     if (!storedName(name, &stored, error)) return false;
     PayloadWriter w;
-    w.AddDirectory(stored, row.fileTime, row.attributes);
+    w.AddDirectory(stored, e.fileTime,
+                   kAttrDirectory | (e.hidden ? kAttrHidden : 0));
     ++stats.directories;
+    ++nextRow;
     return pipe.addRecord(w.takeBytes(), error);
   }
 
-  bool addFile(const fs::path& path, const std::string& name,
-               const struct stat& st, std::string* error) {
-    IntegrityTable::Row row;
-    row.name = name;
-    row.fileTime = localFileTimeOf(st);
-    row.attributes = attributesFor(path.filename().string(), kAttrArchive);
-    if (planning) return tableRow(row, error);
+  bool addFile(const PackEntry& e, const std::string& name,
+               std::string* error) {
     std::string stored;
     if (!storedName(name, &stored, error)) return false;
-    FILE* in = fopen(path.c_str(), "rb");
+    FILE* in = fopen(e.source.c_str(), "rb");
     if (!in) {
-      *error = "cannot read '" + path.string() + "': " + strerror(errno);
+      *error = "cannot read '" + e.source + "': " + strerror(errno);
       return false;
     }
     std::unique_ptr<FILE, int (*)(FILE*)> closer(in, fclose);
     PayloadWriter head;
-    head.AddFileHead(stored, row.fileTime, row.attributes);
+    head.AddFileHead(stored, e.fileTime,
+                     kAttrArchive | (e.hidden ? kAttrHidden : 0));
     if (!pipe.addRecord(head.takeBytes(), error)) return false;
     // Buffers sized by what the file still holds (one byte more, to see its
     // end without another read), not by the chunk size: small files are many.
-    uint64_t left = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    uint64_t left = e.size;
     uint32_t crcState = 0xFFFFFFFFu;
+    uint64_t size = 0;
     for (;;) {
       size_t want =
           static_cast<size_t>(std::min<uint64_t>(opts.chunkSize, left + 1));
@@ -357,7 +328,7 @@ struct Walker {
       if (n == 0) break;
       chunk.resize(n);
       crcState = sfx::ZipCRC::updateState(crcState, chunk.data(), n);
-      row.size += n;
+      size += n;
       stats.bytesIn += n;
       doneBytes += n;
       left = left > n ? left - n : 0;
@@ -366,15 +337,57 @@ struct Walker {
       if (n < want) break;
     }
     if (ferror(in)) {
-      *error = "error reading '" + path.string() + "': " + strerror(errno);
+      *error = "error reading '" + e.source + "': " + strerror(errno);
       return false;
     }
-    row.crc = row.size ? ~crcState : 0;
-    if (!tableRow(row, error)) return false;
+    if (table) {
+      IntegrityTable::Row& row = table->rows()[nextRow];
+      row.size = size;
+      row.crc = size ? ~crcState : 0;
+    }
+    ++nextRow;
     PayloadWriter end;
     end.AddChunkEnd();
     ++stats.files;
     return pipe.addRecord(end.takeBytes(), error);
+  }
+};
+
+// Walks the inputs into a plan.
+struct Scanner {
+  const PackOptions& opts;
+  PackPlan& plan;
+  std::vector<std::string>& notes;
+  std::vector<std::string> refused;  // links that cannot be stored
+  std::string rootReal;              // the real path of the current input
+  std::vector<std::string> walking;  // real paths of the directories open
+
+  static std::string realPath(const std::string& path) {
+    char* r = realpath(path.c_str(), nullptr);
+    if (!r) return "";
+    std::string out = r;
+    free(r);
+    return out;
+  }
+  static bool isWithin(const std::string& path, const std::string& dir) {
+    return path == dir || dir == "/" ||
+           (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+            path[dir.size()] == '/');
+  }
+
+  size_t add(const std::string& source, const std::string& leaf,
+             size_t parent, const struct stat& st) {
+    PackEntry e;
+    e.source = source;
+    e.isDirectory = S_ISDIR(st.st_mode);
+    e.size = e.isDirectory || st.st_size < 0 ? 0
+                                              : static_cast<uint64_t>(st.st_size);
+    e.fileTime = localFileTimeOf(st);
+    e.hidden = opts.hiddenDotfiles && !leaf.empty() && leaf[0] == '.';
+    plan.totalBytes += e.size;
+    plan.entries.push_back(e);
+    plan.names.push_back(NameNode{parent, leaf, source});
+    return plan.entries.size() - 1;
   }
 
   // The children of a directory, sorted by name.
@@ -393,42 +406,56 @@ struct Walker {
     return true;
   }
 
-  // Adds up the sizes of the regular files, for the progress display.
-  void measure(const fs::path& p) {
-    std::error_code ec;
-    if (fs::is_directory(p, ec)) {
-      for (fs::recursive_directory_iterator it(p, ec), end; !ec && it != end;
-           it.increment(ec)) {
-        if (it->is_regular_file(ec)) totalBytes += it->file_size(ec);
-      }
-    } else if (fs::is_regular_file(p, ec)) {
-      totalBytes += fs::file_size(p, ec);
-    }
-  }
-
-  bool addTree(const fs::path& dir, const std::string& prefix,
+  bool addTree(const fs::path& dir, const std::string& real, size_t parent,
                std::string* error) {
     std::vector<fs::path> list;
     if (!children(dir, &list, error)) return false;
+    walking.push_back(real);
     for (const fs::path& child : list) {
       std::string leaf = child.filename().string();
-      std::string name = prefix.empty() ? leaf : prefix + "/" + leaf;
       struct stat st;
-      if (stat(child.c_str(), &st) != 0) {
+      if (lstat(child.c_str(), &st) != 0) {
         *error = "cannot read '" + child.string() + "': " + strerror(errno);
         return false;
       }
+      std::string childReal = real + "/" + leaf;
+      if (S_ISLNK(st.st_mode)) {
+        childReal = realPath(child.string());
+        if (childReal.empty() || stat(child.c_str(), &st) != 0) {
+          refused.push_back(child.string() +
+                            ": symbolic link to nothing (its target does not "
+                            "exist)");
+          continue;
+        }
+        if (!opts.followLinks && !isWithin(childReal, rootReal)) {
+          refused.push_back(child.string() + ": symbolic link to '" +
+                            childReal +
+                            "', outside the packed folder (--follow-links "
+                            "stores it)");
+          continue;
+        }
+        if (S_ISDIR(st.st_mode) &&
+            std::any_of(walking.begin(), walking.end(),
+                        [&](const std::string& w) {
+                          return isWithin(w, childReal);
+                        })) {
+          refused.push_back(child.string() + ": symbolic link to '" +
+                            childReal +
+                            "', a folder that holds it (a loop)");
+          continue;
+        }
+      }
       if (S_ISDIR(st.st_mode)) {
-        if (!addDirectory(child, name, st, error) ||
-            !addTree(child, name, error))
-          return false;
+        size_t me = add(child.string(), leaf, parent, st);
+        if (!addTree(child, childReal, me, error)) return false;
       } else if (S_ISREG(st.st_mode)) {
-        if (!addFile(child, name, st, error)) return false;
-      } else if (!planning) {
-        fprintf(stderr, "sfxpack: skipping '%s': not a regular file\n",
-                child.c_str());
+        add(child.string(), leaf, parent, st);
+      } else {
+        notes.push_back("skipping '" + child.string() +
+                        "': not a regular file");
       }
     }
+    walking.pop_back();
     return true;
   }
 
@@ -439,8 +466,17 @@ struct Walker {
       return false;
     }
     fs::path root(input);
-    if (S_ISDIR(st.st_mode)) return addTree(root, "", error);
-    return addFile(root, root.filename().string(), st, error);
+    if (S_ISDIR(st.st_mode)) {
+      rootReal = realPath(input);
+      walking.clear();
+      return addTree(root, rootReal, kNoParent, error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+      *error = "cannot store '" + input + "': not a regular file or folder";
+      return false;
+    }
+    add(input, root.filename().string(), kNoParent, st);
+    return true;
   }
 };
 
@@ -450,23 +486,48 @@ uint8_t keyLengthCode(int keyBits) {
   return keyBits == 128 ? 0 : (keyBits == 192 ? 1 : 2);
 }
 
-bool writePayload(const PackOptions& opts, FILE* out, PackStats* stats,
-                  std::string* error) {
+bool scanInputs(const PackOptions& opts, PackPlan* plan,
+                std::vector<std::string>* notes, std::string* error) {
+  *plan = PackPlan();
+  Scanner scanner{opts, *plan, *notes, {}, "", {}};
+  for (const std::string& input : opts.inputs) {
+    if (!scanner.addInput(input, error)) return false;
+  }
+  if (!scanner.refused.empty()) {
+    error->clear();
+    for (const std::string& line : scanner.refused) {
+      if (!error->empty()) *error += "\n";
+      *error += line;
+    }
+    *plan = PackPlan();
+    return false;
+  }
+  return true;
+}
+
+bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
+                  PackStats* stats, std::string* error) {
   *stats = PackStats();
   bool encrypted = !opts.password.empty();
   Pipeline pipe(opts, out);
   const long start = ftell(out);
 
   // The integrity record goes last in the argument block. Its size is known
-  // before any data is read (from the entries' names), so its place is held
+  // before any data is read (from the plan's names), so its place is held
   // by zero bytes and filled in once every entry was written.
   IntegrityTable table;
   auto args = opts.args;
   size_t recordBytes = 0;
   if (opts.integrity) {
-    Walker planner{opts, pipe, *stats, 0, 0, encrypted, &table, true, 0};
-    for (const std::string& input : opts.inputs) {
-      if (!planner.addInput(input, error)) return false;
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+      const PackEntry& e = plan.entries[i];
+      IntegrityTable::Row row;
+      if (e.isDirectory) row.type = EntryType::kDirectory;
+      row.name = storedPath(plan.names, i);
+      row.fileTime = e.fileTime;
+      row.attributes = (e.isDirectory ? kAttrDirectory : kAttrArchive) |
+                       (e.hidden ? kAttrHidden : 0);
+      table.Add(row);
     }
     recordBytes = table.EncodedSize();
     if (encrypted) recordBytes = (recordBytes / 16 + 1) * 16;  // padding
@@ -498,11 +559,14 @@ bool writePayload(const PackOptions& opts, FILE* out, PackStats* stats,
   }
   if (!pipe.addRecord(head.takeBytes(), error)) return false;
 
-  Walker walker{opts, pipe, *stats, 0, 0, encrypted,
-                opts.integrity ? &table : nullptr, false, 0};
-  for (const std::string& input : opts.inputs) walker.measure(input);
-  for (const std::string& input : opts.inputs) {
-    if (!walker.addInput(input, error)) return false;
+  Writer writer{opts, pipe, *stats, plan.totalBytes, 0, encrypted,
+                opts.integrity ? &table : nullptr, 0};
+  for (size_t i = 0; i < plan.entries.size(); ++i) {
+    const PackEntry& e = plan.entries[i];
+    std::string name = storedPath(plan.names, i);
+    if (!(e.isDirectory ? writer.addDirectory(e, name, error)
+                        : writer.addFile(e, name, error)))
+      return false;
   }
   PayloadWriter end;
   end.AddEnd();
@@ -511,10 +575,6 @@ bool writePayload(const PackOptions& opts, FILE* out, PackStats* stats,
   stats->payloadBytes = pipe.written();
   if (!opts.integrity) return true;
 
-  if (walker.nextRow != table.rows().size()) {
-    *error = "the input changed while it was packed (entries went missing)";
-    return false;
-  }
   uint32_t configCrc = 0;
   for (const auto& [name, value] : opts.args) {
     if (name == "xmlConfig")

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "name_check.h"
+
 namespace sfxpack {
 
 struct PackOptions {
@@ -21,6 +23,7 @@ struct PackOptions {
   int level = 6;               // libdeflate level 0 (store) to 12
   bool hiddenDotfiles = false;
   bool integrity = true;  // store the integrity record (--no-integrity)
+  bool followLinks = false;  // follow links that lead outside the inputs
   std::string password;  // empty: not encrypted
   int keyBits = 256;     // 128, 192 or 256
   unsigned threads = 0;  // 0: one per core
@@ -39,10 +42,39 @@ struct PackStats {
 // stub's 2,048,576-byte limit even when the chunk is stored.
 constexpr size_t kMaxChunkInput = 2000000;
 
-// Writes the payload for `opts` to `out` (after whatever it already holds).
-// Returns false with *error set on the first failure.
-bool writePayload(const PackOptions& opts, FILE* out, PackStats* stats,
-                  std::string* error);
+// One directory or file to store, found by scanInputs.
+struct PackEntry {
+  std::string source;  // the path it is read from
+  bool isDirectory = false;
+  uint64_t size = 0;      // a file's size when scanned
+  uint64_t fileTime = 0;  // modification time, local FILETIME
+  bool hidden = false;    // stored with the hidden attribute
+};
+
+// What the payload will hold, in storing order: entries[i] is stored under
+// storedPath(names, i). Renaming changes `names` only.
+struct PackPlan {
+  std::vector<PackEntry> entries;
+  std::vector<NameNode> names;
+  uint64_t totalBytes = 0;  // the files' sizes
+};
+
+// Walks opts.inputs: the contents of a directory are stored below it (its
+// own name is not), a file under its own name, children in byte order of
+// their names. A symbolic link is stored as what it points to: a link into
+// the tree of the same input always, a link leading elsewhere only with
+// opts.followLinks; a link that would enter a directory being walked
+// already (a loop) and a dangling link are refused. Things other than files
+// and directories are skipped with a line in *notes. Returns false with
+// *error set when an input cannot be read; refused links are all listed in
+// *error, one a line, and nothing is returned in *plan then.
+bool scanInputs(const PackOptions& opts, PackPlan* plan,
+                std::vector<std::string>* notes, std::string* error);
+
+// Writes the payload for `opts` and `plan` to `out` (after whatever it
+// already holds). Returns false with *error set on the first failure.
+bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
+                  PackStats* stats, std::string* error);
 
 // The key-length code of the header for a key size.
 uint8_t keyLengthCode(int keyBits);

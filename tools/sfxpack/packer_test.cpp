@@ -51,7 +51,10 @@ class PackerTest : public ::testing::Test {
     EXPECT_NE(nullptr, f);
     PackStats stats;
     std::string error;
-    EXPECT_TRUE(writePayload(opts, f, &stats, &error)) << error;
+    PackPlan plan;
+    std::vector<std::string> notes;
+    EXPECT_TRUE(scanInputs(opts, &plan, &notes, &error)) << error;
+    EXPECT_TRUE(writePayload(opts, plan, f, &stats, &error)) << error;
     fclose(f);
     std::ifstream in(path, std::ios::binary);
     Bytes out((std::istreambuf_iterator<char>(in)),
@@ -305,7 +308,10 @@ TEST_F(PackerTest, RecordThatDoesNotFitTheArgumentsIsRefused) {
     ASSERT_NE(nullptr, f);
     PackStats stats;
     std::string error;
-    bool ok = writePayload(opts, f, &stats, &error);
+    PackPlan plan;
+    std::vector<std::string> notes;
+    ASSERT_TRUE(scanInputs(opts, &plan, &notes, &error)) << error;
+    bool ok = writePayload(opts, plan, f, &stats, &error);
     fclose(f);
     EXPECT_EQ(!integrity, ok) << error;
     if (integrity) {
