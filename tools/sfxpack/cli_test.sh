@@ -50,5 +50,108 @@ head -c 6 "$work/o.exe" | grep -q '^MZstub$' || { echo "FAIL: stub not copied"; 
 "$pack" config "$work/o.exe" | grep -qx '<SfxConfig>' || { echo "FAIL: config missing"; failures=$((failures + 1)); }
 grep -qa 'sub/a.txt' "$work/o.exe" || { echo "FAIL: entry name missing"; failures=$((failures + 1)); }
 [ ! -e "$work/o.exe.part" ] || { echo "FAIL: temporary file left"; failures=$((failures + 1)); }
+# Configuration from flags, read back with "config"; flags override --config.
+printf '<SfxConfig><MainTitle>From file</MainTitle><FinTitle>Kept</FinTitle></SfxConfig>' >"$work/t.xml"
+check 0 "" -- create -q -o "$work/f.exe" --stub "$work/stub.exe" --config "$work/t.xml" \
+  --title 'A & <B>' --run setup.exe --run-args '/q "x y"' --no-wait "$work/in"
+cfg=$("$pack" config "$work/f.exe")
+for line in '<MainTitle>A &amp; &lt;B&gt;</MainTitle>' '<FinTitle>Kept</FinTitle>' \
+  '<SetupExe>setup.exe</SetupExe>' '<SetupExeArgs>/q "x y"</SetupExeArgs>' \
+  '<WaitForSetup>0</WaitForSetup>' '<Encryption>0</Encryption>'; do
+  grep -qxF "    $line" <<<"$cfg" || { echo "FAIL: config lacks $line: $cfg"; failures=$((failures + 1)); }
+done
+check 2 "--set needs KEY=VALUE" -- create -o "$work/o.exe" --stub "$work/stub.exe" --set Bogus=1
+check 2 "--main-width needs a whole number" -- create -o "$work/o.exe" --stub "$work/stub.exe" --main-width wide
+# Encryption follows the password.
+printf '<SfxConfig><Encryption>0</Encryption></SfxConfig>' >"$work/e0.xml"
+printf '<SfxConfig><Encryption>1</Encryption></SfxConfig>' >"$work/e1.xml"
+check 1 "e0.xml sets Encryption to 0, but --password" -- create -o "$work/o.exe" --stub "$work/stub.exe" \
+  --config "$work/e0.xml" --password pw "$work/in"
+check 1 "e1.xml sets Encryption to 1, but no --password" -- create -o "$work/o.exe" --stub "$work/stub.exe" \
+  --config "$work/e1.xml" "$work/in"
+check 0 "" -- create -q -o "$work/p.exe" --stub "$work/stub.exe" --password pw "$work/in"
+"$pack" config "$work/p.exe" | grep -qxF '    <Encryption>1</Encryption>' || { echo "FAIL: --password without Encryption 1"; failures=$((failures + 1)); }
+check 1 "p.exe: wrong password" -- test "$work/p.exe" --password nope
+check 0 "OK" -- test "$work/p.exe" --password pw
+
+# Names Windows cannot hold: every one listed, exit 1, nothing written.
+# (A component over 255 UTF-16 units cannot be made here: this file system
+# holds 255 bytes, and no UTF-8 takes fewer bytes than UTF-16 units.)
+bad=$work/bad
+mkdir -p "$bad/CON" "$bad/dir."
+for n in 'a:b.txt' 'back\slash.txt' $'new\nline.txt' 'CON.txt' 'nul' 'Com1.log' 'trail ' \
+  'q?.txt' 'w*.txt' 'p|ipe' 'lt<' 'gt>' 'quo"te' $'ctl\x01' 'Case.txt' 'CASE.txt' \
+  CON/inner.txt dir./inner.txt; do
+  printf 'data' >"$bad/$n"
+done
+printf 'data' >"$bad/fine.txt"
+out=$("$pack" create -o "$work/bad.exe" --stub "$work/stub.exe" "$bad" 2>&1)
+status=$?
+[ "$status" = 1 ] || { echo "FAIL: hostile names: status $status"; failures=$((failures + 1)); }
+[ ! -e "$work/bad.exe" ] && [ ! -e "$work/bad.exe.part" ] || { echo "FAIL: hostile names: output written"; failures=$((failures + 1)); }
+for n in 'a:b.txt' 'back\slash.txt' 'new\nline.txt' 'CON.txt' 'nul' 'Com1.log' 'trail ' \
+  'q?.txt' 'w*.txt' 'p|ipe' 'lt<' 'gt>' 'quo"te' 'ctl\x01' 'Case.txt' 'CON' 'dir.'; do
+  grep -qF "$bad/$n: " <<<"$out" || { echo "FAIL: not listed: $n"; failures=$((failures + 1)); }
+done
+grep -qF "fine.txt" <<<"$out" && { echo "FAIL: a good name listed"; failures=$((failures + 1)); }
+grep -qF "17 names cannot be stored" <<<"$out" || { echo "FAIL: count: $out"; failures=$((failures + 1)); }
+# --rename: each mapping reported, and the archive lists the reported names.
+out=$("$pack" create -q -o "$work/ren.exe" --stub "$work/stub.exe" --rename "$bad" 2>&1) ||
+  { echo "FAIL: --rename: $out"; failures=$((failures + 1)); }
+listing=$("$pack" list "$work/ren.exe")
+for m in "a:b.txt|a_b.txt" 'CON.txt|_CON.txt' 'new\nline.txt|newline.txt' \
+  'back\slash.txt|back_slash.txt' 'Case.txt|Case~2.txt' 'nul|_nul'; do
+  grep -qF "renamed '${m%|*}' to '${m#*|}'" <<<"$out" || { echo "FAIL: no mapping $m: $out"; failures=$((failures + 1)); }
+done
+for n in a_b.txt _CON.txt newline.txt _CON/inner.txt dir_/inner.txt back_slash.txt Case~2.txt CASE.txt _nul; do
+  grep -qE " $n\$" <<<"$listing" || { echo "FAIL: not stored as $n: $listing"; failures=$((failures + 1)); }
+done
+# --dry-run checks and lists, writes nothing, needs no output.
+check 1 "names cannot be stored" -- create --dry-run "$bad"
+check 0 "file +4  _CON.txt" -- create --dry-run --rename "$bad"
+[ ! -e "$work/bad.exe" ] || { echo "FAIL: dry run wrote"; failures=$((failures + 1)); }
+
+# Symbolic links: inside the tree stored as their targets; outside refused
+# unless --follow-links; loops and dangling links refused.
+lk=$work/links
+mkdir -p "$lk/tree/real" "$work/outside"
+printf 'target' >"$lk/tree/real/t.txt"
+printf 'far' >"$work/outside/far.txt"
+ln -s real/t.txt "$lk/tree/file-link"
+ln -s real "$lk/tree/dir-link"
+check 0 "" -- create -q -o "$work/l.exe" --stub "$work/stub.exe" "$lk/tree"
+"$pack" extract "$work/l.exe" -C "$work/lx" >/dev/null
+for f in file-link dir-link/t.txt real/t.txt; do
+  [ -f "$work/lx/$f" ] && [ ! -L "$work/lx/$f" ] && cmp -s "$work/lx/$f" "$lk/tree/real/t.txt" ||
+    { echo "FAIL: link $f not stored as its target"; failures=$((failures + 1)); }
+done
+ln -s ../../outside "$lk/tree/out-link"
+check 1 "out-link: symbolic link to .*outside the packed folder" -- create -o "$work/l2.exe" --stub "$work/stub.exe" "$lk/tree"
+check 0 "" -- create -q -o "$work/l2.exe" --stub "$work/stub.exe" --follow-links "$lk/tree"
+"$pack" list "$work/l2.exe" | grep -q ' out-link/far.txt$' || { echo "FAIL: --follow-links"; failures=$((failures + 1)); }
+ln -s .. "$lk/tree/real/loop"
+ln -s missing "$lk/tree/dangling"
+out=$("$pack" create -o "$work/l3.exe" --stub "$work/stub.exe" --follow-links "$lk/tree" 2>&1)
+grep -q "real/loop: symbolic link to .*a loop" <<<"$out" && grep -q "dangling: symbolic link to nothing" <<<"$out" ||
+  { echo "FAIL: loop or dangling link not refused: $out"; failures=$((failures + 1)); }
+
+# A failure is one line; -v adds the reader's log.
+head -c $(($(stat -c %s "$work/f.exe") - 20)) "$work/f.exe" >"$work/cut.exe"
+check 1 "" -- test "$work/cut.exe"
+[ "$("$pack" test "$work/cut.exe" 2>&1 | wc -l)" = 1 ] || { echo "FAIL: failure not on one line"; failures=$((failures + 1)); }
+"$pack" test -v "$work/cut.exe" 2>&1 | grep -q 'MarlithLog' || { echo "FAIL: -v without the log"; failures=$((failures + 1)); }
+
+# The help and the configuration reference name every flag; the reference
+# names every key.
+if [ -n "${2:-}" ]; then
+  help=$("$pack" --help)
+  while read -r flag key; do
+    grep -qF -- "$flag" <<<"$help" || { echo "FAIL: --help lacks $flag"; failures=$((failures + 1)); }
+    grep -qF -- "\`$flag" "$2/docs/CONFIG.md" || { echo "FAIL: CONFIG.md lacks $flag"; failures=$((failures + 1)); }
+  done < <(grep -oE '^  --[a-z-]+' <<<"$(sed -n '/^Configuration/,/^$/p' <<<"$help")")
+  for key in $(grep -oE '\{"[A-Za-z]+", KeyKind' "$2/tools/sfxpack/config_keys.cpp" | cut -d'"' -f2); do
+    grep -qF "| \`$key\` |" "$2/docs/CONFIG.md" || { echo "FAIL: CONFIG.md lacks key $key"; failures=$((failures + 1)); }
+  done
+fi
 [ "$failures" = 0 ] && echo "sfxpack command line: all checks passed"
 exit $((failures != 0))

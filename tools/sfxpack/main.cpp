@@ -75,13 +75,47 @@ int usageError(const std::string& message) {
   return kExitUsage;
 }
 
-// Prints a failure: its first line always, the rest (the reader's log)
-// only when verbose.
+// The last message of a rendered context log (the outermost step's word
+// on the failure): its last line that is
+// neither a context's opening ("name:") or close ("--name") nor a named
+// value ("name: value").
+std::string lastLogMessage(const std::string& log) {
+  std::string last;
+  size_t start = 0;
+  while (start < log.size()) {
+    size_t end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    std::string line = log.substr(start, end - start);
+    start = end + 1;
+    size_t text = line.find_first_not_of(' ');
+    if (text == std::string::npos) continue;
+    line = line.substr(text);
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line.back() == ':' || line.compare(0, 2, "--") == 0)
+      continue;
+    size_t colon = line.find(": ");
+    if (colon != std::string::npos &&
+        line.find(' ') > colon)  // a named value ("numBytes: 12")
+      continue;
+    last = line;
+  }
+  return last;
+}
+
+// Prints a failure on one line: the reason (the message's first line) and
+// the first message of the log that may follow it. With `verbose` the whole
+// log follows.
 int failure(const std::string& message, bool verbose) {
   size_t cut = message.find('\n');
-  std::cerr << "sfxpack: " << message.substr(0, cut) << "\n";
-  if (verbose && cut != std::string::npos)
-    std::cerr << message.substr(cut + 1) << "\n";
+  std::string line = message.substr(0, cut);
+  if (cut != std::string::npos) {
+    std::string log = message.substr(cut + 1);
+    std::string cause = lastLogMessage(log);
+    if (!cause.empty() && line.find(cause) == std::string::npos)
+      line += ": " + cause;
+    if (verbose) line += "\n" + log;
+  }
+  std::cerr << "sfxpack: " << line << "\n";
   return kExitFailure;
 }
 
