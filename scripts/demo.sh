@@ -12,17 +12,25 @@ cd "$repo"
 bash scripts/setup.sh
 
 wine_select
-echo "== building the packer (native-release) and the stub ($win_preset)"
+echo "== building the stubs (win32, win64) and the packer with them built in (native-release)"
+build_preset win32 >/dev/null
+build_preset win64 >/dev/null
 build_preset native-release -DSFX_WIN32_BIN_DIR="$win_bin" \
-  -DSFX_SHIPPED_STUB="$repo/build/win32/bin/sfxstub.exe" >/dev/null
-build_preset "$win_preset" >/dev/null
+  -DSFX_SHIPPED_STUB="$repo/build/win32/bin/sfxstub.exe" \
+  -DSFX_STUB_X86="$repo/build/win32/bin/sfxstub.exe" -DSFX_STUB_X64="$repo/build/win64/bin/sfxstub.exe" >/dev/null
 
 demo="$repo/build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/out"
-echo "== packing examples/hello and examples/setup/install.bat with examples/hello-setup.xml"
-build/native-release/bin/sfxpack create -q -o "$demo/hello.exe" --stub "$win_bin/sfxstub.exe" \
-  --config examples/hello-setup.xml examples/hello examples/setup/install.bat
+echo "== installing sfxpack into build/demo/prefix (cmake --install)"
+cmake --install build/native-release --prefix "$demo/prefix" >/dev/null
+arch=x86
+[ "$win_preset" = win64 ] && arch=x64
+echo "== packing examples/hello and examples/setup/install.bat with the installed sfxpack (--arch $arch)"
+echo "   sfxpack create -o hello.exe --arch $arch --silent --unzip-dir '%TEMP%\\hello' --run install.bat --wait --stub-verbose examples/hello examples/setup/install.bat"
+"$demo/prefix/bin/sfxpack" create -q -o "$demo/hello.exe" --arch "$arch" --silent \
+  --unzip-dir '%TEMP%\hello' --run install.bat --wait --stub-verbose \
+  examples/hello examples/setup/install.bat
 ls -l "$demo/hello.exe"
 
 xvfb_start

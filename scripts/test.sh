@@ -122,7 +122,8 @@ stage "builds: win32 (MinGW-w64 i686, the stub that ships), win64 (its 64-bit tw
 build_preset win32
 build_preset win64
 build_preset native-release -DSFX_WIN32_BIN_DIR="$win_bin" \
-  -DSFX_SHIPPED_STUB="$repo/build/win32/bin/sfxstub.exe"
+  -DSFX_SHIPPED_STUB="$repo/build/win32/bin/sfxstub.exe" \
+  -DSFX_STUB_X86="$repo/build/win32/bin/sfxstub.exe" -DSFX_STUB_X64="$repo/build/win64/bin/sfxstub.exe"
 
 xvfb_start
 trap xvfb_stop EXIT

@@ -70,3 +70,143 @@ case_packer_round_trip_plain() { packer_round_trip none; }
 case_packer_round_trip_aes128() { packer_round_trip 128; }
 case_packer_round_trip_aes192() { packer_round_trip 192; }
 case_packer_round_trip_aes256() { packer_round_trip 256; }
+
+# A setup run made with flags only: no configuration document is written by
+# hand. The program gets its arguments, is waited for (its exit code is the
+# stub's), and cleanup removes what was unzipped.
+case_packer_flags_setup() {
+  mkdir -p "$SFX_WORK/in/docs"
+  cp "$SFX_WIN32_BIN/sfxsetup.exe" "$SFX_WORK/in/"
+  printf 'hello\r\n' >"$SFX_WORK/in/docs/readme.txt"
+  local rec="$SFX_WORK/rec.txt" out="$SFX_WORK/out"
+  "$SFX_PACK" create -q -o "$SFX_WORK/f.exe" --stub "$stub" --silent \
+    --unzip-dir "$(winpath "$out")" --run sfxsetup.exe \
+    --run-args "--out $(winpath "$rec") --exit 7 \"two words\"" --wait --cleanup "$SFX_WORK/in"
+  drive "run '$(winpath "$SFX_WORK/f.exe")'" "wait-gone Error 0" "wait-exit" "exit-code 7"
+  grep -qxF $'arg: two words\r' "$rec" || fail "setup arguments: $(cat "$rec")"
+  grep -qxF "cwd: $(winpath "$out")"$'\r' "$rec" || fail "setup folder: $(cat "$rec")"
+  [ ! -e "$out/docs/readme.txt" ] && [ ! -e "$out/sfxsetup.exe" ] ||
+    fail "cleanup left: $(cd "$out" && find .)"
+}
+
+# The title and the dialog texts given as flags are the dialogs' texts.
+case_packer_flags_title() {
+  local title="Flag Title Ünï" target="$SFX_WORK/target"
+  pack "$SFX_WORK/t.exe" --title "$title" --default-dir "$(winpath "$target")" \
+    --finish-notice --finish-title "All done" --finish-text "Finished by flags"
+  drive "run '$(winpath "$SFX_WORK/t.exe")'" \
+    "wait-window '$title'" \
+    "press '$title' 1001" \
+    "wait-window 'All done'" \
+    "expect-text 'All done' 1014 'Finished by flags'" \
+    "press 'All done' 1015" \
+    "wait-gone 'All done'" \
+    "close '$title'" \
+    "wait-exit" \
+    "exit-code 0"
+  [ -f "$target/readme.txt" ] || fail "nothing extracted to $target"
+}
+
+# --password alone: the archive asks for the password, refuses a wrong one
+# and accepts the right one.
+case_packer_password_alone() {
+  local target="$SFX_WORK/target"
+  pack "$SFX_WORK/pw.exe" --password "right one" --unzip-dir "$(winpath "$target")" --progress-only
+  drive "run '$(winpath "$SFX_WORK/pw.exe")'" \
+    "wait-window 'Enter Password'" \
+    "type 'Enter Password' 1007 wrong" \
+    "key 'Enter Password' enter" \
+    "wait-window Error" \
+    "expect-text Error 65535 'Incorrect password.'" \
+    "press Error 1" \
+    "wait-window 'Enter Password'" \
+    "type 'Enter Password' 1007 'right one'" \
+    "press 'Enter Password' 1" \
+    "wait-gone 'Enter Password'" \
+    "wait-exit" \
+    "exit-code 0"
+  cmp -s "$here/../../examples/hello/readme.txt" "$target/readme.txt" || fail "not extracted with the right password"
+}
+
+# --silent: no window while the stub works (a payload large enough to be
+# looked at in the middle), and the files arrive.
+case_packer_silent() {
+  local target="$SFX_WORK/target"
+  mkdir -p "$SFX_WORK/in"
+  head -c $((40 << 20)) /dev/urandom >"$SFX_WORK/in/big.bin"
+  "$SFX_PACK" create -q -o "$SFX_WORK/s.exe" --stub "$stub" --level 0 --silent \
+    --unzip-dir "$(winpath "$target")" "$SFX_WORK/in"
+  drive "run '$(winpath "$SFX_WORK/s.exe")'" "sleep 300" "list" "wait-exit" "exit-code 0" \
+    >"$SFX_WORK/windows.txt"
+  ! grep -q '#32770' "$SFX_WORK/windows.txt" || fail "a silent run showed a window: $(cat "$SFX_WORK/windows.txt")"
+  cmp -s "$SFX_WORK/in/big.bin" "$target/big.bin" || fail "not extracted"
+}
+
+# Hostile Linux names: refused with every path listed; with --rename the
+# archive extracts under Wine to exactly the reported names.
+case_packer_hostile_names() {
+  local in="$SFX_WORK/in" n
+  mkdir -p "$in/CON" "$in/dir."
+  for n in 'a:b.txt' 'back\slash.txt' $'new\nline.txt' 'CON.txt' 'nul' 'lpt1.log' 'trail ' \
+    'q?.txt' 'w*.txt' 'p|ipe' 'lt<' 'gt>' 'quo"te' $'ctl\x01' 'Case.txt' 'CASE.txt' \
+    'CON/inner.txt' 'dir./inner.txt' 'fine.txt'; do
+    printf '%s' "$n" >"$in/$n"
+  done
+  if "$SFX_PACK" create -o "$SFX_WORK/bad.exe" --stub "$stub" --silent --temp "$in" 2>"$SFX_WORK/err.txt"; then
+    fail "hostile names were packed"
+  fi
+  [ ! -e "$SFX_WORK/bad.exe" ] || fail "an archive was written"
+  grep -q "17 names cannot be stored" "$SFX_WORK/err.txt" || fail "$(cat "$SFX_WORK/err.txt")"
+  "$SFX_PACK" create -q -o "$SFX_WORK/ren.exe" --stub "$stub" --rename --silent \
+    --unzip-dir "$(winpath "$SFX_WORK/out")" "$in" 2>"$SFX_WORK/map.txt"
+  drive "run '$(winpath "$SFX_WORK/ren.exe")'" "wait-gone Error 0" "wait-exit" "exit-code 0"
+  # Each reported new name holds the data of its old name; nothing else
+  # appears.
+  local expected=0 old new
+  while IFS= read -r line; do
+    old=$(sed -E "s/^sfxpack: renamed '(.*)' to '(.*)': .*/\1/" <<<"$line")
+    new=$(sed -E "s/^sfxpack: renamed '(.*)' to '(.*)': .*/\2/" <<<"$line")
+    [ -e "$SFX_WORK/out/$new" ] || fail "reported name $new not extracted: $(cd "$SFX_WORK/out" && find .)"
+  done <"$SFX_WORK/map.txt"
+  for n in a_b.txt back_slash.txt newline.txt _CON.txt _nul _lpt1.log trail_ q_.txt w_.txt p_ipe lt_ gt_ \
+    quo_te ctl_ CASE.txt Case~2.txt _CON/inner.txt dir_/inner.txt fine.txt; do
+    [ -f "$SFX_WORK/out/$n" ] || fail "$n missing: $(cd "$SFX_WORK/out" && find .)"
+    expected=$((expected + 1))
+  done
+  [ "$(find "$SFX_WORK/out" -type f | wc -l)" = "$expected" ] ||
+    fail "other files extracted: $(cd "$SFX_WORK/out" && find .)"
+  [ "$(cat "$SFX_WORK/out/Case~2.txt")" = Case.txt ] && [ "$(cat "$SFX_WORK/out/CASE.txt")" = CASE.txt ] ||
+    fail "names equal but for case overwrote each other"
+}
+
+# list, test and extract on archive paths holding characters Windows refuses:
+# a user's POSIX path is used as it is.
+case_packer_archive_paths() {
+  local c dir
+  for c in ':' '?' '*' '|' '<' '>' '"' '\'; do
+    dir="$SFX_WORK/d${c}x"
+    mkdir -p "$dir"
+    pack "$dir/a${c}b.exe"
+    "$SFX_PACK" list "$dir/a${c}b.exe" | grep -q ' readme.txt$' || fail "list with '$c'"
+    "$SFX_PACK" test "$dir/a${c}b.exe" >/dev/null || fail "test with '$c'"
+    "$SFX_PACK" extract "$dir/a${c}b.exe" -C "$dir/out${c}put" || fail "extract with '$c'"
+    [ -f "$dir/out${c}put/readme.txt" ] || fail "extract with '$c': not below $dir/out${c}put"
+  done
+}
+
+# The Debian package: installed into a throw-away root with dpkg -x, its
+# sfxpack packs with its built-in stub and the result extracts under Wine.
+case_packer_deb() {
+  local build arch=x86
+  build=$(cd "$(dirname "$SFX_PACK")/.." && pwd)
+  [ "$mingw" = x86_64-w64-mingw32 ] && arch=x64
+  (cd "$SFX_WORK" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$SFX_WORK/pkg" >/dev/null) ||
+    fail "cpack failed"
+  dpkg -x "$SFX_WORK"/pkg/*.deb "$SFX_WORK/root"
+  local sfxpack="$SFX_WORK/root/usr/bin/sfxpack"
+  "$sfxpack" --version | grep -q "^built-in $arch stub: version" || fail "no built-in $arch stub"
+  "$sfxpack" create -q -o "$SFX_WORK/d.exe" --arch "$arch" --silent \
+    --unzip-dir "$(winpath "$SFX_WORK/out")" "$here/../../examples/hello"
+  drive "run '$(winpath "$SFX_WORK/d.exe")'" "wait-gone Error 0" "wait-exit" "exit-code 0"
+  diff -r "$here/../../examples/hello" "$SFX_WORK/out" || fail "extracted tree differs"
+}
