@@ -142,7 +142,8 @@ case_progress_mode() {
 case_run_log() {
   # -log opens the run log first; start-up then writes its version lines, the
   # configuration and the reopen points, and WinMain the exit code.
-  pack "$SFX_WORK/log.exe"
+  # An empty VersionCreatedBy (sfxpack writes its own version otherwise).
+  pack "$SFX_WORK/log.exe" --set VersionCreatedBy=
   local log="$SFX_WORK/run.log"
   drive "run $(winpath "$SFX_WORK/log.exe") -pwd secret -log $(winpath "$log")" \
     "wait-window '$main_title'" \
