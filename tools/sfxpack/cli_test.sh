@@ -153,5 +153,22 @@ if [ -n "${2:-}" ]; then
     grep -qF "| \`$key\` |" "$2/docs/CONFIG.md" || { echo "FAIL: CONFIG.md lacks key $key"; failures=$((failures + 1)); }
   done
 fi
+# The built-in stubs: each listed by --version; one that is built in is
+# copied in front of the payload, one that is not asks for --stub.
+version=$("$pack" --version)
+grep -qE '^sfxpack [0-9]+\.[0-9]+\.[0-9]+$' <<<"$version" || { echo "FAIL: --version: $version"; failures=$((failures + 1)); }
+for arch in x86 x64; do
+  line=$(grep "^built-in $arch stub: " <<<"$version")
+  if [ "$line" = "built-in $arch stub: none (give --stub)" ]; then
+    check 1 "no built-in $arch stub .*give --stub STUB.exe" -- create -o "$work/$arch.exe" --arch "$arch" "$work/in"
+  else
+    size=$(sed -nE 's/.*, ([0-9]+) bytes$/\1/p' <<<"$line")
+    check 0 "" -- create -q -o "$work/$arch.exe" --arch "$arch" "$work/in"
+    [ "$(head -c 2 "$work/$arch.exe")" = MZ ] && "$pack" test "$work/$arch.exe" >/dev/null &&
+      [ "$(stat -c %s "$work/$arch.exe")" -gt "${size:-0}" ] ||
+      { echo "FAIL: built-in $arch stub: $line"; failures=$((failures + 1)); }
+  fi
+done
+check 2 "give --config FILE instead" -- create -o "$work/o.exe" --stub "$work/stub.exe" --arg xmlConfig=x
 [ "$failures" = 0 ] && echo "sfxpack command line: all checks passed"
 exit $((failures != 0))
