@@ -280,9 +280,9 @@ bool buildConfig(const ConfigRequest& request, std::string* xml,
                   (childText(doc, "UnzipDir", &text) && !text.empty());
   if (!showMain && !dirKnown) {
     warnings->push_back(
-        "ShowMain is 0 but no unzip folder is known (--unzip-dir or "
-        "--temp): the stub shows its main dialog to ask for one, unless "
-        "-unzipDir is given when it runs");
+        "ShowMain is 0 (or absent) but no unzip folder is known "
+        "(--unzip-dir or --temp): the stub shows its main dialog to ask "
+        "for one, unless -unzipDir is given when it runs");
   }
   bool haveProgram = childText(doc, "SetupExe", &text) && !text.empty();
   if (doc.GetChildInt("Cleanup") != 0) {

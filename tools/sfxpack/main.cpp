@@ -562,11 +562,12 @@ int runCreate(Options& o) {
   PackPlan plan;
   std::vector<std::string> notes;
   if (!scanInputs(o.pack, &plan, &notes, &error)) {
-    size_t start = 0, end;
+    // One line a refused link (or the one input that cannot be read).
+    size_t from = 0, end;
     do {
-      end = error.find('\n', start);
-      fprintf(stderr, "sfxpack: %s\n", error.substr(start, end - start).c_str());
-      start = end + 1;
+      end = error.find('\n', from);
+      fprintf(stderr, "sfxpack: %s\n", error.substr(from, end - from).c_str());
+      from = end + 1;
     } while (end != std::string::npos);
     return kExitFailure;
   }

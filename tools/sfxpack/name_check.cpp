@@ -185,7 +185,7 @@ std::string describeProblems(unsigned problems) {
       {kTrailingDotSpace, "ends in a dot or a space, which Windows drops"},
       {kDeviceName, "a reserved device name"},
       {kTooLong, "longer than 255 UTF-16 units"},
-      {kCaseCollision, "the same name as another when case is ignored"},
+      {kCaseCollision, "the same name as another in its folder, case ignored"},
   };
   std::string out;
   for (const auto& t : kTexts) {
