@@ -321,7 +321,7 @@ void printOptions(const OptionSpec* begin, const OptionSpec* end) {
   for (const OptionSpec* o = begin; o != end; ++o) {
     std::string left = spelling(o->names);
     if (o->value) left += std::string(" ") + o->value;
-    printf("  %-26s %s\n", left.c_str(), o->help);
+    printf("  %-30s %s\n", left.c_str(), o->help);
   }
 }
 
@@ -370,7 +370,7 @@ void printHelp() {
   for (const ConfigFlag& f : configFlags()) {
     std::string left = f.name;
     if (f.valueName) left += std::string(" ") + f.valueName;
-    printf("  %-26s %s [%s]\n", left.c_str(), f.help, f.sets);
+    printf("  %-30s %s [%s]\n", left.c_str(), f.help, f.sets);
   }
   printf(
       "\n"
@@ -387,8 +387,8 @@ void printHelp() {
       "info shows the architecture, the resources, the payload's offset and\n"
       "size and the stored configuration.\n"
       "\n"
-      "  -h, --help                 show this help\n"
-      "  --version                  the packer's version and its built-in "
+      "  -h, --help                     show this help\n"
+      "  --version                      the packer's version and its built-in "
       "stubs\n"
       "\n"
       "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n");
