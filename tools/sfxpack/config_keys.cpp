@@ -264,11 +264,14 @@ bool buildConfig(const ConfigRequest& request, std::string* xml,
              "password the payload does not have";
     return false;
   }
-  doc.UpdateChildContent("Encryption", request.encrypted ? "1" : "0");
+  // A loaded document gains only what encryption needs: an absent
+  // Encryption already reads as 0, and the document stays as short as the
+  // packager wrote it.
   if (request.encrypted) {
+    doc.UpdateChildContent("Encryption", "1");
     doc.UpdateChildInt("KeyLength", request.keyBits);
   }
-  if (!request.createdBy.empty() &&
+  if (!request.document && !request.createdBy.empty() &&
       !childText(doc, "VersionCreatedBy", &value)) {
     doc.UpdateChildContent("VersionCreatedBy", request.createdBy.c_str());
   }

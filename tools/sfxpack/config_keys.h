@@ -58,13 +58,14 @@ struct ConfigRequest {
   std::vector<std::pair<std::string, std::string>> overrides;  // in order
   bool encrypted = false;  // a password was given
   int keyBits = 256;
-  std::string createdBy;  // VersionCreatedBy, unless the document sets it
+  std::string createdBy;  // VersionCreatedBy of a document built from the
+                          // defaults, unless an override sets it
 };
 
 // Builds the configuration document: `document` parsed (its root must be
 // SfxConfig) or, without one, the stub's construction defaults; then every
-// override set in order (a later one wins); then Encryption and KeyLength
-// from the request. On success stores the serialised document (UTF-8) in
+// override set in order (a later one wins); then, for an encrypted payload,
+// Encryption 1 and KeyLength. On success stores the serialised document (UTF-8) in
 // *xml, appends advice about settings that will not do what they seem to
 // *warnings, and returns true. Returns false with *error set when the
 // document does not parse, has another root, says Encryption 0 while a

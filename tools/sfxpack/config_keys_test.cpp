@@ -123,6 +123,12 @@ TEST(ConfigKeys, FlagsOverrideALoadedDocument) {
   EXPECT_EQ("1", stubReads(b.xml, "Encryption"));  // --password sets it
   EXPECT_EQ("192", stubReads(b.xml, "KeyLength"));
   EXPECT_EQ("", stubReads(b.xml, "ShowMain"));  // absent stays absent
+
+  std::string bare = "<SfxConfig><ShowMain>0</ShowMain></SfxConfig>";
+  b = build(&bare, {}, false);
+  ASSERT_TRUE(b.ok) << b.error;
+  EXPECT_EQ(std::string::npos, b.xml.find("Encryption")) << b.xml;
+  EXPECT_EQ(std::string::npos, b.xml.find("VersionCreatedBy")) << b.xml;
 }
 
 TEST(ConfigKeys, EncryptionMustAgreeWithThePassword) {
