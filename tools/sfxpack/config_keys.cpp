@@ -1,5 +1,8 @@
 #include "config_keys.h"
 
+#include <strings.h>
+
+#include <cctype>
 #include <cstring>
 
 #include "text/string_buffer.h"
@@ -207,8 +210,62 @@ bool parseKeyAssignment(const std::string& text,
   return true;
 }
 
+namespace {
+
+// The document's own form when the packer must store it as it is: a file
+// name the stub loads at run time (a short text without "<" ending in
+// ".xml"), "utf-16" for a UTF-16 byte-order mark, or the charset its
+// declaration names when that is not UTF-8 (the stub converts it where it
+// runs, "ansi" with that system's code page). Empty for a UTF-8 document.
+std::string verbatimForm(const std::string& d) {
+  if (d.find('<') == std::string::npos) {
+    std::string t = d;
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back())))
+      t.pop_back();
+    bool xmlName = t.size() >= 4 && t.size() < 100 &&
+                   strcasecmp(t.c_str() + t.size() - 4, ".xml") == 0;
+    return xmlName ? "a file name" : "";
+  }
+  if (d.size() >= 2 && ((d[0] == '\xFF' && d[1] == '\xFE') ||
+                        (d[0] == '\xFE' && d[1] == '\xFF')))
+    return "utf-16";
+  size_t end = d.find("?>");
+  if (d.compare(0, 5, "<?xml") != 0 || end == std::string::npos) return "";
+  std::string decl = d.substr(0, end);
+  size_t at = decl.find("encoding");
+  if (at == std::string::npos) return "";
+  size_t q = decl.find_first_of("\"'", at);
+  if (q == std::string::npos) return "";
+  size_t qEnd = decl.find(decl[q], q + 1);
+  std::string charset = decl.substr(q + 1, qEnd == std::string::npos
+                                               ? std::string::npos
+                                               : qEnd - q - 1);
+  if (strcasecmp(charset.c_str(), "utf-8") == 0 ||
+      strcasecmp(charset.c_str(), "utf8") == 0)
+    return "";
+  return charset;
+}
+
+}  // namespace
+
 bool buildConfig(const ConfigRequest& request, std::string* xml,
                  std::vector<std::string>* warnings, std::string* error) {
+  // A document the stub reads in another form is stored as it is; the
+  // packer adds nothing to it, so nothing may need adding.
+  std::string form = request.document ? verbatimForm(*request.document) : "";
+  if (!form.empty()) {
+    if (!request.overrides.empty() || request.encrypted) {
+      *error = request.documentName + " is " +
+               (form == "a file name" ? form + " the stub loads when it runs"
+                                      : "in " + form) +
+               ", which sfxpack stores as it is: configuration flags and "
+               "--password cannot be added to it (write it in UTF-8 or set "
+               "the keys in it and encrypt without --config)";
+      return false;
+    }
+    *xml = *request.document;
+    return true;
+  }
   sfx::ClsXml doc;
   if (request.document) {
     sfx::XString text;

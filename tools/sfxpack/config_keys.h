@@ -62,7 +62,11 @@ struct ConfigRequest {
                           // defaults, unless an override sets it
 };
 
-// Builds the configuration document: `document` parsed (its root must be
+// Builds the configuration document. A document the stub reads in another
+// form (a file name it loads when it runs, UTF-16, or a declared charset
+// other than UTF-8, which the stub converts where it runs) is stored as it
+// is, and then no override and no encryption may be asked for. Otherwise:
+// `document` parsed (its root must be
 // SfxConfig) or, without one, the stub's construction defaults; then every
 // override set in order (a later one wins); then, for an encrypted payload,
 // Encryption 1 and KeyLength. On success stores the serialised document (UTF-8) in

@@ -158,8 +158,33 @@ TEST(ConfigKeys, EncryptionMustAgreeWithThePassword) {
   }
 }
 
+// Documents the stub reads in another form than UTF-8 text (a file it
+// loads when it runs, a code page it converts where it runs) are stored
+// byte for byte, and nothing can be added to them.
+TEST(ConfigKeys, OtherFormsAreStoredAsTheyAre) {
+  const std::string kDocs[] = {
+      "cfg.xml",
+      "<?xml version=\"1.0\" encoding=\"ansi\"?><SfxConfig><MainTitle>\xC0\xE1"
+      "</MainTitle></SfxConfig>",
+      "<?xml version='1.0' encoding='windows-1251'?><SfxConfig/>",
+      std::string("\xFF\xFE<\0S\0/\0>\0", 10),
+  };
+  for (const std::string& doc : kDocs) {
+    Built b = build(&doc, {}, false);
+    ASSERT_TRUE(b.ok) << b.error;
+    EXPECT_EQ(doc, b.xml);
+    b = build(&doc, {{"MainTitle", "x"}}, false);
+    EXPECT_FALSE(b.ok);
+    EXPECT_NE(std::string::npos, b.error.find("stores as it is")) << b.error;
+    EXPECT_FALSE(build(&doc, {}, true).ok);
+  }
+  std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SfxConfig/>";
+  Built b = build(&utf8, {{"MainTitle", "x"}}, false);
+  EXPECT_TRUE(b.ok) << b.error;
+}
+
 TEST(ConfigKeys, RefusesWhatIsNotAConfigurationDocument) {
-  std::string notXml = "setup.xml", other = "<Other><A>1</A></Other>",
+  std::string notXml = "setup.txt", other = "<Other><A>1</A></Other>",
               empty = "";
   for (const std::string* doc : {&notXml, &other, &empty}) {
     Built b = build(doc, {}, false);
