@@ -62,7 +62,7 @@ struct Options {
 // An option: its spellings ("-o|--output"), the name of its value (nullptr
 // for a switch), a help line, and what it does. apply returns kGoOn, or an
 // exit status after printing why.
-struct OptionSpec {
+struct OptionRow {
   const char* names;
   const char* value;
   const char* help;
@@ -148,7 +148,7 @@ bool parseNumber(const std::string& text, unsigned long long lo,
 
 // --- options of "create" --------------------------------------------------
 
-const OptionSpec kCreateOptions[] = {
+const OptionRow kCreateOptions[] = {
     {"-o|--output", "OUT.exe", "the self-extracting executable to write",
      [](Options* o, const std::string& v) {
        o->output = v;
@@ -274,7 +274,7 @@ const OptionSpec kCreateOptions[] = {
 
 // --- options of list, test, extract and config ----------------------------
 
-const OptionSpec kReadOptions[] = {
+const OptionRow kReadOptions[] = {
     {"--password", "PW", "the password of an encrypted payload",
      [](Options* o, const std::string& v) {
        o->read.password = v;
@@ -288,7 +288,7 @@ const OptionSpec kReadOptions[] = {
      }},
 };
 
-const OptionSpec kExtractOptions[] = {
+const OptionRow kExtractOptions[] = {
     {"-C", "DIR", "extract below DIR (default: the current directory)",
      [](Options* o, const std::string& v) {
        if (v.empty()) return usageError("-C is empty");
@@ -317,8 +317,8 @@ std::string spelling(const char* names) {
   return s;
 }
 
-void printOptions(const OptionSpec* begin, const OptionSpec* end) {
-  for (const OptionSpec* o = begin; o != end; ++o) {
+void printOptions(const OptionRow* begin, const OptionRow* end) {
+  for (const OptionRow* o = begin; o != end; ++o) {
     std::string left = spelling(o->names);
     if (o->value) left += std::string(" ") + o->value;
     printf("  %-30s %s\n", left.c_str(), o->help);
@@ -397,7 +397,7 @@ void printHelp() {
 // Parses argv[2...] against the tables; other arguments go to `operands`.
 // Returns kGoOn or an exit status.
 int parseOptions(int argc, char** argv,
-                 std::vector<std::pair<const OptionSpec*, const OptionSpec*>>
+                 std::vector<std::pair<const OptionRow*, const OptionRow*>>
                      tables,
                  bool configFlags, Options* o,
                  std::vector<std::string>* operands) {
@@ -418,16 +418,16 @@ int parseOptions(int argc, char** argv,
         continue;
       }
     }
-    const OptionSpec* spec = nullptr;
+    const OptionRow* row = nullptr;
     for (const auto& t : tables) {
-      for (const OptionSpec* s = t.first; s != t.second && !spec; ++s) {
-        if (matches(s->names, a)) spec = s;
+      for (const OptionRow* s = t.first; s != t.second && !row; ++s) {
+        if (matches(s->names, a)) row = s;
       }
     }
     const ConfigFlag* flag = configFlags ? findConfigFlag(a) : nullptr;
-    bool takesValue = spec ? spec->value != nullptr
+    bool takesValue = row ? row->value != nullptr
                            : flag && flag->valueName != nullptr;
-    if (!spec && !flag) {
+    if (!row && !flag) {
       if (!a.empty() && a[0] == '-') return usageError("unknown option '" + a + "'");
       operands->push_back(a);
       continue;
@@ -437,8 +437,8 @@ int parseOptions(int argc, char** argv,
       if (i + 1 >= argc) return usageError("option " + a + " needs a value");
       value = argv[++i];
     }
-    if (spec) {
-      int status = spec->apply(o, value);
+    if (row) {
+      int status = row->apply(o, value);
       if (status != kGoOn) return status;
     } else {
       std::string error;
@@ -656,7 +656,7 @@ int cmdCreate(int argc, char** argv) {
 // Reading commands: one archive operand and the read options.
 int parseRead(int argc, char** argv, bool extract, Options* o) {
   std::vector<std::string> operands;
-  std::vector<std::pair<const OptionSpec*, const OptionSpec*>> tables = {
+  std::vector<std::pair<const OptionRow*, const OptionRow*>> tables = {
       {std::begin(kReadOptions), std::end(kReadOptions)}};
   if (extract) tables.push_back({std::begin(kExtractOptions), std::end(kExtractOptions)});
   int status = parseOptions(argc, argv, tables, false, o, &operands);

@@ -142,9 +142,9 @@ TEST(NameCheck, FoldingAsNtfsCompares) {
   }
 }
 
-std::vector<NameNode> tree(const std::vector<std::pair<size_t, std::string>>& spec) {
+std::vector<NameNode> tree(const std::vector<std::pair<size_t, std::string>>& shape) {
   std::vector<NameNode> nodes;
-  for (const auto& s : spec) nodes.push_back({s.first, s.second, "in/" + s.second});
+  for (const auto& s : shape) nodes.push_back({s.first, s.second, "in/" + s.second});
   return nodes;
 }
 
