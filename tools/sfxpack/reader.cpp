@@ -2,12 +2,17 @@
 // line, with the POSIX file layer underneath.
 #include "reader.h"
 
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "archive/simple_archive.h"
 #include "entry_meter.h"
@@ -38,6 +43,43 @@ std::string withLog(const std::string& reason, sfx::Logger& log) {
   return out;
 }
 
+// Makes and enters the target directory of an extraction for the life of
+// the object, and goes back to the directory before on destruction. The
+// directory is taken as the user wrote it: the file layer reads "\" as a
+// separator, while here it is an ordinary byte of a name.
+class TargetDirectory {
+ public:
+  TargetDirectory() = default;
+  TargetDirectory(const TargetDirectory&) = delete;
+  TargetDirectory& operator=(const TargetDirectory&) = delete;
+  ~TargetDirectory() {
+    if (saved_ < 0) return;
+    if (entered_ && fchdir(saved_) != 0) perror("sfxpack: fchdir");
+    close(saved_);
+  }
+
+  // On failure stores the reason in *error and returns false.
+  bool enter(const std::string& dir, std::string* error) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+      *error = "cannot create '" + dir + "': " + ec.message();
+      return false;
+    }
+    saved_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (saved_ < 0 || chdir(dir.c_str()) != 0) {
+      *error = "cannot enter '" + dir + "': " + strerror(errno);
+      return false;
+    }
+    entered_ = true;
+    return true;
+  }
+
+ private:
+  int saved_ = -1;
+  bool entered_ = false;
+};
+
 }  // namespace
 
 std::string formatFileTime(uint64_t fileTime) {
@@ -57,8 +99,16 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
                  ReadStats* stats, std::string* error, FILE* report) {
   *stats = ReadStats();
   sfx::Logger log;
+  // The source may reopen the archive by its name, so an extraction, which
+  // works inside its target directory, names it absolutely.
+  std::string archivePath = opts.archive;
+  if (mode == ReadMode::kExtract) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(opts.archive, ec);
+    if (!ec) archivePath = absolute.string();
+  }
   sfx::XString path;
-  path.setFromUtf8(opts.archive.c_str());
+  path.setFromUtf8(archivePath.c_str());
   sfx::FileDataSource file;
   if (!file.openDataSource(path, log)) {
     *error = withLog("cannot read '" + opts.archive + "'", log);
@@ -103,8 +153,13 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
     fprintf(listing, "%-5s %12s  %-19s  %-10s  %-8s  %s\n", "type", "size",
             "modified", "attributes", "crc32", "name");
   }
+  TargetDirectory target;
+  if (mode == ReadMode::kExtract && !opts.directory.empty() &&
+      !target.enter(opts.directory, error)) {
+    return false;
+  }
   sfx::XString baseDir;
-  baseDir.setFromUtf8(opts.directory.empty() ? "." : opts.directory.c_str());
+  baseDir.setFromUtf8(".");
   bool dryRun = mode != ReadMode::kExtract;
   sfx::DirectoryTimes directoryTimes;
   for (;;) {
@@ -131,10 +186,14 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
     }
     if (!ok) {
       directoryTimes.restore();
-      std::string where =
-          entryPath.getSize() > 0
-              ? " at '" + std::string(entryPath.getString()) + "'"
-              : "";
+      // The path below the target directory, as the user named it.
+      std::string entry = entryPath.getString();
+      if (entry.size() > 2 && entry[0] == '.' &&
+          (entry[1] == '/' || entry[1] == '\\')) {
+        entry = (opts.directory.empty() ? "" : opts.directory + "/") +
+                entry.substr(2);
+      }
+      std::string where = entry.empty() ? "" : " at '" + entry + "'";
       std::string reason = "entry " + std::to_string(entryNumber) + where;
       if (archive.integrityDamaged()) {
         reason += " failed: the self-extractor is damaged, download it again";
