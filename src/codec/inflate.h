@@ -227,6 +227,31 @@ bool inflateFromMemory(bool zlibWrapped, const DataBuffer& input,
                        DataBuffer& output, bool deflate64, ProgressMonitor* pm,
                        LogBase& log);
 
+// ---- Whole-buffer decoding ----------------------------------------------------
+
+// The outcome of inflateWhole.
+enum class WholeInflate {
+  kDone,      // the final block ended; *produced holds the byte count
+  kTooLarge,  // the output would not fit in the capacity given
+  kBadData,   // data the streaming decoder refuses, or input that ends
+              // before the final block
+};
+
+// Bytes the caller allocates after `capacity` in inflateWhole's output
+// buffer; the decoder may write them (their contents are then undefined).
+constexpr uint32_t kWholeOutputSlack = 64;
+
+// Decodes one complete raw Deflate stream with the 32 KB window, held whole
+// at input[0 .. count), into out[0 .. capacity). Bytes after the end of the
+// final block are ignored, as the streaming decoder gives them back. It has
+// no output, log or monitor and touches nothing but its arguments, so any
+// thread may call it. On kTooLarge and kBadData neither *produced nor the
+// buffer says anything; the caller decodes the same bytes again with the
+// streaming decoder, which reports what it always reported. Both decoders
+// accept and refuse exactly the same streams and give the same bytes.
+WholeInflate inflateWhole(const uint8_t* input, uint32_t count, uint8_t* out,
+                          uint32_t capacity, uint32_t* produced);
+
 }  // namespace sfx
 
 #endif  // SFX_CODEC_INFLATE_H_
