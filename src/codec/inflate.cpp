@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "codec/inflate_internal.h"
 #include "log/log_base.h"
 #include "stream/data_source.h"
 #include "stream/output.h"
@@ -13,10 +14,9 @@
 #include "text/data_buffer.h"
 
 namespace sfx {
+using namespace inflate_internal;
 namespace {
 
-constexpr int kMaxCodeLength = 15;
-constexpr uint32_t kMaxSymbols = 320;  // HLIT 288 + HDIST 32
 constexpr int kRootWidthCap = 9;
 constexpr int kSubWidthCap = 7;
 constexpr uint32_t kRootMask = (1u << kRootWidthCap) - 1;
@@ -197,38 +197,6 @@ void endBlock(InflateState& s) {
 
 // ---- Packed tables ---------------------------------------------------------
 //
-// Packed table entry (one 32-bit word):
-//   bits 0-4   code length in bits, counted from the root, and for a length
-//              or distance its extra bits too (a sub-table pointer holds
-//              the root width instead; an entry no code reaches holds the
-//              width of its table level, root included)
-//   bits 5-7   zero, so that a shift by the entry's low six bits is a
-//              shift by those bits
-//   bits 8-12  a length's or distance's code length alone, so that its
-//              extra bits are the bits between it and bits 0-4 (0 for
-//              every other entry); a pointer's sub-table width
-//   bits 13-15 flags (below)
-//   bits 16-31 literal byte, length or distance base, sub-table offset, or
-//              what an "other" entry is (PackedOther)
-// A root entry whose code continues points to a sub-table placed after the
-// root in the same array; the sub-table is indexed by the bits after the
-// root's. A length (literal table) has no flag.
-enum PackedFlag : uint32_t {
-  kPackedValue = 1,  // literal table: a byte; distance table: a distance
-  kPackedSub = 2,    // points to a sub-table
-  kPackedOther = 4,  // the end of the block or an error (PackedOther)
-};
-constexpr uint32_t kPackedValueBit = kPackedValue << 13;
-constexpr uint32_t kPackedSubBit = kPackedSub << 13;
-constexpr uint32_t kPackedOtherBit = kPackedOther << 13;
-
-// The values of kPackedOther entries.
-enum PackedOther : uint32_t {
-  kOtherEndOfBlock = 1,
-  kOtherNoCode = 2,     // no code begins with these bits
-  kOtherBadSymbol = 3,  // literal/length 286, 287; distance 30, 31 (32 KB)
-};
-
 // Every packed sub-table has 64 entries, the most the 15 - 9 bits after the
 // root can index, so that the loops index it with a fixed mask; a narrower
 // one repeats its entries. A sub-table holds at least two codes (its part
@@ -236,16 +204,12 @@ enum PackedOther : uint32_t {
 // 144 x 64 entries and 32 distance codes 512 + 16 x 64.
 constexpr uint32_t kSubWidth = kMaxCodeLength - kRootWidthCap;
 constexpr uint32_t kSubMask = (1u << kSubWidth) - 1;
-constexpr uint32_t kLiteralEntries = 512 + 144 * 64;
-constexpr uint32_t kDistanceEntries = 512 + 16 * 64;
+constexpr uint32_t kLiteralEntries = packedTableEntries(kRootWidthCap, 288);
+constexpr uint32_t kDistanceEntries = packedTableEntries(kRootWidthCap, 32);
+static_assert(kLiteralEntries == 512 + 144 * 64 &&
+                  kDistanceEntries == 512 + 16 * 64,
+              "the bounds given above");
 constexpr uint32_t kTableEntries = kLiteralEntries + kDistanceEntries;
-
-constexpr uint32_t packEntry(uint32_t length, uint32_t kind, uint32_t extra,
-                             uint32_t value) {
-  return length | kind << 13 | extra << 8 | value << 16;
-}
-
-enum class TableKind { kLiteralLength, kDistance };
 
 // The entry of `symbol` with a code of `length` bits.
 uint32_t packSymbol(TableKind kind, bool deflate64, uint32_t symbol,
@@ -266,11 +230,10 @@ uint32_t packSymbol(TableKind kind, bool deflate64, uint32_t symbol,
   return packEntry(length + row.extra, kPackedValue, length, row.base);
 }
 
-// Counts the codes of each length and checks the code's shape: every
-// length at most 15, not over-subscribed, and complete unless `shape`
-// allows the exception. False when the lengths are bad.
-bool checkCodeLengths(const uint8_t* lengths, uint32_t count, CodeShape shape,
-                      uint32_t* perLength) {
+}  // namespace
+
+bool inflate_internal::checkCodeLengths(const uint8_t* lengths, uint32_t count,
+                                        CodeShape shape, uint32_t* perLength) {
   for (int len = 0; len <= kMaxCodeLength; ++len) perLength[len] = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (lengths[i] > kMaxCodeLength) return false;
@@ -289,26 +252,22 @@ bool checkCodeLengths(const uint8_t* lengths, uint32_t count, CodeShape shape,
          (used == 0 && shape == CodeShape::kDistance);
 }
 
-// Builds the packed table of the code given by `lengths[0 .. count - 1]`
-// at `tables[at ..]`, at most `capacity` entries. The root always has 512
-// entries and each sub-table 64, so that both loops index them with fixed
-// masks: a code shorter than its level fills every entry whose low bits
-// are its code, and the unreached entries of a narrower level keep that
-// level's width (root included) as their bit count, as in a DecodeTable.
-// Sub-table offsets count from `tables`. False
-// when the lengths are bad (as for buildDecodeTable) or, which the bounds
-// above rule out, the table does not fit.
-bool buildPackedTable(const uint8_t* lengths, uint32_t count, CodeShape shape,
-                      TableKind kind, bool deflate64, uint32_t* tables,
-                      uint32_t at, uint32_t capacity) {
+bool inflate_internal::buildPackedTable(const uint8_t* lengths, uint32_t count,
+                                        CodeShape shape, TableKind kind,
+                                        bool deflate64, int rootWidth,
+                                        uint32_t* tables, uint32_t at,
+                                        uint32_t capacity) {
   uint32_t perLength[kMaxCodeLength + 1];
   if (count > kMaxSymbols ||
       !checkCodeLengths(lengths, count, shape, perLength))
     return false;
   int longest = kMaxCodeLength;
   while (longest > 0 && perLength[longest] == 0) --longest;
-  const int width = longest < kRootWidthCap ? longest : kRootWidthCap;
-  const uint32_t rootSize = 1u << kRootWidthCap;
+  if (rootWidth < 1 || rootWidth > kMaxPackedRootWidth) return false;
+  const int width = longest < rootWidth ? longest : rootWidth;
+  const uint32_t rootSize = 1u << rootWidth;
+  const uint32_t subWidth = static_cast<uint32_t>(kMaxCodeLength - rootWidth);
+  const uint32_t subMask = (1u << subWidth) - 1;
   uint32_t* const dst = tables + at;
 
   // Symbols in canonical order (by length, then by symbol).
@@ -329,8 +288,8 @@ bool buildPackedTable(const uint8_t* lengths, uint32_t count, CodeShape shape,
   // one another, the longest last, so the last one sets the width of their
   // sub-table.
   uint16_t codes[kMaxSymbols];
-  uint8_t subLength[1u << kRootWidthCap];
-  if (longest > width) std::memset(subLength, 0, sizeof subLength);
+  uint8_t subLength[1u << kMaxPackedRootWidth];
+  if (longest > width) std::memset(subLength, 0, rootSize);
   uint32_t code = 0;
   for (uint32_t i = 0; i < used; ++i) {
     const int len = lengths[sorted[i]];
@@ -358,23 +317,25 @@ bool buildPackedTable(const uint8_t* lengths, uint32_t count, CodeShape shape,
     const uint32_t prefix = codes[i] & (rootSize - 1);
     uint32_t root = dst[prefix];
     if (!(root & kPackedSubBit)) {
-      if (next + kSubMask + 1 > capacity) return false;
+      if (next + subMask + 1 > capacity) return false;
       const uint32_t subAt = at + next;
       const uint32_t subNoCode =
           packEntry(subLength[prefix], kPackedOther, 0, kOtherNoCode);
-      for (uint32_t j = 0; j <= kSubMask; ++j) dst[next + j] = subNoCode;
+      for (uint32_t j = 0; j <= subMask; ++j) dst[next + j] = subNoCode;
       root =
-          packEntry(static_cast<uint32_t>(width), kPackedSub, kSubWidth, subAt);
+          packEntry(static_cast<uint32_t>(width), kPackedSub, subWidth, subAt);
       dst[prefix] = root;
-      next += kSubMask + 1;
+      next += subMask + 1;
     }
     uint32_t* sub = tables + (root >> 16);
     for (uint32_t idx = static_cast<uint32_t>(codes[i]) >> width;
-         idx <= kSubMask; idx += 1u << (len - static_cast<uint32_t>(width)))
+         idx <= subMask; idx += 1u << (len - static_cast<uint32_t>(width)))
       sub[idx] = entry;
   }
   return true;
 }
+
+namespace {
 
 // The code length of a leaf entry, without extra bits.
 inline int codeLength(uint32_t e) {
@@ -405,11 +366,12 @@ void loadFixedTables(InflateState& s) {
   for (int i = 0; i < 288; ++i)
     lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
   buildPackedTable(lengths, 288, CodeShape::kComplete,
-                   TableKind::kLiteralLength, s.deflate64, s.tables, 0,
-                   kLiteralEntries);
+                   TableKind::kLiteralLength, s.deflate64, kRootWidthCap,
+                   s.tables, 0, kLiteralEntries);
   std::memset(lengths, 5, 32);
   buildPackedTable(lengths, 32, CodeShape::kComplete, TableKind::kDistance,
-                   s.deflate64, s.tables, kLiteralEntries, kDistanceEntries);
+                   s.deflate64, kRootWidthCap, s.tables, kLiteralEntries,
+                   kDistanceEntries);
   s.fixedTables = true;
 }
 
@@ -437,8 +399,9 @@ constexpr uint32_t kShiftMask = kBitBufBits - 1;
 // The value of a length or distance entry `e` whose code and extra bits are
 // at the bottom of `bits`: its base plus the extra bits.
 inline uint32_t entryValue(BitBuf bits, uint32_t e) {
-  return (e >> 16) + static_cast<uint32_t>(
-                         (bits & ((BitBuf{1} << (e & 31)) - 1)) >> (e >> 8 & 31));
+  return (e >> 16) +
+         static_cast<uint32_t>((bits & ((BitBuf{1} << (e & 31)) - 1)) >>
+                               (e >> 8 & 31));
 }
 
 inline BitBuf loadWord(const uint8_t* p) {
@@ -616,17 +579,16 @@ constexpr uint32_t kFastInputMargin = 32;
   } while (0)
   // The 32-bit buffer takes a length's or distance's code, then `need` bits
   // for its extra bits, then the extra bits, and stores the value in `v`.
-#define SFX_TAKE_SPLIT(e, need, v)                                     \
-  do {                                                                 \
-    const int codeLen = static_cast<int>((e) >> 8 & 31);               \
-    const int extra = static_cast<int>((e)&31) - codeLen;              \
-    buf >>= codeLen;                                                   \
-    bits -= codeLen;                                                   \
-    SFX_ENSURE(need);                                                  \
-    v = ((e) >> 16) +                                                  \
-        static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));       \
-    buf >>= extra;                                                     \
-    bits -= extra;                                                     \
+#define SFX_TAKE_SPLIT(e, need, v)                                             \
+  do {                                                                         \
+    const int codeLen = static_cast<int>((e) >> 8 & 31);                       \
+    const int extra = static_cast<int>((e)&31) - codeLen;                      \
+    buf >>= codeLen;                                                           \
+    bits -= codeLen;                                                           \
+    SFX_ENSURE(need);                                                          \
+    v = ((e) >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1)); \
+    buf >>= extra;                                                             \
+    bits -= extra;                                                             \
   } while (0)
   // Passes a full half on; `code` is the error when the output fails.
 #define SFX_PASS_ON(code)                                               \
@@ -1019,15 +981,15 @@ bool inflateBlock(InflateState& s, const uint8_t* input, uint32_t count,
         s.fixedTables = false;
         if (!buildPackedTable(s.codeLengths, static_cast<uint32_t>(s.hlit),
                               CodeShape::kLiteralLength,
-                              TableKind::kLiteralLength,
-                              s.deflate64, s.tables, 0, kLiteralEntries)) {
+                              TableKind::kLiteralLength, s.deflate64,
+                              kRootWidthCap, s.tables, 0, kLiteralEntries)) {
           err = kErrLiteralLengthLengths;
           break;
         }
         if (!buildPackedTable(
                 s.codeLengths + s.hlit, static_cast<uint32_t>(s.hdist),
                 CodeShape::kDistance, TableKind::kDistance, s.deflate64,
-                s.tables, kLiteralEntries, kDistanceEntries)) {
+                kRootWidthCap, s.tables, kLiteralEntries, kDistanceEntries)) {
           err = kErrDistanceLengths;
           break;
         }

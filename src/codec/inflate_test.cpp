@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -30,6 +32,13 @@
 #endif
 
 namespace sfx {
+
+void PrintTo(WholeInflate v, std::ostream* os) {
+  *os << (v == WholeInflate::kDone       ? "kDone"
+          : v == WholeInflate::kTooLarge ? "kTooLarge"
+                                         : "kBadData");
+}
+
 namespace {
 
 using inflate_test::BitWriter;
@@ -65,6 +74,72 @@ class CollectOutput : public Output {
 
 std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
+// ---- The whole-buffer decoder beside the streaming one
+// -----------------------
+
+struct WholeResult {
+  WholeInflate verdict;
+  std::string out;  // with kDone
+};
+
+// inflateWhole over a copy of `in` in a buffer of exactly its size, into
+// one of `capacity` + kWholeOutputSlack bytes, so that ASan sees any access
+// beyond either.
+WholeResult inflateWholeInto(const Bytes& in, uint32_t capacity) {
+  std::unique_ptr<uint8_t[]> input(new uint8_t[in.size()]);
+  if (!in.empty()) std::memcpy(input.get(), in.data(), in.size());
+  std::unique_ptr<uint8_t[]> out(
+      new uint8_t[size_t{capacity} + kWholeOutputSlack]);
+  uint32_t produced = 0;
+  WholeResult r{inflateWhole(input.get(), static_cast<uint32_t>(in.size()),
+                             out.get(), capacity, &produced),
+                {}};
+  if (r.verdict == WholeInflate::kDone) {
+    EXPECT_LE(produced, capacity);
+    r.out.assign(reinterpret_cast<const char*>(out.get()),
+                 std::min(produced, capacity));
+  }
+  return r;
+}
+
+// The streaming decoder over the whole of `in`: whether it reaches the end
+// of the final block without an error, and what it passed on.
+bool streamingTakes(const Bytes& in, std::string* out) {
+  InflateState state(false, false);
+  CollectOutput collect;
+  LogNull log;
+  uint32_t surplus = 0;
+  const bool ok = inflateBlock(state, in.empty() ? nullptr : in.data(),
+                               static_cast<uint32_t>(in.size()), &surplus,
+                               collect, nullptr, log);
+  *out = str(collect.bytes);
+  return ok && state.finished;
+}
+
+// inflateWhole agrees with the streaming decoder on `in` (raw, 32 KB
+// window). A stream the streaming decoder takes gives the same bytes with
+// exactly their count as the capacity and with more, and is kTooLarge with
+// one byte less; a stream it refuses is kBadData with room for all it
+// decoded (it holds back at most one window on an error) and more.
+void expectWholeAgrees(const Bytes& in) {
+  std::string streamed;
+  const bool taken = streamingTakes(in, &streamed);
+  const uint32_t n = static_cast<uint32_t>(streamed.size());
+  if (!taken) {
+    EXPECT_EQ(inflateWholeInto(in, n + 2 * 65536).verdict,
+              WholeInflate::kBadData);
+    return;
+  }
+  for (uint32_t capacity : {n, n + 1000}) {
+    WholeResult r = inflateWholeInto(in, capacity);
+    EXPECT_EQ(r.verdict, WholeInflate::kDone) << "capacity " << capacity;
+    EXPECT_TRUE(r.out == streamed) << "capacity " << capacity;
+  }
+  if (n > 0) {
+    EXPECT_EQ(inflateWholeInto(in, n - 1).verdict, WholeInflate::kTooLarge);
+  }
+}
+
 Bytes zlibWrap(const Bytes& deflated, const std::string& plain) {
   Bytes z = {0x78, 0x9C};
   z.insert(z.end(), deflated.begin(), deflated.end());
@@ -81,7 +156,10 @@ struct Result {
 };
 
 // The whole input through inflateFromMemory.
+// Raw streams with the 32 KB window go through inflateWhole too, which must
+// agree with the streaming decoder.
 Result inflateAll(const Bytes& in, bool zlib = false, bool deflate64 = false) {
+  if (!zlib && !deflate64) expectWholeAgrees(in);
   DataBuffer input, output;
   input.append(in.data(), static_cast<uint32_t>(in.size()));
   CaptureLog log;
@@ -232,7 +310,9 @@ TEST(DecodeTableTest, ShapesThatAreRejectedOrAccepted) {
        {0, 0, 0},
        CodeShape::kLiteralLength,
        TableBuild::kBadLengths},
-      {"incomplete literal/length", {1, 2}, CodeShape::kLiteralLength,
+      {"incomplete literal/length",
+       {1, 2},
+       CodeShape::kLiteralLength,
        TableBuild::kBadLengths},
       {"no codes", {0, 0, 0}, CodeShape::kComplete, TableBuild::kBadLengths},
       {"no distance codes",
@@ -698,8 +778,7 @@ TEST(InflateTest, DecodeErrorsAreNumberedAndLogged) {
   std::vector<uint8_t> hlit288 = hlit287;
   hlit288.push_back(0);
   // 257 + 1 lengths: 256 zeros, a 1 for 256, then a repeat of 3 zeros.
-  const std::vector<LengthOp> pastEnd = {
-      {18, 127}, {18, 107}, {1, 0}, {17, 0}};
+  const std::vector<LengthOp> pastEnd = {{18, 127}, {18, 107}, {1, 0}, {17, 0}};
   std::vector<uint8_t> incompleteLit(257, 0);
   incompleteLit['a'] = 2;
   incompleteLit[256] = 1;
@@ -793,8 +872,8 @@ TEST(InflateTest, DecodeErrorsAreNumberedAndLogged) {
       {"literal code over-subscribed",
        dynamicStream(overLit, inflate_test::dynamicDistanceLengths()), false,
        false, kErrLiteralLengthLengths},
-      {"literal code of one symbol that is not 256",
-       dynamicStream(onlyA, {1}), false, false, kErrNoEndOfBlock},
+      {"literal code of one symbol that is not 256", dynamicStream(onlyA, {1}),
+       false, false, kErrNoEndOfBlock},
       {"literal code of one 2-bit code", dynamicStream(onlyEnd2, {1}), false,
        false, kErrLiteralLengthLengths},
       {"no end-of-block", dynamicStream(noEnd, {1}), false, false,
@@ -1118,11 +1197,182 @@ TEST(InflateTest, DecodeErrorsDeepInsideLongBlocks) {
   }
 }
 
+// ---- inflateWhole at the edges of its buffers
+// --------------------------------
+
+// Random literals and matches (distances 1 .. 16 and anywhere in reach,
+// lengths 3 .. 258) until `target` bytes are decoded, the last match cut to
+// fit. Appends what they decode to *expected.
+void symbolsUpTo(BlockWriter& b, std::mt19937& rng, size_t target,
+                 std::string* expected) {
+  while (expected->size() < target) {
+    const size_t left = target - expected->size();
+    if (expected->empty() || left < 3 || rng() % 3 == 0) {
+      const char c =
+          static_cast<char>(rng() % 7 == 0 ? rng() : 'a' + rng() % 4);
+      b.literal(static_cast<uint8_t>(c));
+      *expected += c;
+      continue;
+    }
+    const size_t reach = std::min<size_t>(expected->size(), 32768);
+    size_t distance =
+        rng() % 2 ? 1 + rng() % std::min<size_t>(reach, 16) : 1 + rng() % reach;
+    size_t length = std::min<size_t>(3 + rng() % 256, left);
+    b.match(static_cast<uint32_t>(length), static_cast<uint32_t>(distance));
+    for (size_t k = 0; k < length; ++k)
+      *expected += (*expected)[expected->size() - distance];
+  }
+}
+
+struct WholeCase {
+  std::string name;
+  Bytes in;
+  std::string expected;
+};
+
+// Streams whose output ends in the ways that meet the end of the buffer.
+std::vector<WholeCase> wholeEdgeCases() {
+  std::vector<WholeCase> v;
+  std::mt19937 rng(19);
+  {
+    BitWriter w;
+    BlockWriter::fixed(w, true).end();
+    v.push_back({"no output", w.bytes(), ""});
+  }
+  {
+    BitWriter w;
+    storedBlock(w, true, "");
+    v.push_back({"no output, stored", w.bytes(), ""});
+  }
+  // A run of 258 at every short distance, then none to three literals,
+  // after a prefix that the fast loop decodes when the buffer is larger.
+  for (uint32_t distance = 1; distance <= 16; ++distance) {
+    for (int tail = 0; tail <= 3; ++tail) {
+      BitWriter w;
+      std::string expected;
+      BlockWriter b =
+          BlockWriter::dynamic(w, true, inflate_test::dynamicLiteralLengths(),
+                               inflate_test::dynamicDistanceLengths());
+      symbolsUpTo(b, rng, 700, &expected);
+      b.match(258, distance);
+      for (int k = 0; k < 258; ++k)
+        expected += expected[expected.size() - distance];
+      for (int k = 0; k < tail; ++k) {
+        b.literal(static_cast<uint8_t>('0' + k));
+        expected += static_cast<char>('0' + k);
+      }
+      b.end();
+      v.push_back({"258 at distance " + std::to_string(distance) + ", " +
+                       std::to_string(tail) + " literals after",
+                   w.bytes(), expected});
+    }
+  }
+  {
+    // Matches of every length ending the output, the longest reaching
+    // back the whole window.
+    for (uint32_t length : {3u, 4u, 10u, 40u, 41u, 257u}) {
+      BitWriter w;
+      std::string expected;
+      BlockWriter b = BlockWriter::fixed(w, true);
+      symbolsUpTo(b, rng, 40000, &expected);
+      b.match(length, 32768);
+      for (uint32_t k = 0; k < length; ++k)
+        expected += expected[expected.size() - 32768];
+      b.end();
+      v.push_back(
+          {"match of " + std::to_string(length) + " at distance 32768 last",
+           w.bytes(), expected});
+    }
+  }
+  {
+    // Exactly 2 MiB over several blocks of each kind, the last one fixed.
+    BitWriter w;
+    std::string expected;
+    for (int block = 0; block < 8; ++block) {
+      BlockWriter b =
+          BlockWriter::dynamic(w, false, inflate_test::dynamicLiteralLengths(),
+                               inflate_test::dynamicDistanceLengths());
+      symbolsUpTo(b, rng, (block + 1) * size_t{250000}, &expected);
+      b.end();
+      const std::string stored(1000 + block, static_cast<char>('A' + block));
+      storedBlock(w, false, stored);
+      expected += stored;
+    }
+    BlockWriter b = BlockWriter::fixed(w, true);
+    symbolsUpTo(b, rng, size_t{2} << 20, &expected);
+    b.end();
+    v.push_back({"2 MiB", w.bytes(), expected});
+  }
+  return v;
+}
+
+TEST(InflateWholeTest, OutputThatMeetsTheEndOfTheBuffer) {
+  for (const WholeCase& c : wholeEdgeCases()) {
+    SCOPED_TRACE(c.name);
+    std::string streamed;
+    ASSERT_TRUE(streamingTakes(c.in, &streamed));
+    ASSERT_TRUE(streamed == c.expected);
+    const uint32_t n = static_cast<uint32_t>(c.expected.size());
+    // Exactly the output, and up to past the fast loop's margins, so that
+    // the end falls in each loop and at each place in a match.
+    const uint32_t extra = n > 100000 ? 4 : 300;
+    for (uint32_t capacity = n; capacity <= n + extra; ++capacity) {
+      WholeResult r = inflateWholeInto(c.in, capacity);
+      ASSERT_EQ(r.verdict, WholeInflate::kDone) << "capacity " << capacity;
+      ASSERT_TRUE(r.out == c.expected) << "capacity " << capacity;
+    }
+    for (uint32_t less : {1u, 2u, 258u, 259u, 1000u}) {
+      if (less > n) continue;
+      EXPECT_EQ(inflateWholeInto(c.in, n - less).verdict,
+                WholeInflate::kTooLarge)
+          << less << " bytes short";
+    }
+  }
+}
+
+// Every prefix of a stream with stored, fixed and dynamic blocks (matches
+// reaching back across them) is refused, the whole stream taken, bytes
+// after it ignored.
+TEST(InflateWholeTest, EveryPrefixIsRefusedAndTrailingBytesIgnored) {
+  std::mt19937 rng(23);
+  BitWriter w;
+  std::string expected;
+  storedBlock(w, false, "stored bytes first");
+  expected += "stored bytes first";
+  BlockWriter fixed = BlockWriter::fixed(w, false);
+  symbolsUpTo(fixed, rng, 300, &expected);
+  fixed.end();
+  storedBlock(w, false, "");
+  BlockWriter last =
+      BlockWriter::dynamic(w, true, inflate_test::dynamicLiteralLengths(),
+                           inflate_test::dynamicDistanceLengths());
+  symbolsUpTo(last, rng, 900, &expected);
+  last.end();
+  Bytes in = w.bytes();
+  for (size_t cut = 0; cut < in.size(); ++cut) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    const Bytes prefix(in.begin(),
+                       in.begin() + static_cast<std::ptrdiff_t>(cut));
+    EXPECT_EQ(inflateWholeInto(prefix, 4096).verdict, WholeInflate::kBadData);
+    expectWholeAgrees(prefix);
+  }
+  for (size_t trailing : {0, 1, 7, 40}) {
+    Bytes more = in;
+    for (size_t i = 0; i < trailing; ++i)
+      more.push_back(static_cast<uint8_t>(rng()));
+    WholeResult r = inflateWholeInto(more, 4096);
+    EXPECT_EQ(r.verdict, WholeInflate::kDone);
+    EXPECT_TRUE(r.out == expected);
+  }
+}
+
 // ---- Acceptance: the streams zlib's inflate takes, and only those ----------
 
 // Whether the decoder takes `in` as one whole raw stream: no decode error and
-// the final block reached. Stores what it decoded in *out.
+// the final block reached. Stores what it decoded in *out. With the 32 KB
+// window, inflateWhole must agree.
 bool oursAccepts(const Bytes& in, bool deflate64, std::string* out) {
+  if (!deflate64) expectWholeAgrees(in);
   InflateState state(false, deflate64);
   CollectOutput collect;
   CaptureLog log;
@@ -1171,8 +1421,8 @@ std::vector<EdgeStream> edgeStreams() {
   auto dyn = [](std::vector<uint8_t> lit, std::vector<uint8_t> dist,
                 const std::function<void(BlockWriter&)>& body) {
     BitWriter w;
-    BlockWriter b = BlockWriter::dynamic(w, true, std::move(lit),
-                                         std::move(dist));
+    BlockWriter b =
+        BlockWriter::dynamic(w, true, std::move(lit), std::move(dist));
     body(b);
     return w.bytes();
   };
@@ -1196,12 +1446,13 @@ std::vector<EdgeStream> edgeStreams() {
                  dyn(l, {0}, [](BlockWriter& b) { b.literal('a'); }), false});
   }
   // A single distance code, and none.
-  v.push_back({"one distance code of 1 bit", dyn(lit, {0, 1},
-                                                 [](BlockWriter& b) {
-                                                   b.literals("ab");
-                                                   b.match(6, 2);
-                                                   b.end();
-                                                 }),
+  v.push_back({"one distance code of 1 bit",
+               dyn(lit, {0, 1},
+                   [](BlockWriter& b) {
+                     b.literals("ab");
+                     b.match(6, 2);
+                     b.end();
+                   }),
                true});
   v.push_back({"one distance code, the unused code sent",
                dyn(lit, {0, 1},
@@ -1220,10 +1471,11 @@ std::vector<EdgeStream> edgeStreams() {
                    }),
                false});
   v.push_back({"no distance codes, literals only",
-               dyn(lit, {0}, [](BlockWriter& b) {
-                 b.literals("xy");
-                 b.end();
-               }),
+               dyn(lit, {0},
+                   [](BlockWriter& b) {
+                     b.literals("xy");
+                     b.end();
+                   }),
                true});
   v.push_back({"no distance codes, a length",
                dyn(lit, {0, 0},
@@ -1257,14 +1509,15 @@ std::vector<EdgeStream> edgeStreams() {
     std::vector<uint8_t> d(16, 0);
     for (int i = 0; i < 15; ++i) d[i] = static_cast<uint8_t>(i + 1);
     d[15] = 15;
-    v.push_back({"15-bit codes", dyn(l, d,
-                                     [](BlockWriter& b) {
-                                       for (int i = 0; i < 300; ++i)
-                                         b.literal(static_cast<uint8_t>(i % 14));
-                                       b.match(258, 200);
-                                       b.match(258, 1);
-                                       b.end();
-                                     }),
+    v.push_back({"15-bit codes",
+                 dyn(l, d,
+                     [](BlockWriter& b) {
+                       for (int i = 0; i < 300; ++i)
+                         b.literal(static_cast<uint8_t>(i % 14));
+                       b.match(258, 200);
+                       b.match(258, 1);
+                       b.end();
+                     }),
                  true});
     l[285] = 0;
     v.push_back({"15-bit codes, one missing",
@@ -1275,12 +1528,13 @@ std::vector<EdgeStream> edgeStreams() {
     std::vector<uint8_t> l(258, 0);
     l['a'] = 1;
     l[256] = l[257] = 2;
-    v.push_back({"1-bit codes", dyn(l, {1},
-                                    [](BlockWriter& b) {
-                                      b.literal('a');
-                                      b.match(3, 1);
-                                      b.end();
-                                    }),
+    v.push_back({"1-bit codes",
+                 dyn(l, {1},
+                     [](BlockWriter& b) {
+                       b.literal('a');
+                       b.match(3, 1);
+                       b.end();
+                     }),
                  true});
   }
   // Code-length codes and repeats.
@@ -1289,8 +1543,8 @@ std::vector<EdgeStream> edgeStreams() {
   {
     std::vector<uint8_t> one(19, 0);
     one[8] = 1;
-    v.push_back({"code-length code of one code", withCodeLengthCode(one),
-                 false});
+    v.push_back(
+        {"code-length code of one code", withCodeLengthCode(one), false});
   }
   v.push_back({"length 16 first", withLengthOps({{16, 0}}), false});
   v.push_back({"repeat past the last length",
@@ -1313,18 +1567,20 @@ std::vector<EdgeStream> edgeStreams() {
                  false});
     std::vector<uint8_t> l287 = lit;
     l287.push_back(0);
-    v.push_back({"HLIT 287", dyn(l287, {1}, [](BlockWriter& b) { b.end(); }),
-                 false});
-    v.push_back({"HDIST 31", dyn(lit, std::vector<uint8_t>(31, 5),
-                                 [](BlockWriter& b) { b.end(); }),
-                 false});
+    v.push_back(
+        {"HLIT 287", dyn(l287, {1}, [](BlockWriter& b) { b.end(); }), false});
+    v.push_back(
+        {"HDIST 31",
+         dyn(lit, std::vector<uint8_t>(31, 5), [](BlockWriter& b) { b.end(); }),
+         false});
     std::vector<uint8_t> d30(30, 5);
     d30[0] = d30[1] = 4;
-    v.push_back({"HLIT 286 and HDIST 30", dyn(lit, d30,
-                                              [](BlockWriter& b) {
-                                                b.literal('q');
-                                                b.end();
-                                              }),
+    v.push_back({"HLIT 286 and HDIST 30",
+                 dyn(lit, d30,
+                     [](BlockWriter& b) {
+                       b.literal('q');
+                       b.end();
+                     }),
                  true});
   }
   // Distances, reserved symbols and ends.
@@ -1451,7 +1707,8 @@ TEST(InflateAgainstZlibTest, ShortStreamsSplitEverywhere) {
   }
 }
 
-// ---- Streams from other encoders ---------------------------------------------
+// ---- Streams from other encoders
+// ---------------------------------------------
 
 // Inputs that lead encoders into different blocks: none, one byte, text
 // with repeats, noise (stored blocks), long runs, and records with many
@@ -1548,7 +1805,8 @@ bool zipRaw(const Bytes& zip, uint32_t* method, Bytes* raw) {
   const size_t size = le32(zip, cd + 20);
   const size_t local = le32(zip, cd + 42);
   if (local + 30 > zip.size()) return false;
-  const size_t data = local + 30 + le16(zip, local + 26) + le16(zip, local + 28);
+  const size_t data =
+      local + 30 + le16(zip, local + 26) + le16(zip, local + 28);
   if (data + size > zip.size()) return false;
   raw->assign(zip.begin() + static_cast<std::ptrdiff_t>(data),
               zip.begin() + static_cast<std::ptrdiff_t>(data + size));
@@ -1577,9 +1835,8 @@ Bytes libdeflateRaw(const std::string& data, int level) {
   EXPECT_NE(c, nullptr) << "level " << level;
   if (!c) return {};
   Bytes out(libdeflate_deflate_compress_bound(c, data.size()));
-  out.resize(
-      libdeflate_deflate_compress(c, data.data(), data.size(), out.data(),
-                                  out.size()));
+  out.resize(libdeflate_deflate_compress(c, data.data(), data.size(),
+                                         out.data(), out.size()));
   libdeflate_free_compressor(c);
   return out;
 }
@@ -1622,8 +1879,11 @@ std::vector<Encoded> encodeEverywhere(const std::vector<std::string>& inputs,
                                       std::vector<Encoded>* deflate64) {
   std::vector<Encoded> v;
   const std::pair<const char*, int> strategies[] = {
-      {"default", Z_DEFAULT_STRATEGY}, {"filtered", Z_FILTERED},
-      {"huffman-only", Z_HUFFMAN_ONLY}, {"rle", Z_RLE}, {"fixed", Z_FIXED}};
+      {"default", Z_DEFAULT_STRATEGY},
+      {"filtered", Z_FILTERED},
+      {"huffman-only", Z_HUFFMAN_ONLY},
+      {"rle", Z_RLE},
+      {"fixed", Z_FIXED}};
   for (size_t i = 0; i < inputs.size(); ++i) {
     for (int level = 0; level <= 9; ++level)
       for (const auto& st : strategies)

@@ -1,51 +1,512 @@
 // inflateWhole: one raw Deflate stream held whole in memory, decoded into a
-// flat buffer of known capacity.
+// flat buffer of known capacity that is its own window. No state survives a
+// call: a word-wide bit buffer, a fast loop while both buffers have room,
+// and a careful loop for their ends.
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "codec/inflate.h"
-#include "log/log_base.h"
-#include "stream/output.h"
+#include "codec/inflate_internal.h"
 
 namespace sfx {
+using namespace inflate_internal;
 namespace {
 
-// Copies decoded bytes into the caller's buffer and refuses what would not
-// fit.
-class FlatOutput : public Output {
- public:
-  FlatOutput(uint8_t* out, uint32_t capacity) : out_(out), capacity_(capacity) {}
-  bool writeBytes(const void* data, uint32_t count, ProgressMonitor*,
-                  LogBase&) override {
-    if (count > capacity_ - used_) {
-      overflow_ = true;
-      return false;
+// The bit buffer: a machine word. SFX_INFLATE_BITBUF32 forces the 32-bit
+// buffer of a 32-bit target, so that a 64-bit test build runs the same code
+// as the i686 stub.
+#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(SFX_INFLATE_BITBUF32)
+using BitBuf = uint64_t;
+#else
+using BitBuf = uint32_t;
+#endif
+constexpr uint32_t kBufBits = sizeof(BitBuf) * 8;
+constexpr uint32_t kBufBytes = sizeof(BitBuf);
+// Both refills leave at least this many bits in the buffer (56 or 24) and
+// at most kBufBits - 1.
+constexpr uint32_t kRefillFloor = kBufBits - 8;
+// A shift by `entry & kShiftMask` is a shift by the entry's bit count (bits
+// 5-7 of an entry are zero), and the mask is the one the machine applies.
+constexpr uint32_t kShiftMask = kBufBits - 1;
+
+// Table roots: a literal/length code of up to 11 bits and a distance code
+// of up to 9 bits take one lookup; longer ones a second.
+constexpr int kLitRoot = 11;
+constexpr int kDistRoot = 9;
+constexpr uint32_t kLitMask = (1u << kLitRoot) - 1;
+constexpr uint32_t kLitSubMask = (1u << (kMaxCodeLength - kLitRoot)) - 1;
+constexpr uint32_t kDistMask = (1u << kDistRoot) - 1;
+constexpr uint32_t kDistSubMask = (1u << (kMaxCodeLength - kDistRoot)) - 1;
+constexpr uint32_t kLitEntries = packedTableEntries(kLitRoot, 288);
+constexpr uint32_t kDistEntries = packedTableEntries(kDistRoot, 32);
+constexpr uint32_t kExceptionalBits = kPackedSubBit | kPackedOtherBit;
+
+// The fast loop's margins. An iteration begins with at least kRefillFloor
+// bits in the buffer and takes at most 56 (three root literals of at most
+// 11 bits, a literal of 15, or a length of 15 + 5 bits and a distance of
+// 15 + 13; 48 with the 32-bit buffer). As 8 x (bytes read) = bits taken +
+// bits in the buffer (< kBufBits), the input position moves at most 7
+// bytes (6) ahead of where the iteration began, and a refill loads
+// kBufBytes from there: within 15 bytes. An iteration writes three literals
+// or one match of at most 258 bytes, and copyMatch writes at most 7 bytes
+// beyond it, within kWholeOutputSlack.
+constexpr uint32_t kFastInMargin = 24;
+constexpr uint32_t kFastOutMargin = 258;
+static_assert(kWholeOutputSlack >= 7, "copyMatch writes past the match");
+
+inline BitBuf loadWord(const uint8_t* p) {
+  BitBuf v;
+  std::memcpy(&v, p, sizeof v);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  BitBuf r = 0;
+  for (size_t i = 0; i < sizeof v; ++i) r |= static_cast<BitBuf>(p[i]) << 8 * i;
+  v = r;
+#endif
+  return v;
+}
+
+inline void copy8(uint8_t* dst, const uint8_t* src) {
+  uint64_t v;
+  std::memcpy(&v, src, 8);
+  std::memcpy(dst, &v, 8);
+}
+
+// Copies a match of `length` (3 .. 258) bytes from `distance` back to `dst`.
+// Writes at most max(length + 7, 40) bytes from `dst`.
+inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
+  const uint8_t* src = dst - distance;
+  uint8_t* const end = dst + length;
+  if (distance >= 8) {
+    // Each load reads only bytes already final. Most matches are short:
+    // five words unconditionally.
+    copy8(dst, src);
+    copy8(dst + 8, src + 8);
+    copy8(dst + 16, src + 16);
+    copy8(dst + 24, src + 24);
+    copy8(dst + 32, src + 32);
+    if (length > 40) {
+      dst += 40;
+      src += 40;
+      do {
+        copy8(dst, src);
+        dst += 8;
+        src += 8;
+      } while (dst < end);
     }
-    std::memcpy(out_ + used_, data, count);
-    used_ += count;
+  } else if (distance == 1) {
+    const uint64_t v = src[0] * UINT64_C(0x0101010101010101);
+    std::memcpy(dst, &v, 8);
+    std::memcpy(dst + 8, &v, 8);
+    std::memcpy(dst + 16, &v, 8);
+    std::memcpy(dst + 24, &v, 8);
+    std::memcpy(dst + 32, &v, 8);
+    if (length > 40) {
+      dst += 40;
+      do {
+        std::memcpy(dst, &v, 8);
+        dst += 8;
+      } while (dst < end);
+    }
+  } else {
+    // The pattern of `distance` bytes repeated over 8 bytes; a step of the
+    // largest multiple of `distance` up to 8 keeps it in phase.
+    uint8_t pattern[8];
+    for (uint32_t i = 0; i < 8; ++i) pattern[i] = src[i % distance];
+    const uint32_t step = 8 - 8 % distance;
+    do {
+      std::memcpy(dst, pattern, 8);
+      dst += step;
+    } while (dst < end);
+  }
+}
+
+enum class Step { kOk, kBadData, kTooLarge };
+
+// The decoder. The bit buffer holds `bits` bits of the stream, first bit
+// lowest; bits above them are zero or the next input bytes. Past the end
+// of the input it is topped up with zero bytes, counted in `overread`: a
+// stream that takes any of them ends before its final block.
+struct Whole {
+  Whole(const uint8_t* in, uint32_t count, uint8_t* o, uint32_t capacity)
+      : ip(in), inEnd(in + count), out(o), op(o), outEnd(o + capacity) {}
+
+  // Tops the buffer up to kRefillFloor .. kBufBits - 1 bits. False once
+  // more zero bytes were fed than the buffer holds: some were then taken.
+  bool fill() {
+    while (bits < kRefillFloor) {
+      if (ip != inEnd)
+        buf |= static_cast<BitBuf>(*ip++) << bits;
+      else if (++overread > kBufBytes)
+        return false;
+      bits += 8;
+    }
     return true;
   }
-  uint32_t used() const { return used_; }
-  bool overflow() const { return overflow_; }
+  // Whether bits past the input's end were taken.
+  bool truncated() const { return overread * 8 > bits; }
+  // n < kBufBits.
+  uint32_t take(uint32_t n) {
+    const uint32_t v = static_cast<uint32_t>(buf & ((BitBuf{1} << n) - 1));
+    buf >>= n;
+    bits -= n;
+    return v;
+  }
+  // The outcome when the output is full: the capacity is too small, unless
+  // the stream had ended already.
+  Step full() const { return truncated() ? Step::kBadData : Step::kTooLarge; }
 
- private:
-  uint8_t* out_;
-  uint32_t capacity_;
-  uint32_t used_ = 0;
-  bool overflow_ = false;
+  const uint8_t* ip;
+  const uint8_t* const inEnd;
+  BitBuf buf = 0;
+  uint32_t bits = 0;
+  uint32_t overread = 0;
+  uint8_t* const out;
+  uint8_t* op;
+  uint8_t* const outEnd;
+  bool fixedTables = false;  // the tables hold the fixed code
+  // The literal/length table followed by the distance table.
+  uint32_t tables[kLitEntries + kDistEntries];
 };
+
+// The order in which the code-length code lengths are sent.
+constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+bool buildTables(Whole& w, const uint8_t* lengths, uint32_t hlit,
+                 uint32_t hdist, CodeShape litShape, CodeShape distShape) {
+  return buildPackedTable(lengths, hlit, litShape, TableKind::kLiteralLength,
+                          false, kLitRoot, w.tables, 0, kLitEntries) &&
+         buildPackedTable(lengths + hlit, hdist, distShape,
+                          TableKind::kDistance, false, kDistRoot, w.tables,
+                          kLitEntries, kDistEntries);
+}
+
+// The tables of the fixed code (RFC 1951, 3.2.6).
+void loadFixedTables(Whole& w) {
+  uint8_t lengths[288 + 32];
+  for (int i = 0; i < 288; ++i)
+    lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+  std::memset(lengths + 288, 5, 32);
+  buildTables(w, lengths, 288, 32, CodeShape::kComplete, CodeShape::kComplete);
+  w.fixedTables = true;
+}
+
+// Reads a dynamic block's header after BTYPE and builds its tables, under
+// the rules of the streaming decoder. False for bad or truncated data.
+bool readDynamicHeader(Whole& w) {
+  if (w.bits < 14 && !w.fill()) return false;
+  const uint32_t hlit = w.take(5) + 257;
+  const uint32_t hdist = w.take(5) + 1;
+  const uint32_t hclen = w.take(4) + 4;
+  if (hlit > 286 || hdist > 30) return false;
+
+  uint8_t clLengths[19] = {};
+  for (uint32_t i = 0; i < hclen; ++i) {
+    if (w.bits < 3 && !w.fill()) return false;
+    clLengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(w.take(3));
+  }
+  // The code-length code must be complete, so its codes (at most 7 bits)
+  // fill a 128-entry table: symbol in the low byte, length above.
+  uint32_t perLength[kMaxCodeLength + 1];
+  if (!checkCodeLengths(clLengths, 19, CodeShape::kComplete, perLength))
+    return false;
+  uint32_t next[8];
+  uint32_t code = 0;
+  for (int len = 1; len <= 7; ++len) {
+    next[len] = code;
+    code = (code + perLength[len]) << 1;
+  }
+  uint16_t clTable[128];
+  for (uint32_t sym = 0; sym < 19; ++sym) {
+    const uint32_t len = clLengths[sym];
+    if (!len) continue;
+    uint32_t c = next[len]++, reversed = 0;
+    for (uint32_t i = 0; i < len; ++i, c >>= 1)
+      reversed = reversed << 1 | (c & 1);
+    for (uint32_t idx = reversed; idx < 128; idx += 1u << len)
+      clTable[idx] = static_cast<uint16_t>(sym | len << 8);
+  }
+
+  uint8_t lengths[288 + 32];
+  const uint32_t total = hlit + hdist;
+  uint32_t index = 0;
+  while (index < total) {
+    // A code of up to 7 bits and up to 7 extra bits.
+    if (w.bits < 14 && !w.fill()) return false;
+    const uint32_t e = clTable[w.buf & 127];
+    w.take(e >> 8);
+    const uint32_t sym = e & 0xFF;
+    if (sym < 16) {
+      lengths[index++] = static_cast<uint8_t>(sym);
+      continue;
+    }
+    uint8_t value = 0;
+    uint32_t n;
+    if (sym == 16) {
+      if (index == 0) return false;  // nothing to repeat
+      value = lengths[index - 1];
+      n = 3 + w.take(2);
+    } else if (sym == 17) {
+      n = 3 + w.take(3);
+    } else {
+      n = 11 + w.take(7);
+    }
+    if (n > total - index) return false;  // runs past the last length
+    std::memset(lengths + index, value, n);
+    index += n;
+  }
+  if (lengths[256] == 0) return false;  // the block could never end
+  w.fixedTables = false;
+  return buildTables(w, lengths, hlit, hdist, CodeShape::kLiteralLength,
+                     CodeShape::kDistance);
+}
+
+// A stored block after BTYPE: the whole bytes left in the buffer go back to
+// the input, then LEN, NLEN and the bytes are copied straight.
+Step storedBlock(Whole& w) {
+  w.take(w.bits & 7);
+  if (w.truncated()) return Step::kBadData;
+  w.ip -= w.bits / 8 - w.overread;
+  w.buf = 0;
+  w.bits = 0;
+  w.overread = 0;
+  if (w.inEnd - w.ip < 4) return Step::kBadData;
+  const uint32_t len = w.ip[0] | w.ip[1] << 8;
+  const uint32_t nlen = w.ip[2] | w.ip[3] << 8;
+  if (len != (nlen ^ 0xFFFF)) return Step::kBadData;
+  w.ip += 4;
+  if (static_cast<size_t>(w.inEnd - w.ip) < len) return Step::kBadData;
+  if (static_cast<size_t>(w.outEnd - w.op) < len) return Step::kTooLarge;
+  std::memcpy(w.op, w.ip, len);
+  w.op += len;
+  w.ip += len;
+  return Step::kOk;
+}
+
+// The literals and matches of a fixed or dynamic block, up to and with its
+// end-of-block code.
+Step huffmanBlock(Whole& w) {
+  // Sub-table offsets count from the start of both tables.
+  const uint32_t* const lit = w.tables;
+  const uint32_t* const dist = w.tables + kLitEntries;
+  uint8_t* const out = w.out;
+
+  // The fast loop. Entry: the buffer holds no bytes from past the input's
+  // end (the margin keeps them far), and `bits` below kBufBits. While it
+  // runs, only the low 8 bits of `bits` count: a whole entry is subtracted
+  // from it, whose low byte is its bit count. Exit: the same, with the
+  // entry of the next literal/length code looked up but not taken.
+  const uint8_t* const inFastEnd =
+      w.inEnd -
+      std::min<size_t>(static_cast<size_t>(w.inEnd - w.ip), kFastInMargin);
+  uint8_t* const opFastEnd =
+      w.outEnd -
+      std::min<size_t>(static_cast<size_t>(w.outEnd - w.op), kFastOutMargin);
+  if (w.ip < inFastEnd && w.op < opFastEnd) {
+    const uint8_t* ip = w.ip;
+    uint8_t* op = w.op;
+    BitBuf buf = w.buf;
+    uint32_t bits = w.bits;
+    Step step = Step::kOk;
+    bool ended = false;
+
+    // Tops the buffer up with whole bytes to kRefillFloor .. kBufBits - 1
+    // bits; the bits above them are the next bytes, loaded again at the
+    // same place by the next refill.
+#define SFX_REFILL()                                         \
+  do {                                                       \
+    buf |= loadWord(ip) << static_cast<uint8_t>(bits);       \
+    ip += (kBufBytes - 1) - ((bits >> 3) & (kBufBytes - 1)); \
+    bits |= kRefillFloor;                                    \
+  } while (0)
+#define SFX_CONSUME(e)      \
+  do {                      \
+    buf >>= (e)&kShiftMask; \
+    bits -= (e);            \
+  } while (0)
+    // A length's or distance's base plus its extra bits, from the buffer
+    // as it was before the entry's bits were taken.
+#define SFX_VALUE(saved, e)                                           \
+  (((e) >> 16) +                                                      \
+   static_cast<uint32_t>(((saved) & ((BitBuf{1} << ((e)&31)) - 1)) >> \
+                         ((e) >> 8 & 31)))
+
+    SFX_REFILL();
+    uint32_t e = lit[static_cast<uint32_t>(buf) & kLitMask];
+    do {
+      // Here the buffer holds at least kRefillFloor bits and `e` is the
+      // entry of the code at its bottom.
+      if (e & kPackedValueBit) {
+        // A literal of the root: at most 11 bits. 56 bits hold three and
+        // the root lookup after them; 24 bits one and the lookup after it.
+        SFX_CONSUME(e);
+        *op++ = static_cast<uint8_t>(e >> 16);
+        e = lit[static_cast<uint32_t>(buf) & kLitMask];
+        if (e & kPackedValueBit) {
+          SFX_CONSUME(e);
+          *op++ = static_cast<uint8_t>(e >> 16);
+          if (kBufBits == 64) {
+            e = lit[static_cast<uint32_t>(buf) & kLitMask];
+            if (e & kPackedValueBit) {
+              SFX_CONSUME(e);
+              *op++ = static_cast<uint8_t>(e >> 16);
+              e = lit[static_cast<uint32_t>(buf) & kLitMask];
+            }
+            SFX_REFILL();
+          } else {
+            SFX_REFILL();
+            e = lit[static_cast<uint32_t>(buf) & kLitMask];
+          }
+        } else {
+          SFX_REFILL();
+        }
+        continue;
+      }
+      if (e & kExceptionalBits) {
+        if (e & kPackedSubBit) {
+          e = lit[(e >> 16) +
+                  (static_cast<uint32_t>(buf >> kLitRoot) & kLitSubMask)];
+          if (e & kPackedValueBit) {
+            SFX_CONSUME(e);
+            *op++ = static_cast<uint8_t>(e >> 16);
+            SFX_REFILL();
+            e = lit[static_cast<uint32_t>(buf) & kLitMask];
+            continue;
+          }
+        }
+        if (e & kPackedOtherBit) {
+          if ((e >> 16) == kOtherEndOfBlock) {
+            SFX_CONSUME(e);
+            ended = true;
+          } else {
+            step = Step::kBadData;
+          }
+          break;
+        }
+      }
+      // A length (at most 15 + 5 bits), then a distance (15 + 13).
+      BitBuf saved = buf;
+      SFX_CONSUME(e);
+      const uint32_t length = SFX_VALUE(saved, e);
+      if (kBufBits == 32) SFX_REFILL();
+      uint32_t d = dist[static_cast<uint32_t>(buf) & kDistMask];
+      if (d & kPackedSubBit)
+        d = lit[(d >> 16) +
+                (static_cast<uint32_t>(buf >> kDistRoot) & kDistSubMask)];
+      if (!(d & kPackedValueBit)) {
+        step = Step::kBadData;
+        break;
+      }
+      uint32_t distance;
+      if (kBufBits == 64) {
+        saved = buf;
+        SFX_CONSUME(d);
+        distance = SFX_VALUE(saved, d);
+      } else {
+        // 24 bits hold the code; then up to 13 extra bits.
+        const uint32_t codeLen = d >> 8 & 31;
+        const uint32_t extra = (d & 31) - codeLen;
+        buf >>= codeLen;
+        bits -= codeLen;
+        if (static_cast<uint8_t>(bits) < extra) SFX_REFILL();
+        distance =
+            (d >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
+        buf >>= extra;
+        bits -= extra;
+      }
+      if (distance > static_cast<size_t>(op - out)) {
+        step = Step::kBadData;
+        break;
+      }
+      // The next code's entry first, so that its load overlaps the copy.
+      SFX_REFILL();
+      e = lit[static_cast<uint32_t>(buf) & kLitMask];
+      copyMatch(op, length, distance);
+      op += length;
+    } while (ip < inFastEnd && op < opFastEnd);
+#undef SFX_VALUE
+#undef SFX_CONSUME
+#undef SFX_REFILL
+
+    w.ip = ip;
+    w.op = op;
+    w.buf = buf;
+    w.bits = static_cast<uint8_t>(bits);
+    if (step != Step::kOk || ended) return step;
+  }
+
+  // The careful loop: a symbol at a time, each bit count and the room left
+  // checked.
+  for (;;) {
+    if (w.bits < kMaxCodeLength && !w.fill()) return Step::kBadData;
+    uint32_t e = lit[static_cast<uint32_t>(w.buf) & kLitMask];
+    if (e & kPackedSubBit)
+      e = lit[(e >> 16) +
+              (static_cast<uint32_t>(w.buf >> kLitRoot) & kLitSubMask)];
+    if (e & kPackedValueBit) {
+      w.take(e & 31);
+      if (w.op == w.outEnd) return w.full();
+      *w.op++ = static_cast<uint8_t>(e >> 16);
+      continue;
+    }
+    if (e & kPackedOtherBit) {
+      if ((e >> 16) != kOtherEndOfBlock) return Step::kBadData;
+      w.take(e & 31);
+      return Step::kOk;
+    }
+    uint32_t codeLen = e >> 8 & 31;
+    uint32_t extra = (e & 31) - codeLen;
+    w.take(codeLen);
+    if (w.bits < extra && !w.fill()) return Step::kBadData;
+    const uint32_t length = (e >> 16) + w.take(extra);
+
+    if (w.bits < kMaxCodeLength && !w.fill()) return Step::kBadData;
+    uint32_t d = dist[static_cast<uint32_t>(w.buf) & kDistMask];
+    if (d & kPackedSubBit)
+      d = lit[(d >> 16) +
+              (static_cast<uint32_t>(w.buf >> kDistRoot) & kDistSubMask)];
+    if (!(d & kPackedValueBit)) return Step::kBadData;
+    codeLen = d >> 8 & 31;
+    extra = (d & 31) - codeLen;
+    w.take(codeLen);
+    if (w.bits < extra && !w.fill()) return Step::kBadData;
+    const uint32_t distance = (d >> 16) + w.take(extra);
+    if (distance > static_cast<size_t>(w.op - out)) return Step::kBadData;
+    if (length > static_cast<size_t>(w.outEnd - w.op)) return w.full();
+    const uint8_t* src = w.op - distance;
+    for (uint32_t i = 0; i < length; ++i) w.op[i] = src[i];
+    w.op += length;
+  }
+}
 
 }  // namespace
 
 WholeInflate inflateWhole(const uint8_t* input, uint32_t count, uint8_t* out,
                           uint32_t capacity, uint32_t* produced) {
-  InflateState state(false, false);
-  FlatOutput sink(out, capacity);
-  LogNull quiet;
-  uint32_t surplus = 0;
-  bool ok = inflateBlock(state, input, count, &surplus, sink, nullptr, quiet);
-  if (sink.overflow()) return WholeInflate::kTooLarge;
-  if (!ok || sink.failed() || !state.finished) return WholeInflate::kBadData;
-  *produced = sink.used();
+  if (!input) count = 0;
+  Whole w(input, count, out, capacity);
+  bool final = false;
+  while (!final) {
+    if (w.bits < 3 && !w.fill()) return WholeInflate::kBadData;
+    final = (w.buf & 1) != 0;
+    const uint32_t type = w.take(3) >> 1;
+    Step step;
+    if (type == 0) {
+      step = storedBlock(w);
+    } else if (type == 1) {
+      if (!w.fixedTables) loadFixedTables(w);
+      step = huffmanBlock(w);
+    } else if (type == 2) {
+      step = readDynamicHeader(w) ? huffmanBlock(w) : Step::kBadData;
+    } else {
+      return WholeInflate::kBadData;  // reserved block type
+    }
+    if (step == Step::kTooLarge) return WholeInflate::kTooLarge;
+    if (step == Step::kBadData) return WholeInflate::kBadData;
+  }
+  if (w.truncated()) return WholeInflate::kBadData;
+  *produced = static_cast<uint32_t>(w.op - out);
   return WholeInflate::kDone;
 }
 
