@@ -301,10 +301,20 @@ bool inflate_internal::buildPackedTable(const uint8_t* lengths, uint32_t count,
     code = bit ? (code & (bit - 1)) + bit : 0;
   }
 
-  const uint32_t noCode =
-      packEntry(static_cast<uint32_t>(width), kPackedOther, 0, kOtherNoCode);
-  for (uint32_t i = 0; i < rootSize; ++i) dst[i] = noCode;
+  // A complete code fills every entry of every level; only an incomplete
+  // one leaves entries no code reaches.
+  uint32_t kraft = 0;
+  for (int len = 1; len <= kMaxCodeLength; ++len)
+    kraft += perLength[len] << (kMaxCodeLength - len);
+  const bool complete = kraft == 1u << kMaxCodeLength;
+  if (!complete) {
+    const uint32_t noCode =
+        packEntry(static_cast<uint32_t>(width), kPackedOther, 0, kOtherNoCode);
+    for (uint32_t i = 0; i < rootSize; ++i) dst[i] = noCode;
+  }
   uint32_t next = rootSize;  // where the next sub-table goes
+  uint32_t subPrefix = rootSize;  // the root entry of the last sub-table
+  uint32_t* sub = nullptr;
   for (uint32_t i = 0; i < used; ++i) {
     const uint32_t sym = sorted[i];
     const uint32_t len = lengths[sym];
@@ -314,20 +324,22 @@ bool inflate_internal::buildPackedTable(const uint8_t* lengths, uint32_t count,
         dst[idx] = entry;
       continue;
     }
+    // The codes that share a root entry follow one another.
     const uint32_t prefix = codes[i] & (rootSize - 1);
-    uint32_t root = dst[prefix];
-    if (!(root & kPackedSubBit)) {
+    if (prefix != subPrefix) {
       if (next + subMask + 1 > capacity) return false;
       const uint32_t subAt = at + next;
-      const uint32_t subNoCode =
-          packEntry(subLength[prefix], kPackedOther, 0, kOtherNoCode);
-      for (uint32_t j = 0; j <= subMask; ++j) dst[next + j] = subNoCode;
-      root =
+      if (!complete) {
+        const uint32_t subNoCode =
+            packEntry(subLength[prefix], kPackedOther, 0, kOtherNoCode);
+        for (uint32_t j = 0; j <= subMask; ++j) dst[next + j] = subNoCode;
+      }
+      dst[prefix] =
           packEntry(static_cast<uint32_t>(width), kPackedSub, subWidth, subAt);
-      dst[prefix] = root;
+      subPrefix = prefix;
+      sub = dst + next;
       next += subMask + 1;
     }
-    uint32_t* sub = tables + (root >> 16);
     for (uint32_t idx = static_cast<uint32_t>(codes[i]) >> width;
          idx <= subMask; idx += 1u << (len - static_cast<uint32_t>(width)))
       sub[idx] = entry;

@@ -109,15 +109,15 @@ inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
       } while (dst < end);
     }
   } else {
-    // The pattern of `distance` bytes repeated over 8 bytes; a step of the
-    // largest multiple of `distance` up to 8 keeps it in phase.
-    uint8_t pattern[8];
-    for (uint32_t i = 0; i < 8; ++i) pattern[i] = src[i % distance];
-    const uint32_t step = 8 - 8 % distance;
-    do {
-      std::memcpy(dst, pattern, 8);
-      dst += step;
-    } while (dst < end);
+    // Distances 2 .. 7: the first 8 bytes one at a time (each reads a byte
+    // already written), then those 8 bytes again at every multiple of the
+    // distance up to 8, which keeps the pattern in phase.
+    static constexpr uint8_t kStep[8] = {0, 0, 8, 6, 8, 5, 6, 7};
+    for (int i = 0; i < 8; ++i) dst[i] = src[i];
+    uint64_t v;
+    std::memcpy(&v, dst, 8);
+    const uint32_t step = kStep[distance];
+    for (dst += step; dst < end; dst += step) std::memcpy(dst, &v, 8);
   }
 }
 
@@ -288,8 +288,9 @@ Step storedBlock(Whole& w) {
 // end-of-block code.
 Step huffmanBlock(Whole& w) {
   // Sub-table offsets count from the start of both tables.
+  // The distance table is read as lit + kLitEntries, which keeps one
+  // register for both.
   const uint32_t* const lit = w.tables;
-  const uint32_t* const dist = w.tables + kLitEntries;
   uint8_t* const out = w.out;
 
   // The fast loop. Entry: the buffer holds no bytes from past the input's
@@ -390,7 +391,7 @@ Step huffmanBlock(Whole& w) {
       SFX_CONSUME(e);
       const uint32_t length = SFX_VALUE(saved, e);
       if (kBufBits == 32) SFX_REFILL();
-      uint32_t d = dist[static_cast<uint32_t>(buf) & kDistMask];
+      uint32_t d = lit[kLitEntries + (static_cast<uint32_t>(buf) & kDistMask)];
       if (d & kPackedSubBit)
         d = lit[(d >> 16) +
                 (static_cast<uint32_t>(buf >> kDistRoot) & kDistSubMask)];
@@ -462,7 +463,7 @@ Step huffmanBlock(Whole& w) {
     const uint32_t length = (e >> 16) + w.take(extra);
 
     if (w.bits < kMaxCodeLength && !w.fill()) return Step::kBadData;
-    uint32_t d = dist[static_cast<uint32_t>(w.buf) & kDistMask];
+    uint32_t d = lit[kLitEntries + (static_cast<uint32_t>(w.buf) & kDistMask)];
     if (d & kPackedSubBit)
       d = lit[(d >> 16) +
               (static_cast<uint32_t>(w.buf >> kDistRoot) & kDistSubMask)];
