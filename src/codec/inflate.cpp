@@ -312,18 +312,30 @@ bool inflate_internal::buildPackedTable(const uint8_t* lengths, uint32_t count,
         packEntry(static_cast<uint32_t>(width), kPackedOther, 0, kOtherNoCode);
     for (uint32_t i = 0; i < rootSize; ++i) dst[i] = noCode;
   }
-  uint32_t next = rootSize;  // where the next sub-table goes
+  // The codes that fit the root, shortest first: the entries of the codes
+  // of up to `len` bits repeat every 2^len entries, so the first 2^len are
+  // doubled before the codes of `len` bits go in. An entry doubled before
+  // any code reached it is overwritten later, by a longer code or a
+  // sub-table pointer, unless the code is incomplete, whose unused entries
+  // hold noCode from the start.
+  uint32_t filled = 1;
+  uint32_t i = 0;
+  for (uint32_t len = 1; len <= static_cast<uint32_t>(width); ++len) {
+    for (; filled < 1u << len; filled *= 2)
+      std::memcpy(dst + filled, dst, filled * sizeof *dst);
+    for (; i < used && lengths[sorted[i]] == len; ++i)
+      dst[codes[i]] = packSymbol(kind, deflate64, sorted[i], len);
+  }
+  for (; filled < rootSize; filled *= 2)
+    std::memcpy(dst + filled, dst, filled * sizeof *dst);
+
+  uint32_t next = rootSize;       // where the next sub-table goes
   uint32_t subPrefix = rootSize;  // the root entry of the last sub-table
   uint32_t* sub = nullptr;
-  for (uint32_t i = 0; i < used; ++i) {
+  for (; i < used; ++i) {
     const uint32_t sym = sorted[i];
     const uint32_t len = lengths[sym];
     const uint32_t entry = packSymbol(kind, deflate64, sym, len);
-    if (len <= static_cast<uint32_t>(width)) {
-      for (uint32_t idx = codes[i]; idx < rootSize; idx += 1u << len)
-        dst[idx] = entry;
-      continue;
-    }
     // The codes that share a root entry follow one another.
     const uint32_t prefix = codes[i] & (rootSize - 1);
     if (prefix != subPrefix) {

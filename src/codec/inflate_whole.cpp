@@ -392,12 +392,14 @@ Step huffmanBlock(Whole& w) {
       const uint32_t length = SFX_VALUE(saved, e);
       if (kBufBits == 32) SFX_REFILL();
       uint32_t d = lit[kLitEntries + (static_cast<uint32_t>(buf) & kDistMask)];
-      if (d & kPackedSubBit)
-        d = lit[(d >> 16) +
-                (static_cast<uint32_t>(buf >> kDistRoot) & kDistSubMask)];
-      if (!(d & kPackedValueBit)) {
-        step = Step::kBadData;
-        break;
+      if (d & kExceptionalBits) {
+        if (d & kPackedSubBit)
+          d = lit[(d >> 16) +
+                  (static_cast<uint32_t>(buf >> kDistRoot) & kDistSubMask)];
+        if (!(d & kPackedValueBit)) {
+          step = Step::kBadData;
+          break;
+        }
       }
       uint32_t distance;
       if (kBufBits == 64) {
