@@ -245,7 +245,8 @@ constexpr uint32_t kWholeOutputSlack = 64;
 // at input[0 .. count), into out[0 .. capacity). Bytes after the end of the
 // final block are ignored, as the streaming decoder gives them back. It has
 // no output, log or monitor and touches nothing but its arguments, so any
-// thread may call it. On kTooLarge and kBadData neither *produced nor the
+// thread may call it (it takes about 24 KB of stack). On kTooLarge and
+// kBadData neither *produced nor the
 // buffer says anything; the caller decodes the same bytes again with the
 // streaming decoder, which reports what it always reported. Both decoders
 // accept and refuse exactly the same streams and give the same bytes.

@@ -13,9 +13,10 @@ namespace sfx {
 using namespace inflate_internal;
 namespace {
 
-// The bit buffer: a machine word. SFX_INFLATE_BITBUF32 forces the 32-bit
-// buffer of a 32-bit target, so that a 64-bit test build runs the same code
-// as the i686 stub.
+// The bit buffer: a machine word (on i686 a 64-bit buffer takes a register
+// pair for every shift and decodes more slowly). SFX_INFLATE_BITBUF32
+// forces the 32-bit buffer of a 32-bit target, so that a 64-bit test build
+// runs the same code as the i686 stub.
 #if UINTPTR_MAX > 0xFFFFFFFFu && !defined(SFX_INFLATE_BITBUF32)
 using BitBuf = uint64_t;
 #else
@@ -153,7 +154,7 @@ struct Whole {
     return v;
   }
   // The outcome when the output is full: the capacity is too small, unless
-  // the stream had ended already.
+  // the symbol that does not fit was read from past the input's end.
   Step full() const { return truncated() ? Step::kBadData : Step::kTooLarge; }
 
   const uint8_t* ip;
@@ -165,7 +166,8 @@ struct Whole {
   uint8_t* op;
   uint8_t* const outEnd;
   bool fixedTables = false;  // the tables hold the fixed code
-  // The literal/length table followed by the distance table.
+  // The literal/length table followed by the distance table (23 KB, on the
+  // caller's stack).
   uint32_t tables[kLitEntries + kDistEntries];
 };
 
