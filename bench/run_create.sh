@@ -30,6 +30,6 @@ echo "corpus: $(describe_tree "$work/corpus"), $(nproc) cores"
 print_row zip
 print_row sfxpack
 r=$(ratio "$(median sfxpack 2)" "$(median zip 2)")
-echo "  sfxpack/zip wall $r (at most 0.4: $(verdict "$r" 0.4))"
+echo "  sfxpack/zip wall $r (at most 0.2: $(verdict "$r" 0.2))"
 echo "  output: zip $zsize bytes, sfxpack payload $ssize bytes ($(ratio "$ssize" "$zsize") of zip's; at most 1: $(verdict "$(ratio "$ssize" "$zsize")" 1))"
 [ -n "${2:-}" ] || rm -rf "$work"
