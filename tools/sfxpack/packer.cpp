@@ -178,7 +178,8 @@ class Pipeline {
     pendingCost_ += item->cost;
     pending_.push_back(item);
     batch_.push_back(std::move(item));
-    if (batch_.size() >= kBatchItems || batchBytes_ >= kBatchBytes)
+    if (batch_.size() >= kBatchItems || batchBytes_ >= kBatchBytes ||
+        (idleWorkers_ > 0 && jobs_.empty()))
       publishLocked();
     return true;
   }
