@@ -18,6 +18,7 @@ set ylabel "wall time (s)"
 set logscale xy
 set grid
 set key top left
+set xrange [$(awk '!/^#/ {if (lo == "" || $1 < lo) lo = $1; if ($1 > hi) hi = $1} END {print lo / 1.25 ":" hi * 1.25}' "$data")]
 set xtics ($(awk '!/^#/ {printf "%s\"%s\" %s", n++ ? ", " : "", $1, $1}' "$data"))
 plot "$data" using 1:2 with linespoints lw 2 title "stub (64-bit twin) under Wine, silent", \
      "" using 1:3 with linespoints lw 2 title "sfxpack extract", \

@@ -27,7 +27,8 @@ if [ "${1:-}" = --rounds ]; then
   winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
   read -r -a sizes <<<"$BENCH_SIZES"
   # The first start after the prefix came up is not timed.
-  wine "$work/s${sizes[0]}.exe" -unzipDir "$(winpath "$out/warm")" </dev/null
+  wine "$work/s${sizes[0]}.exe" -unzipDir "$(winpath "$out/warm")" </dev/null ||
+    { echo "bench: the stub failed under Wine (exit $?; is the prefix whole?)" >&2; exit 1; }
   for run in $(seq 1 "$BENCH_RUNS"); do
     for mb in "${sizes[@]}"; do
       for i in 0 1 2 3; do

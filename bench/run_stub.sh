@@ -29,7 +29,8 @@ if [ "${1:-}" = --rounds ]; then
   winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
   exe=$work/mixed-$arch.exe
   # The first start after the prefix came up is not timed.
-  wine "$exe" -unzipDir "$(winpath "$out/warm-$arch")" </dev/null
+  wine "$exe" -unzipDir "$(winpath "$out/warm-$arch")" </dev/null ||
+    { echo "bench: the $arch stub failed under Wine (exit $?; is the prefix whole?)" >&2; exit 1; }
   for run in $(seq 1 "$runs"); do
     n="$arch-$run"
     # Turn by turn which tool goes first, so that neither always follows
