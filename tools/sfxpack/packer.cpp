@@ -96,7 +96,8 @@ struct Item {
 };
 
 // Chunks go to the workers in batches of up to this many items or bytes, so
-// that many small files do not wake a worker (and the writer) for each one.
+// that many small files do not wake a worker (and the writer) for each one;
+// a batch goes out before it is full when a worker waits for work.
 constexpr size_t kBatchItems = 32;
 constexpr size_t kBatchBytes = 256 * 1024;
 // Small records are gathered into writes of about this many bytes.
