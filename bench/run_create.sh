@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Packing speed: "sfxpack create" (all cores) against "zip -r -6" on the same
-# many-file corpus. Prints medians of BENCH_RUNS runs (default 3), the output
-# sizes, peak memory and the ratios.
+# data, in two shapes: the many-file corpus and one 100 MB file of mixed
+# content. Prints medians of BENCH_RUNS runs (default 3), the output sizes,
+# peak memory and the ratios. SFXPACK_BEFORE names a second sfxpack (an
+# earlier build) timed in the same rounds, for a before-and-after figure.
 # Usage: bench/run_create.sh SFXPACK [WORKDIR]   (SFXPACK from a release build)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/bench_lib.sh"
 sfxpack=$(realpath "${1:?usage: run_create.sh SFXPACK [WORKDIR]}")
+before=${SFXPACK_BEFORE:+$(realpath "$SFXPACK_BEFORE")}
 need_tools zip /usr/bin/time
 work=${2:-$(mktemp -d)}
 mkdir -p "$work"
@@ -15,21 +18,35 @@ results=$work/create-results.txt
 printf 'MZ' >"$work/stub.exe"
 echo "preparing data in $work"
 [ -d "$work/corpus" ] || make_corpus "$work/corpus"
+mkdir -p "$work/mixed"
+[ -f "$work/mixed/mixed.bin" ] || make_mixed "$work/mixed/mixed.bin" 100
 sync
 
 for run in $(seq 1 "$BENCH_RUNS"); do
-  rm -f "$work/c.zip" "$work/c.exe"
-  (cd "$work/corpus" && timed zip zip -r -6 -q "$work/c.zip" .)
-  timed sfxpack "$sfxpack" create -q -o "$work/c.exe" --stub "$work/stub.exe" "$work/corpus"
+  for shape in corpus mixed; do
+    rm -f "$work/$shape.zip" "$work/$shape.exe" "$work/$shape-before.exe"
+    (cd "$work/$shape" && timed "$shape-zip" zip -r -6 -q "$work/$shape.zip" .)
+    timed "$shape-sfxpack" "$sfxpack" create -q -o "$work/$shape.exe" --stub "$work/stub.exe" "$work/$shape"
+    if [ -n "$before" ]; then
+      timed "$shape-before" "$before" create -q -o "$work/$shape-before.exe" --stub "$work/stub.exe" "$work/$shape"
+    fi
+  done
 done
 
-zsize=$(stat -c %s "$work/c.zip")
-ssize=$(( $(stat -c %s "$work/c.exe") - $(stat -c %s "$work/stub.exe") ))
-echo
-echo "corpus: $(describe_tree "$work/corpus"), $(nproc) cores"
-print_row zip
-print_row sfxpack
-r=$(ratio "$(median sfxpack 2)" "$(median zip 2)")
-echo "  sfxpack/zip wall $r (at most 0.4: $(verdict "$r" 0.4))"
-echo "  output: zip $zsize bytes, sfxpack payload $ssize bytes ($(ratio "$ssize" "$zsize") of zip's; at most 1: $(verdict "$(ratio "$ssize" "$zsize")" 1))"
+for shape in corpus mixed; do
+  zsize=$(stat -c %s "$work/$shape.zip")
+  ssize=$(( $(stat -c %s "$work/$shape.exe") - $(stat -c %s "$work/stub.exe") ))
+  echo
+  echo "$shape: $(describe_tree "$work/$shape"), $(nproc) cores"
+  print_row "$shape-zip"
+  print_row "$shape-sfxpack"
+  r=$(ratio "$(median "$shape-sfxpack" 2)" "$(median "$shape-zip" 2)")
+  echo "  sfxpack/zip wall $r (at most 0.2: $(verdict "$r" 0.2))"
+  echo "  output: zip $zsize bytes, sfxpack payload $ssize bytes ($(ratio "$ssize" "$zsize") of zip's; at most 1: $(verdict "$(ratio "$ssize" "$zsize")" 1))"
+  if [ -n "$before" ]; then
+    print_row "$shape-before"
+    bsize=$(( $(stat -c %s "$work/$shape-before.exe") - $(stat -c %s "$work/stub.exe") ))
+    echo "  before: sfxpack/zip wall $(ratio "$(median "$shape-before" 2)" "$(median "$shape-zip" 2)"), payload $bsize bytes"
+  fi
+done
 [ -n "${2:-}" ] || rm -rf "$work"

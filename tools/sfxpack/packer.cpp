@@ -1,18 +1,23 @@
 #include "packer.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <libdeflate.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
-#include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "archive/integrity_record.h"
@@ -73,33 +78,54 @@ class PieceCipher {
   bool ok_ = false;
 };
 
+// File data read for one chunk. Unlike a vector's, the bytes are not
+// zeroed before the read overwrites them.
+struct Buffer {
+  std::unique_ptr<uint8_t[]> data;
+  size_t capacity = 0;
+  size_t size = 0;  // bytes read into it
+};
+
 // One record of the output, in order. Chunk records are filled by workers.
 struct Item {
   bool ready = false;
   bool failed = false;
   std::vector<uint8_t> bytes;  // the encoded record
-  std::vector<uint8_t> input;  // chunk input, released once encoded
+  Buffer input;                // chunk input, given back once encoded
   size_t cost = 0;             // bytes it counts against the in-flight bound
 };
+
+// Chunks go to the workers in batches of up to this many items or bytes, so
+// that many small files do not wake a worker (and the writer) for each one;
+// a batch goes out before it is full when a worker waits for work.
+constexpr size_t kBatchItems = 32;
+constexpr size_t kBatchBytes = 256 * 1024;
+// Small records are gathered into writes of about this many bytes.
+constexpr size_t kWriteBytes = 1 << 20;
 
 class Pipeline {
  public:
   Pipeline(const PackOptions& opts, FILE* out)
-      : opts_(opts), out_(out), encrypted_(!opts.password.empty()) {
+      : opts_(opts),
+        out_(out),
+        encrypted_(!opts.password.empty()),
+        chunkSize_(std::max<size_t>(opts.chunkSize, 1)) {
     unsigned n =
         opts.threads ? opts.threads : std::thread::hardware_concurrency();
     n = std::max(1u, n);
     // Many small files make many small records: the bound is on the bytes
     // in flight (four chunks per thread, as memory goes), with a generous
     // record count beside it, so that small files keep every thread busy.
-    maxBytesInFlight_ = 4 * n * std::max<size_t>(opts.chunkSize, 1);
+    maxBytesInFlight_ = 4 * n * chunkSize_;
     maxRecordsInFlight_ = 1024 * n;
+    pendingOut_.reserve(kWriteBytes);
     for (unsigned i = 0; i < n; ++i) workers_.emplace_back([this] { work(); });
   }
 
   ~Pipeline() {
     {
       std::lock_guard<std::mutex> lock(mu_);
+      publishLocked();
       stopping_ = true;
     }
     jobReady_.notify_all();
@@ -115,29 +141,52 @@ class Pipeline {
     item->ready = true;
     std::lock_guard<std::mutex> lock(mu_);
     pendingCost_ += item->cost;
-    pending_.push_back(item);
+    pending_.push_back(std::move(item));
     return true;
+  }
+
+  // A buffer for reading `want` bytes (at least 1) of a chunk: one of the
+  // chunk-sized buffers that encoded chunks gave back when the read is a
+  // large part of a chunk, else one of its own size. Empty when memory ran
+  // out.
+  Buffer takeBuffer(size_t want) {
+    Buffer b;
+    if (want >= chunkSize_ / 4) {
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!spare_.empty()) {
+          b = std::move(spare_.back());
+          spare_.pop_back();
+          return b;
+        }
+      }
+      want = chunkSize_;
+    }
+    b.data.reset(new (std::nothrow) uint8_t[want]);
+    if (b.data) b.capacity = want;
+    return b;
   }
 
   // Queues a chunk for compression; writes finished records first when too
   // many are in flight, which bounds the memory used.
-  bool addChunk(std::vector<uint8_t> input, std::string* error) {
+  bool addChunk(Buffer input, std::string* error) {
     if (!drain(maxRecordsInFlight_, maxBytesInFlight_, error)) return false;
     auto item = std::make_shared<Item>();
+    item->cost = input.capacity;
+    batchBytes_ += input.size;
     item->input = std::move(input);
-    item->cost = item->input.size();
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      pendingCost_ += item->cost;
-      pending_.push_back(item);
-      jobs_.push_back(item);
-    }
-    jobReady_.notify_one();
+    std::lock_guard<std::mutex> lock(mu_);
+    pendingCost_ += item->cost;
+    pending_.push_back(item);
+    batch_.push_back(std::move(item));
+    if (batch_.size() >= kBatchItems || batchBytes_ >= kBatchBytes ||
+        (idleWorkers_ > 0 && jobs_.empty()))
+      publishLocked();
     return true;
   }
 
   // Writes every record still queued.
-  bool finish(std::string* error) { return drain(0, 0, error); }
+  bool finish(std::string* error) { return drain(0, 0, error) && flush(error); }
 
   uint64_t written() const { return written_; }
 
@@ -150,6 +199,15 @@ class Pipeline {
   }
 
  private:
+  // Hands the chunks queued since the last call to the workers. mu_ held.
+  void publishLocked() {
+    if (batch_.empty()) return;
+    jobs_.push_back(std::move(batch_));
+    batch_.clear();
+    batchBytes_ = 0;
+    if (idleWorkers_ > 0) jobReady_.notify_one();
+  }
+
   // Writes records from the front while more than `keepRecords` records or
   // more than `keepBytes` bytes are queued.
   bool drain(size_t keepRecords, size_t keepBytes, std::string* error) {
@@ -160,7 +218,12 @@ class Pipeline {
         if (pending_.size() <= keepRecords && pendingCost_ <= keepBytes)
           return true;
         front = pending_.front();
-        itemDone_.wait(lock, [&] { return front->ready; });
+        if (!front->ready) {
+          publishLocked();  // the record may wait in the unpublished batch
+          awaited_ = front.get();
+          itemDone_.wait(lock, [&] { return front->ready; });
+          awaited_ = nullptr;
+        }
         pending_.pop_front();
         pendingCost_ -= front->cost;
       }
@@ -168,14 +231,38 @@ class Pipeline {
         *error = "cannot compress or encrypt a chunk (out of memory)";
         return false;
       }
-      if (!front->bytes.empty() &&
-          fwrite(front->bytes.data(), 1, front->bytes.size(), out_) !=
-              front->bytes.size()) {
+      if (!put(front->bytes, error)) return false;
+    }
+  }
+
+  // Appends a record to the output, through a buffer that gathers small
+  // records into large writes.
+  bool put(const std::vector<uint8_t>& bytes, std::string* error) {
+    bool direct = bytes.size() >= kWriteBytes / 2;
+    if ((direct || pendingOut_.size() + bytes.size() > kWriteBytes) &&
+        !flush(error))
+      return false;
+    if (direct) {
+      if (fwrite(bytes.data(), 1, bytes.size(), out_) != bytes.size()) {
         *error = std::string("write failed: ") + strerror(errno);
         return false;
       }
-      written_ += front->bytes.size();
+    } else {
+      pendingOut_.insert(pendingOut_.end(), bytes.begin(), bytes.end());
     }
+    written_ += bytes.size();
+    return true;
+  }
+
+  bool flush(std::string* error) {
+    if (!pendingOut_.empty() &&
+        fwrite(pendingOut_.data(), 1, pendingOut_.size(), out_) !=
+            pendingOut_.size()) {
+      *error = std::string("write failed: ") + strerror(errno);
+      return false;
+    }
+    pendingOut_.clear();
+    return true;
   }
 
   void work() {
@@ -185,40 +272,50 @@ class Pipeline {
     if (encrypted_)
       cipher = std::make_unique<PieceCipher>(opts_.password, opts_.keyBits);
     std::vector<uint8_t> packed;
+    std::vector<std::shared_ptr<Item>> batch;
+    std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
-      std::shared_ptr<Item> item;
-      {
-        std::unique_lock<std::mutex> lock(mu_);
-        jobReady_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
-        if (jobs_.empty()) break;
-        item = jobs_.front();
-        jobs_.pop_front();
-      }
-      bool ok = encode(c, cipher.get(), item->input, &packed, &item->bytes);
-      item->input.clear();
-      item->input.shrink_to_fit();
-      {
-        std::lock_guard<std::mutex> lock(mu_);
-        item->failed = !ok;
+      ++idleWorkers_;
+      jobReady_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+      --idleWorkers_;
+      if (jobs_.empty()) break;
+      batch = std::move(jobs_.front());
+      jobs_.pop_front();
+      // Another batch may be waiting for a worker that sleeps.
+      if (!jobs_.empty() && idleWorkers_ > 0) jobReady_.notify_one();
+      lock.unlock();
+      for (const std::shared_ptr<Item>& item : batch)
+        item->failed =
+            !encode(c, cipher.get(), item->input, &packed, &item->bytes);
+      lock.lock();
+      bool wake = false;
+      for (const std::shared_ptr<Item>& item : batch) {
         item->ready = true;
+        wake = wake || item.get() == awaited_;
+        if (item->input.capacity == chunkSize_)
+          spare_.push_back(std::move(item->input));
+        item->input = Buffer();
       }
-      itemDone_.notify_all();
+      batch.clear();
+      if (wake) itemDone_.notify_one();
     }
+    lock.unlock();
     libdeflate_free_compressor(c);
   }
 
-  // Deflates one chunk, keeps it stored when that does not shrink it,
-  // encrypts it when asked, and encodes the chunk record.
-  bool encode(libdeflate_compressor* c, PieceCipher* cipher,
-              const std::vector<uint8_t>& in, std::vector<uint8_t>* packed,
-              std::vector<uint8_t>* record) {
+  // Deflates one chunk, keeps it stored when that does not shrink it (or
+  // when its bytes show that deflating would not), encrypts it when asked,
+  // and encodes the chunk record.
+  bool encode(libdeflate_compressor* c, PieceCipher* cipher, const Buffer& in,
+              std::vector<uint8_t>* packed, std::vector<uint8_t>* record) {
     bool stored = true;
-    const uint8_t* body = in.data();
-    size_t bodySize = in.size();
-    if (c && opts_.level > 0 && !in.empty()) {
-      packed->resize(in.size());
-      size_t n = libdeflate_deflate_compress(c, in.data(), in.size(),
-                                             packed->data(), in.size() - 1);
+    const uint8_t* body = in.data.get();
+    size_t bodySize = in.size;
+    if (c && opts_.level > 0 && bodySize > 0 &&
+        !deflateCannotShrink(body, bodySize)) {
+      if (packed->size() < bodySize) packed->resize(bodySize);
+      size_t n = libdeflate_deflate_compress(c, body, bodySize, packed->data(),
+                                             bodySize - 1);
       if (n > 0) {
         stored = false;
         body = packed->data();
@@ -241,18 +338,48 @@ class Pipeline {
   const PackOptions& opts_;
   FILE* out_;
   bool encrypted_;
+  size_t chunkSize_;
   size_t maxBytesInFlight_;
   size_t maxRecordsInFlight_;
-  size_t pendingCost_ = 0;  // sum of the queued records' costs
   std::vector<std::thread> workers_;
   std::mutex mu_;
   std::condition_variable jobReady_, itemDone_;
+  // Guarded by mu_:
+  size_t pendingCost_ = 0;  // sum of the queued records' costs
   std::deque<std::shared_ptr<Item>> pending_;  // every record, in order
-  std::deque<std::shared_ptr<Item>> jobs_;     // chunks not yet taken
+  std::deque<std::vector<std::shared_ptr<Item>>> jobs_;  // batches not taken
+  std::vector<std::shared_ptr<Item>> batch_;  // chunks not yet published
+  std::vector<Buffer> spare_;                 // chunk-sized buffers to reuse
+  const Item* awaited_ = nullptr;             // the record the writer waits for
+  unsigned idleWorkers_ = 0;
   bool stopping_ = false;
+  // The writer's (the calling thread's) own:
+  size_t batchBytes_ = 0;
+  std::vector<uint8_t> pendingOut_;
   uint64_t written_ = 0;
   std::unique_ptr<PieceCipher> mainCipher_;
 };
+
+struct FileCloser {
+  int fd;
+  ~FileCloser() { close(fd); }
+};
+
+// Reads up to `want` bytes into `buf`, fewer only at the end of the file.
+// Returns false (errno set) when a read fails.
+bool readUpTo(int fd, uint8_t* buf, size_t want, size_t* got) {
+  *got = 0;
+  while (*got < want) {
+    ssize_t r = read(fd, buf + *got, want - *got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (r == 0) break;
+    *got += static_cast<size_t>(r);
+  }
+  return true;
+}
 
 // Writes the entries of a plan through the pipeline.
 struct Writer {
@@ -305,17 +432,17 @@ struct Writer {
                std::string* error) {
     std::string stored;
     if (!storedName(name, &stored, error)) return false;
-    FILE* in = fopen(e.source.c_str(), "rb");
-    if (!in) {
+    int fd = open(e.source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
       *error = "cannot read '" + e.source + "': " + strerror(errno);
       return false;
     }
-    std::unique_ptr<FILE, int (*)(FILE*)> closer(in, fclose);
+    FileCloser closer{fd};
     PayloadWriter head;
     head.AddFileHead(stored, e.fileTime,
                      kAttrArchive | (e.hidden ? kAttrHidden : 0));
     if (!pipe.addRecord(head.takeBytes(), error)) return false;
-    // Buffers sized by what the file still holds (one byte more, to see its
+    // Reads sized by what the file still holds (one byte more, to see its
     // end without another read), not by the chunk size: small files are many.
     uint64_t left = e.size;
     uint32_t crcState = 0xFFFFFFFFu;
@@ -323,11 +450,20 @@ struct Writer {
     for (;;) {
       size_t want =
           static_cast<size_t>(std::min<uint64_t>(opts.chunkSize, left + 1));
-      std::vector<uint8_t> chunk(want);
-      size_t n = fread(chunk.data(), 1, chunk.size(), in);
+      if (want == 0) break;
+      Buffer chunk = pipe.takeBuffer(want);
+      if (!chunk.data) {
+        *error = "cannot read '" + e.source + "': out of memory";
+        return false;
+      }
+      size_t n;
+      if (!readUpTo(fd, chunk.data.get(), want, &n)) {
+        *error = "error reading '" + e.source + "': " + strerror(errno);
+        return false;
+      }
       if (n == 0) break;
-      chunk.resize(n);
-      crcState = sfx::ZipCRC::updateState(crcState, chunk.data(), n);
+      chunk.size = n;
+      crcState = sfx::ZipCRC::updateState(crcState, chunk.data.get(), n);
       size += n;
       stats.bytesIn += n;
       doneBytes += n;
@@ -335,10 +471,6 @@ struct Writer {
       if (!pipe.addChunk(std::move(chunk), error)) return false;
       if (opts.progress) opts.progress(doneBytes, totalBytes);
       if (n < want) break;
-    }
-    if (ferror(in)) {
-      *error = "error reading '" + e.source + "': " + strerror(errno);
-      return false;
     }
     if (table) {
       IntegrityTable::Row& row = table->rows()[nextRow];
@@ -390,46 +522,74 @@ struct Scanner {
     return plan.entries.size() - 1;
   }
 
-  // The children of a directory, sorted by name.
-  static bool children(const fs::path& dir, std::vector<fs::path>* out,
+  // A directory's child, as listed: its name and what lstat says of it.
+  struct Child {
+    std::string leaf;
+    struct stat st;
+  };
+
+  // The children of a directory, sorted by name, each looked up through the
+  // directory's descriptor (no walk of the whole path for each). The
+  // directory is closed again before its subdirectories are walked.
+  static bool children(const std::string& dir, std::vector<Child>* out,
                        std::string* error) {
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end;
-         it.increment(ec)) {
-      out->push_back(it->path());
-    }
-    if (ec) {
-      *error = "cannot list '" + dir.string() + "': " + ec.message();
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* d = fd < 0 ? nullptr : fdopendir(fd);
+    if (!d) {
+      *error = "cannot list '" + dir + "': " + strerror(errno);
+      if (fd >= 0) close(fd);
       return false;
     }
-    std::sort(out->begin(), out->end());
+    std::unique_ptr<DIR, int (*)(DIR*)> closer(d, closedir);
+    errno = 0;
+    while (const struct dirent* ent = readdir(d)) {
+      const char* name = ent->d_name;
+      if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0)
+        out->push_back(Child{name, {}});
+      errno = 0;
+    }
+    if (errno != 0) {
+      *error = "cannot list '" + dir + "': " + strerror(errno);
+      return false;
+    }
+    std::sort(out->begin(), out->end(),
+              [](const Child& x, const Child& y) { return x.leaf < y.leaf; });
+    for (Child& c : *out) {
+      if (fstatat(fd, c.leaf.c_str(), &c.st, AT_SYMLINK_NOFOLLOW) != 0) {
+        *error =
+            "cannot read '" + joinPath(dir, c.leaf) + "': " + strerror(errno);
+        return false;
+      }
+    }
     return true;
   }
 
-  bool addTree(const fs::path& dir, const std::string& real, size_t parent,
+  // dir/leaf, without a second slash when dir ends in one.
+  static std::string joinPath(const std::string& dir, const std::string& leaf) {
+    if (!dir.empty() && dir.back() == '/') return dir + leaf;
+    return dir + "/" + leaf;
+  }
+
+  bool addTree(const std::string& dir, const std::string& real, size_t parent,
                std::string* error) {
-    std::vector<fs::path> list;
+    std::vector<Child> list;
     if (!children(dir, &list, error)) return false;
     walking.push_back(real);
-    for (const fs::path& child : list) {
-      std::string leaf = child.filename().string();
-      struct stat st;
-      if (lstat(child.c_str(), &st) != 0) {
-        *error = "cannot read '" + child.string() + "': " + strerror(errno);
-        return false;
-      }
+    for (Child& c : list) {
+      const std::string& leaf = c.leaf;
+      const std::string child = joinPath(dir, leaf);
+      struct stat& st = c.st;
       std::string childReal = real + "/" + leaf;
       if (S_ISLNK(st.st_mode)) {
-        childReal = realPath(child.string());
+        childReal = realPath(child);
         if (childReal.empty() || stat(child.c_str(), &st) != 0) {
-          refused.push_back(child.string() +
+          refused.push_back(child +
                             ": symbolic link to nothing (its target does not "
                             "exist)");
           continue;
         }
         if (!opts.followLinks && !isWithin(childReal, rootReal)) {
-          refused.push_back(child.string() + ": symbolic link to '" +
-                            childReal +
+          refused.push_back(child + ": symbolic link to '" + childReal +
                             "', outside the packed folder (--follow-links "
                             "stores it)");
           continue;
@@ -439,20 +599,18 @@ struct Scanner {
                         [&](const std::string& w) {
                           return isWithin(w, childReal);
                         })) {
-          refused.push_back(child.string() + ": symbolic link to '" +
-                            childReal +
+          refused.push_back(child + ": symbolic link to '" + childReal +
                             "', a folder that holds it (a loop)");
           continue;
         }
       }
       if (S_ISDIR(st.st_mode)) {
-        size_t me = add(child.string(), leaf, parent, st);
+        size_t me = add(child, leaf, parent, st);
         if (!addTree(child, childReal, me, error)) return false;
       } else if (S_ISREG(st.st_mode)) {
-        add(child.string(), leaf, parent, st);
+        add(child, leaf, parent, st);
       } else {
-        notes.push_back("skipping '" + child.string() +
-                        "': not a regular file");
+        notes.push_back("skipping '" + child + "': not a regular file");
       }
     }
     walking.pop_back();
@@ -465,22 +623,94 @@ struct Scanner {
       *error = "cannot read '" + input + "': " + strerror(errno);
       return false;
     }
-    fs::path root(input);
     if (S_ISDIR(st.st_mode)) {
       rootReal = realPath(input);
       walking.clear();
-      return addTree(root, rootReal, kNoParent, error);
+      return addTree(input, rootReal, kNoParent, error);
     }
     if (!S_ISREG(st.st_mode)) {
       *error = "cannot store '" + input + "': not a regular file or folder";
       return false;
     }
-    add(input, root.filename().string(), kNoParent, st);
+    add(input, fs::path(input).filename().string(), kNoParent, st);
     return true;
   }
 };
 
+// The judgement behind storing a chunk without deflating it. Deflate saves
+// bytes in two ways: shorter codes for frequent bytes, and references to
+// strings seen up to 32 KiB before. Neither pays when every piece of about
+// 16 KiB has a near-flat byte histogram and hardly any 4-byte string recurs
+// within 32 KiB, as in compressed or encrypted data.
+constexpr size_t kProbeMinBytes = 4096;  // smaller chunks are always tried
+constexpr size_t kProbePieceBytes = 16384;
+// Bits a byte that a piece's histogram must show. Random bytes give 8 with
+// a spread of about 0.002 at this piece size; the compressed streams of
+// gzip files give 7.99 and more; text and machine code give 4 to 6.5.
+constexpr double kFlatBits = 7.98;
+// Repeated 4-byte strings found (at most one a position) that still let a
+// chunk count as incompressible: one for every 1,024 bytes.
+constexpr size_t kRepeatsPerByteShift = 10;
+constexpr int kProbeHashBits = 14;  // a 32 KiB table of 16-bit positions
+
+// True when the order-0 entropy of `n` bytes (n > 0), with the Miller-Madow
+// correction for the sample's size ((used - 1) / (2 n ln 2) bits, which
+// the plain estimate falls short by), reaches kFlatBits.
+bool flatHistogram(const uint8_t* p, size_t n) {
+  uint32_t count[4][256] = {};  // four tables, so that runs do not stall
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++count[0][p[i]];
+    ++count[1][p[i + 1]];
+    ++count[2][p[i + 2]];
+    ++count[3][p[i + 3]];
+  }
+  for (; i < n; ++i) ++count[0][p[i]];
+  double sum = 0;  // of c log2 c
+  int used = 0;
+  for (int b = 0; b < 256; ++b) {
+    uint32_t c = count[0][b] + count[1][b] + count[2][b] + count[3][b];
+    if (c == 0) continue;
+    ++used;
+    sum += c * std::log2(static_cast<double>(c));
+  }
+  double total = static_cast<double>(n);
+  double bits = std::log2(total) - sum / total;
+  return bits + (used - 1) / (2 * total * M_LN2) >= kFlatBits;
+}
+
+// Counts the positions whose next 4 bytes occurred at most 32 KiB before,
+// as far as a hash table of the latest position for each hash finds them.
+size_t repeatedStrings(const uint8_t* p, size_t n) {
+  uint16_t latest[1 << kProbeHashBits] = {};  // position modulo 65,536
+  size_t found = 0;
+  for (size_t i = 1; i + 4 <= n; ++i) {
+    uint32_t v;
+    memcpy(&v, p + i, 4);
+    uint32_t h = (v * 2654435761u) >> (32 - kProbeHashBits);
+    size_t distance = (i - latest[h]) & 0xFFFF;
+    if (distance != 0 && distance <= 32768 && distance <= i) {
+      uint32_t w;
+      memcpy(&w, p + i - distance, 4);
+      found += w == v;
+    }
+    latest[h] = static_cast<uint16_t>(i);
+  }
+  return found;
+}
+
 }  // namespace
+
+bool deflateCannotShrink(const uint8_t* data, size_t size) {
+  if (size < kProbeMinBytes) return false;
+  for (size_t at = 0; at < size;) {
+    size_t piece = size - at;
+    if (piece >= 2 * kProbePieceBytes) piece = kProbePieceBytes;
+    if (!flatHistogram(data + at, piece)) return false;
+    at += piece;
+  }
+  return repeatedStrings(data, size) <= size >> kRepeatsPerByteShift;
+}
 
 uint8_t keyLengthCode(int keyBits) {
   return keyBits == 128 ? 0 : (keyBits == 192 ? 1 : 2);

@@ -76,6 +76,15 @@ bool scanInputs(const PackOptions& opts, PackPlan* plan,
 bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
                   PackStats* stats, std::string* error);
 
+// True when Deflate would not shrink `size` bytes at `data` (or by a few
+// bytes in thousands at most): every piece of about 16 KiB has a near-flat
+// byte histogram and few 4-byte strings recur within Deflate's 32 KiB
+// window, as in compressed, encrypted or random data. Such a chunk is
+// stored without trying to deflate it. False for fewer than 4,096 bytes and
+// whenever in doubt. Reads the bytes about twice when it answers true and
+// usually just the first 16 KiB when it answers false.
+bool deflateCannotShrink(const uint8_t* data, size_t size);
+
 // The key-length code of the header for a key size.
 uint8_t keyLengthCode(int keyBits);
 

@@ -4,6 +4,7 @@
 #include "packer.h"
 
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -183,6 +184,48 @@ TEST_F(PackerTest, PlainPayloadRoundTrips) {
   EXPECT_LT(payload.size(), big.size() / 2);  // the compressible file shrank
 }
 
+// Records of every size come out in order, whatever the level and the
+// number of threads: small records gathered into larger writes, a stored
+// record large enough to be written on its own right after small ones, a
+// file read into a reused chunk-sized buffer after one that was not.
+TEST_F(PackerTest, RecordsKeepTheirOrderAtEveryLevelAndThreadCount) {
+  const std::vector<std::pair<std::string, Bytes>> files = {
+      {"a", sampleData(10, true)},
+      {"b", sampleData(600000, false)},  // one stored chunk of 600,000 bytes
+      {"c", sampleData(3000, false)},
+      {"d", sampleData(300000, true)},
+      {"e", sampleData(2500000, false)},  // three chunks
+      {"f", sampleData(200000, false)},
+      {"g", {}},
+      {"h", sampleData(700000, true)}};
+  fs::remove_all(root_ / "in");
+  fs::create_directories(root_ / "in");
+  for (const auto& [name, data] : files) writeFile(name, data);
+  struct Case {
+    int level;
+    unsigned threads;
+  } cases[] = {{0, 1}, {0, 3}, {1, 2}, {6, 1}, {6, 3}};
+  for (const Case& c : cases) {
+    PackOptions opts;
+    opts.level = c.level;
+    opts.threads = c.threads;
+    Bytes payload = pack(opts);
+    sfx::MemoryDataSource src;
+    src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
+    sfx::SimpleArchive archive;
+    archive.setSource(&src);
+    sfx::LogNull log;
+    sfx::StringBuffer err;
+    ASSERT_TRUE(archive.findMarker(log, nullptr));
+    ASSERT_TRUE(archive.readHeader(err, log, nullptr));
+    ASSERT_TRUE(archive.readArgs(log, nullptr));
+    EXPECT_EQ(
+        files,
+        readEntries(payload, static_cast<size_t>(src.getPosition()), nullptr))
+        << "level " << c.level << ", " << c.threads << " threads";
+  }
+}
+
 TEST_F(PackerTest, EncryptedPayloadAtEveryKeyLength) {
   Bytes data = sampleData(300000, true);
   writeFile("sub/data.bin", data);
@@ -291,6 +334,72 @@ TEST_F(PackerTest, IncompressibleChunksAreStored) {
   size_t word = static_cast<size_t>(it - payload.begin()) + 5 + 8 + 4;
   EXPECT_EQ(0x80u, payload[word + 3]);
   EXPECT_EQ(5000u, payload[word] | payload[word + 1] << 8);
+}
+
+// The judgement that stores a chunk without deflating it: true only where
+// deflating (libdeflate at the default level) saves nothing worth having,
+// false wherever it does.
+TEST(DeflateCannotShrinkTest, AgreesWithDeflate) {
+  std::mt19937 rng(11);
+  auto random = [&rng](size_t n, int low, int high) {
+    std::uniform_int_distribution<int> byte(low, high);
+    Bytes v(n);
+    for (uint8_t& b : v) b = static_cast<uint8_t>(byte(rng));
+    return v;
+  };
+  auto repeat = [](const Bytes& block, int times) {
+    Bytes v;
+    for (int i = 0; i < times; ++i)
+      v.insert(v.end(), block.begin(), block.end());
+    return v;
+  };
+  Bytes halves = random(32768, 0, 127), upper = random(32768, 128, 255);
+  halves.insert(halves.end(), upper.begin(), upper.end());
+  Bytes sparse = random(65536, 0, 255);
+  for (size_t i = 0; i < sparse.size(); i += 8) sparse[i] = 0;
+  Bytes text = sampleData(65536, true);
+  struct Case {
+    const char* what;
+    Bytes data;
+    bool cannotShrink;
+  } cases[] = {
+      {"random bytes", random(65536, 0, 255), true},
+      {"a chunk of random bytes", random(1 << 20, 0, 255), true},
+      {"random bytes, not a full piece at the end", random(40000, 0, 255),
+       true},
+      {"text", text, false},
+      {"text after random bytes",
+       [&] {
+         Bytes v = random(65536, 0, 255);
+         v.insert(v.end(), text.begin(), text.end());
+         return v;
+       }(),
+       false},
+      {"too short to judge", random(4095, 0, 255), false},
+      // Each piece looks random; the repeats are what deflate saves on.
+      {"a random block repeated within the window",
+       repeat(random(16384, 0, 255), 4), false},
+      {"a random block repeated beyond the window",
+       repeat(random(40000, 0, 255), 2), true},
+      // Flat over the whole, but each half uses only half of the values.
+      {"two halves of different bytes", halves, false},
+      {"random bytes with every eighth zero", sparse, false},
+  };
+  libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+  ASSERT_NE(nullptr, c);
+  for (const Case& t : cases) {
+    EXPECT_EQ(t.cannotShrink, deflateCannotShrink(t.data.data(), t.data.size()))
+        << t.what;
+    Bytes out(t.data.size());
+    size_t n = libdeflate_deflate_compress(c, t.data.data(), t.data.size(),
+                                           out.data(), out.size());
+    if (t.cannotShrink) {  // what storing loses: under 0.1%
+      EXPECT_TRUE(n == 0 || n > t.data.size() - t.data.size() / 1000) << t.what;
+    } else if (t.data.size() >= 4096) {  // what deflating gains: 2.5% or more
+      EXPECT_LT(n, t.data.size() - t.data.size() / 40) << t.what;
+    }
+  }
+  libdeflate_free_compressor(c);
 }
 
 // The integrity record takes argument slots: when the other arguments leave
