@@ -60,6 +60,7 @@ struct ChunkSlot {
   uint32_t size = 0;
   bool stored = false;
   bool encrypted = false;
+  int64_t endPosition = 0;  // the source's position after the chunk
   AesCipher cipher;  // the payload's settings, this slot's own context
 
   // The decryption target and the inflated bytes; allocated on first need

@@ -118,6 +118,7 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
   }
   slot.size = size;
   slot.stored = (sizeWord & kStoredBit) != 0;
+  slot.endPosition = source_->getPosition();
   slot.encrypted = encrypted_;
   return ChunkRead::kChunk;
 }
@@ -275,11 +276,20 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
     pool->submit(next);
     ++issued;
   }
-  // A failed write ends the entry at once, and so does an abort; a chunk
-  // that could not be read is reported after the chunks before it.
-  if (writeFailed || (failure && pm && pm->isAborted())) {
+  // A chunk that failed leaves the source just after it, as when chunks
+  // are read one at a time; the chunks read ahead are dropped.
+  LogNull quiet;
+  if (writeFailed) {
     pool->cancel();
-    if (failure) log.logError(failure);
+    ChunkSlot& failed = pool->slot(static_cast<uint32_t>((written - 1) % slots));
+    source_->seekAbsolute(failed.endPosition, quiet);
+    return false;
+  }
+  // An abort ends the entry at once; a chunk that could not be read is
+  // reported after the chunks before it.
+  if (failure && pm && pm->isAborted()) {
+    pool->cancel();
+    log.logError(failure);
     return false;
   }
   while (written < issued) {
@@ -288,6 +298,7 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
     ++written;
     if (!writeChunk(oldest, output, pm, log)) {
       pool->cancel();
+      source_->seekAbsolute(oldest.endPosition, quiet);
       return false;
     }
   }
