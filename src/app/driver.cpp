@@ -172,6 +172,7 @@ bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
   ExtPtrArray created;
   created.setOwnsObjects(true);
   SimpleArchive& archive = g_launcher.archive;
+  archive.setDecoderThreads(g_launcher.config.getInt("DecoderThreads"));
   while (!finished) {
     bool isDirectory = false;
     bool skipped = false;

@@ -176,14 +176,23 @@ struct Outcome {
   std::map<std::string, std::string> tree;
 };
 
-class ArchiveSweepTest : public ::testing::Test {
+// A parameterised test's name ("Name/Decoders3") as one folder name.
+std::string safeName(std::string name) {
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return name;
+}
+
+// Each sweep runs with the entry's thread decoding alone and with three
+// decoders.
+class ArchiveSweepTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     root_ =
         fs::temp_directory_path() /
         ("sfx_sweep_" +
-         std::string(
-             ::testing::UnitTest::GetInstance()->current_test_info()->name()));
+         safeName(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root_);
     out_ = root_ / "out";
   }
@@ -204,6 +213,7 @@ class ArchiveSweepTest : public ::testing::Test {
     MemoryDataSource src;
     src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
     SimpleArchive archive;
+    archive.setDecoderThreads(GetParam());
     archive.setSource(&src);
     ErrorCountingLog log;
     Outcome o;
@@ -287,7 +297,7 @@ struct SweepCase {
 };
 const SweepCase kCases[] = {{"plain", false}, {"encrypted", true}};
 
-TEST_F(ArchiveSweepTest, IntactPayloadsExtractTheTree) {
+TEST_P(ArchiveSweepTest, IntactPayloadsExtractTheTree) {
   for (const SweepCase& c : kCases) {
     SCOPED_TRACE(c.name);
     SweepPayload p(c.encrypted);
@@ -300,7 +310,7 @@ TEST_F(ArchiveSweepTest, IntactPayloadsExtractTheTree) {
 
 // Every cut before the last byte loses the end-of-archive record, so every
 // one fails, with its reason; what was extracted before the cut is intact.
-TEST_F(ArchiveSweepTest, TruncationAtEveryOffsetFailsWithAReason) {
+TEST_P(ArchiveSweepTest, TruncationAtEveryOffsetFailsWithAReason) {
   for (const SweepCase& c : kCases) {
     SCOPED_TRACE(c.name);
     SweepPayload p(c.encrypted);
@@ -324,7 +334,7 @@ TEST_F(ArchiveSweepTest, TruncationAtEveryOffsetFailsWithAReason) {
 // A flipped bit either fails the run with its reason or, when the run
 // succeeds, leaves the packed tree, unless it hit a field the format does
 // not check. Every flip in the framing fails.
-TEST_F(ArchiveSweepTest, EveryBitFlipFailsWithAReasonOrHitsAnUncheckedField) {
+TEST_P(ArchiveSweepTest, EveryBitFlipFailsWithAReasonOrHitsAnUncheckedField) {
   for (const SweepCase& c : kCases) {
     SCOPED_TRACE(c.name);
     SweepPayload p(c.encrypted);
@@ -363,6 +373,12 @@ TEST_F(ArchiveSweepTest, EveryBitFlipFailsWithAReasonOrHitsAnUncheckedField) {
            failed, intact, changed);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    DecoderCounts, ArchiveSweepTest, ::testing::Values(1, 3),
+    [](const ::testing::TestParamInfo<int>& info) {
+      return "Decoders" + std::to_string(info.param);
+    });
 
 }  // namespace
 }  // namespace sfx

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "archive/simple_archive.h"
+#include "archive/decoder_pool.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
 #include "fs/file.h"
@@ -86,65 +87,224 @@ bool isSafeEntryName(const char* name) {
   }
 }
 
-// Reads the chunks of the current file entry up to its end word and writes
-// their plain bytes to `output`.
-bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
-                               LogBase& log) {
+// Reads the next chunk of the current file entry into `slot`. Returns kEnd
+// at the entry's end word. On failure returns kFailed and puts the message
+// to log into *failure: the caller logs it once the chunks before this one
+// are written, so that their failures come first as they always did.
+SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
+                                                  ProgressMonitor* pm,
+                                                  LogBase& log,
+                                                  const char** failure) {
   unsigned char word[4];
   uint32_t got = 0;
-  DataBuffer plain;
-  for (;;) {
-    if (!source_->readSourcePM(word, 4, &got, pm, log) || got < 4) {
-      log.logError("Failed to read compressed size.");
-      return false;
-    }
-    uint32_t sizeWord = le32(word);
-    if (sizeWord == 0) break;
-    bool isStored = (sizeWord & kStoredBit) != 0;
-    uint32_t size = sizeWord & ~kStoredBit;
-    if (size >= kChunkBufferSize) {
-      log.logError("Too much data.");
-      return false;
-    }
-    if (!chunkBuffer_) {
-      log.logError("Internal memory error.");
-      return false;
-    }
-    if (!readExact(chunkBuffer_, size, pm, log)) {
-      log.logError("Failed to read compressed data.");
-      return false;
-    }
-    const uint8_t* data = chunkBuffer_;
-    uint32_t count = size;
-    if (encrypted_) {
-      DataBuffer cipherText;
-      cipherText.borrowData(chunkBuffer_, size);
-      if (!decryptor_.decryptBuffer(cipherText, plain, log)) return false;
-      data = plain.getData();
-      count = plain.getSize();
-    }
-    if (isStored) {
-      if (!output->writeBytesPM(data, count, pm, log)) {
-        log.logError("Failed to write file data.");
-        return false;
-      }
-      continue;
-    }
-    // The chunk is inflated straight into the output, window by window, so
-    // memory stays bounded however far the chunk expands.
-    InflateState state(false, false);
-    MemoryDataSource chunk;
-    chunk.setData(data, count);
-    bool decoded = inflateSource(state, chunk, 0, *output, pm, log);
-    if (pm && pm->isAborted()) return false;
-    if (output->failed()) {
+  if (!source_->readSourcePM(word, 4, &got, pm, log) || got < 4) {
+    *failure = "Failed to read compressed size.";
+    return ChunkRead::kFailed;
+  }
+  uint32_t sizeWord = le32(word);
+  if (sizeWord == 0) return ChunkRead::kEnd;
+  uint32_t size = sizeWord & ~kStoredBit;
+  if (size >= kChunkBufferSize) {
+    *failure = "Too much data.";
+    return ChunkRead::kFailed;
+  }
+  if (!slot.reserveInput(size)) {
+    *failure = "Internal memory error.";
+    return ChunkRead::kFailed;
+  }
+  if (!readExact(slot.input, size, pm, log)) {
+    *failure = "Failed to read compressed data.";
+    return ChunkRead::kFailed;
+  }
+  slot.size = size;
+  slot.stored = (sizeWord & kStoredBit) != 0;
+  slot.endPosition = source_->getPosition();
+  slot.encrypted = encrypted_;
+  return ChunkRead::kChunk;
+}
+
+// Inflates deflated bytes straight into the output, window by window, so
+// memory stays bounded however far the chunk expands. This is the path of
+// every chunk the whole-buffer decoder did not take, and it writes and logs
+// what it always did.
+bool SimpleArchive::inflateStreaming(const uint8_t* data, uint32_t count,
+                                     Output* output, ProgressMonitor* pm,
+                                     LogBase& log) {
+  InflateState state(false, false);
+  MemoryDataSource chunk;
+  chunk.setData(data, count);
+  bool decoded = inflateSource(state, chunk, 0, *output, pm, log);
+  if (pm && pm->isAborted()) return false;
+  if (output->failed()) {
+    log.logError("Failed to write file data.");
+    return false;
+  }
+  if (!decoded || !state.finished) {
+    log.logError("Failed to inflate compressed data.");
+    return false;
+  }
+  return true;
+}
+
+// Writes a decoded slot's bytes to the output, or decodes the chunk on this
+// thread when the decoder left it to the streaming path.
+bool SimpleArchive::writeChunk(ChunkSlot& slot, Output* output,
+                               ProgressMonitor* pm, LogBase& log) {
+  const uint8_t* data = slot.data;
+  uint32_t count = slot.count;
+  if (slot.outcome == ChunkSlot::kStreamCipher) {
+    DataBuffer cipherText;
+    cipherText.borrowData(slot.input, slot.size);
+    if (!decryptor_.decryptBuffer(cipherText, plain_, log)) return false;
+    data = plain_.getData();
+    count = plain_.getSize();
+  }
+  if (slot.outcome != ChunkSlot::kPlain && !slot.stored) {
+    return inflateStreaming(data, count, output, pm, log);
+  }
+  if (!slot.inflated) {
+    if (!output->writeBytesPM(data, count, pm, log)) {
       log.logError("Failed to write file data.");
       return false;
     }
-    if (!decoded || !state.finished) {
-      log.logError("Failed to inflate compressed data.");
+    return true;
+  }
+  // Inflated bytes go out in pieces of the streaming decoder's half window,
+  // so that progress and an abort are seen as often as before.
+  const uint32_t kPiece = 32768;
+  bool ok = true;
+  output->beginTransfer();
+  for (uint32_t done = 0; ok && done < count; done += kPiece) {
+    uint32_t n = count - done < kPiece ? count - done : kPiece;
+    ok = output->writeBytesPM(data + done, n, pm, log);
+  }
+  output->endTransfer();
+  if (ok) return true;
+  if (!(pm && pm->isAborted())) log.logError("Failed to write file data.");
+  return false;
+}
+
+DecoderPool* SimpleArchive::decoderPool() {
+  uint32_t wanted = resolveDecoderCount(decoderThreads_);
+  if (pool_ && poolWanted_ == wanted) return pool_->decoders() ? pool_ : nullptr;
+  delete pool_;
+  pool_ = nullptr;
+  poolWanted_ = wanted;
+  if (wanted < 2) return nullptr;
+  pool_ = new (std::nothrow) DecoderPool();
+  if (!pool_) return nullptr;
+  return pool_->start(wanted) ? pool_ : nullptr;
+}
+
+uint32_t SimpleArchive::decoderCount() {
+  DecoderPool* pool = decoderPool();
+  return pool ? pool->decoders() : 1;
+}
+
+uint64_t SimpleArchive::decodeMemory() const {
+  uint64_t total = 0;
+  auto add = [&total](const ChunkSlot& s) {
+    if (s.ownsInput) total += s.inputCapacity;
+    total += s.output.getCapacity();
+  };
+  if (inlineSlot_) add(*inlineSlot_);
+  if (pool_) {
+    for (uint32_t i = 0; i < pool_->slotCount(); ++i) add(pool_->slot(i));
+  }
+  return total;
+}
+
+// Reads the chunks of the current file entry up to its end word and writes
+// their plain bytes to `output`, in order. With decoders, up to one chunk
+// per slot is read ahead and decoded on the pool while earlier ones are
+// written; a failure or an abort stops the reading, and the chunks being
+// decoded are waited for before returning.
+bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
+                               LogBase& log) {
+  const char* failure = nullptr;
+  DecoderPool* pool = decoderPool();
+  if (!pool) {
+    if (!inlineSlot_) inlineSlot_ = new (std::nothrow) ChunkSlot();
+    if (!inlineSlot_ || !chunkBuffer_) {
+      log.logError("Internal memory error.");
       return false;
     }
+    ChunkSlot& slot = *inlineSlot_;
+    if (slot.input != chunkBuffer_) slot.lendInput(chunkBuffer_, kChunkBufferSize);
+    if (encrypted_ && !slot.cipher.copySettingsFrom(decryptor_)) {
+      log.logError("Internal memory error.");
+      return false;
+    }
+    for (;;) {
+      ChunkRead r = readChunk(slot, pm, log, &failure);
+      if (r == ChunkRead::kEnd) return true;
+      if (r == ChunkRead::kFailed) {
+        log.logError(failure);
+        return false;
+      }
+      decodeChunk(slot);
+      if (!writeChunk(slot, output, pm, log)) return false;
+    }
+  }
+
+  const uint32_t slots = pool->slotCount();
+  if (encrypted_) {
+    for (uint32_t i = 0; i < slots; ++i) {
+      if (!pool->slot(i).cipher.copySettingsFrom(decryptor_)) {
+        log.logError("Internal memory error.");
+        return false;
+      }
+    }
+  }
+  uint64_t issued = 0;   // chunks read and submitted
+  uint64_t written = 0;  // chunks taken back and written
+  bool writeFailed = false;
+  for (;;) {
+    if (issued - written == slots) {
+      ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(written % slots));
+      pool->waitDecoded(oldest);
+      ++written;
+      if (!writeChunk(oldest, output, pm, log)) {
+        writeFailed = true;
+        break;
+      }
+    }
+    ChunkSlot& next = pool->slot(static_cast<uint32_t>(issued % slots));
+    ChunkRead r = readChunk(next, pm, log, &failure);
+    if (r == ChunkRead::kEnd) break;
+    if (r == ChunkRead::kFailed) break;
+    pool->submit(next);
+    ++issued;
+  }
+  // A chunk that failed leaves the source just after it, as when chunks
+  // are read one at a time; the chunks read ahead are dropped.
+  LogNull quiet;
+  if (writeFailed) {
+    pool->cancel();
+    ChunkSlot& failed = pool->slot(static_cast<uint32_t>((written - 1) % slots));
+    source_->seekAbsolute(failed.endPosition, quiet);
+    return false;
+  }
+  // An abort ends the entry at once; a chunk that could not be read is
+  // reported after the chunks before it.
+  if (failure && pm && pm->isAborted()) {
+    pool->cancel();
+    log.logError(failure);
+    return false;
+  }
+  while (written < issued) {
+    ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(written % slots));
+    pool->waitDecoded(oldest);
+    ++written;
+    if (!writeChunk(oldest, output, pm, log)) {
+      pool->cancel();
+      source_->seekAbsolute(oldest.endPosition, quiet);
+      return false;
+    }
+  }
+  if (failure) {
+    log.logError(failure);
+    return false;
   }
   return true;
 }

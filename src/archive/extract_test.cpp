@@ -2,12 +2,18 @@
 // built byte by byte; compressed chunks come from the test bit writer.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,6 +27,7 @@
 #include "log/logger.h"
 #include "os/os.h"
 #include "stream/data_source.h"
+#include "stream/progress_monitor.h"
 #include "text/data_buffer.h"
 #include "text/ext_ptr_array.h"
 #include "text/xstring.h"
@@ -141,7 +148,9 @@ class PayloadBuilder {
   uint64_t time_ = kTime2020;
 };
 
-class ExtractTest : public ::testing::Test {
+// The fixture of every extraction test: a fresh folder and an archive that
+// decodes with decoders_ threads (1: the entry's thread alone).
+class ExtractFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     // A folder no one else uses, even a concurrent run of the same test: a
@@ -149,6 +158,9 @@ class ExtractTest : public ::testing::Test {
     std::string name =
         std::string("sfx_extract_") +
         ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+    for (char& c : name) {
+      if (c == '/') c = '_';  // a parameterised test's name
+    }
     std::random_device random;
     uint64_t salt = static_cast<uint64_t>(
         std::chrono::steady_clock::now().time_since_epoch().count());
@@ -167,6 +179,7 @@ class ExtractTest : public ::testing::Test {
     fs::create_directories(out_);
     base_.setFromUtf8(out_.string().c_str());
     undo_.setOwnsObjects(true);
+    archive_.setDecoderThreads(decoders_);
   }
   void TearDown() override {
     if (root_.empty()) return;
@@ -177,7 +190,7 @@ class ExtractTest : public ::testing::Test {
 
   // Extracts every entry; returns whether all succeeded and collects paths.
   bool extractAll(PayloadBuilder& p, bool dryRun = false,
-                  const char* password = "") {
+                  const char* password = "", ProgressMonitor* pm = nullptr) {
     payload_ = p.bytes();
     src_.setData(payload_.data(), static_cast<uint32_t>(payload_.size()));
     archive_.setSource(&src_);
@@ -197,7 +210,7 @@ class ExtractTest : public ::testing::Test {
       bool end = true, isDir = false, skipped = false;
       StringBuffer path;
       if (!archive_.extractSaToFile(dryRun, &end, &base_, path, &isDir, &undo_,
-                                    &skipped, nullptr, log_)) {
+                                    &skipped, pm, log_)) {
         return false;
       }
       if (end) return true;
@@ -227,6 +240,7 @@ class ExtractTest : public ::testing::Test {
     return found;
   }
 
+  int decoders_ = 1;
   fs::path root_, out_;
   XString base_;
   Bytes payload_;
@@ -237,7 +251,25 @@ class ExtractTest : public ::testing::Test {
   std::vector<std::string> paths_;
 };
 
-TEST_F(ExtractTest, DirectoriesFilesAndTheEnd) {
+// Every extraction test runs with the entry's thread decoding alone and
+// with three decoders: files, messages and failures are the same.
+class ExtractTest : public ExtractFixture,
+                    public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    decoders_ = GetParam();
+    ExtractFixture::SetUp();
+  }
+};
+
+std::string decoderName(const ::testing::TestParamInfo<int>& info) {
+  return "Decoders" + std::to_string(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(DecoderCounts, ExtractTest, ::testing::Values(1, 3),
+                         decoderName);
+
+TEST_P(ExtractTest, DirectoriesFilesAndTheEnd) {
   PayloadBuilder p;
   p.dir("d").dir("d/e").file("d/a.txt", "alpha").file("empty", "");
   p.head(2, "two")
@@ -265,7 +297,7 @@ TEST_F(ExtractTest, DirectoriesFilesAndTheEnd) {
   EXPECT_NE(std::string::npos, logText().find("Found end of archive."));
 }
 
-TEST_F(ExtractTest, DryRunCreatesNothingButReadsEverything) {
+TEST_P(ExtractTest, DryRunCreatesNothingButReadsEverything) {
   PayloadBuilder p;
   p.dir("d").file("d/a.txt", "alpha");
   p.head(2, "z").compressed(deflateLiterals("zz")).endFile().end();
@@ -276,7 +308,7 @@ TEST_F(ExtractTest, DryRunCreatesNothingButReadsEverything) {
   EXPECT_EQ(static_cast<int64_t>(payload_.size()), src_.getPosition());
 }
 
-TEST_F(ExtractTest, TimesAreWholeSecondsOfTheStoredTime) {
+TEST_P(ExtractTest, TimesAreWholeSecondsOfTheStoredTime) {
   // In a zone one hour east of UTC with summer time, a stored time lands on
   // its UTC second when it lies in the period of the clock's date and one
   // hour off (the offset difference) when it lies in the other one.
@@ -320,7 +352,7 @@ TEST_F(ExtractTest, TimesAreWholeSecondsOfTheStoredTime) {
   }
 }
 
-TEST_F(ExtractTest, ChunkSizeLimits) {
+TEST_P(ExtractTest, ChunkSizeLimits) {
   {
     PayloadBuilder p;
     p.head(2, "big").stored(Bytes(2048575, 'b')).endFile().end();
@@ -333,7 +365,7 @@ TEST_F(ExtractTest, ChunkSizeLimits) {
   EXPECT_NE(std::string::npos, logText().find("Too much data."));
 }
 
-TEST_F(ExtractTest, StoredSizeWordCarriesTheStoredBit) {
+TEST_P(ExtractTest, StoredSizeWordCarriesTheStoredBit) {
   PayloadBuilder p;
   p.head(2, "s16").rawWord(0x80000010u);
   putBytes(p.bytes(), bytesOf("0123456789abcdef"));
@@ -342,7 +374,7 @@ TEST_F(ExtractTest, StoredSizeWordCarriesTheStoredBit) {
   EXPECT_EQ("0123456789abcdef", read("s16"));
 }
 
-TEST_F(ExtractTest, LockedThumbsDbIsSkippedAndTheNextEntryExtracts) {
+TEST_P(ExtractTest, LockedThumbsDbIsSkippedAndTheNextEntryExtracts) {
   fs::create_directories(out_ / "Thumbs.db");  // cannot be opened for writing
   fs::create_directories(out_ / "other.db");
   PayloadBuilder p;
@@ -357,7 +389,7 @@ TEST_F(ExtractTest, LockedThumbsDbIsSkippedAndTheNextEntryExtracts) {
   EXPECT_NE(std::string::npos, logText().find("Failed to open file."));
 }
 
-TEST_F(ExtractTest, FailuresAreReportedAndStopTheEntry) {
+TEST_P(ExtractTest, FailuresAreReportedAndStopTheEntry) {
   struct Case {
     const char* what;
     std::function<void(PayloadBuilder&)> build;
@@ -422,7 +454,7 @@ TEST_F(ExtractTest, FailuresAreReportedAndStopTheEntry) {
   }
 }
 
-TEST_F(ExtractTest, HostileNamesNeverLeaveTheUnzipDirectory) {
+TEST_P(ExtractTest, HostileNamesNeverLeaveTheUnzipDirectory) {
   const char* names[] = {
       "..\\x", "a/../../x", "safe/..\\..\\x", "\\x",           "/x",
       "C:\\x", "C:x",       "C:..\\x",        "\\\\srv\\s\\x", "\\\\?\\C:\\x",
@@ -460,7 +492,7 @@ TEST_F(ExtractTest, HostileNamesNeverLeaveTheUnzipDirectory) {
 #ifndef _WIN32
 // The caller's base directory is used as given, whatever its name holds;
 // only the names from the payload are repaired.
-TEST_F(ExtractTest, BaseDirectoryIsTakenAsGiven) {
+TEST_P(ExtractTest, BaseDirectoryIsTakenAsGiven) {
   fs::remove(out_);
   out_ = root_ / "a:b?c*d|e<f>g\"h";
   fs::create_directories(out_);
@@ -474,7 +506,7 @@ TEST_F(ExtractTest, BaseDirectoryIsTakenAsGiven) {
 }
 #endif
 
-TEST_F(ExtractTest, EncryptedPayload) {
+TEST_P(ExtractTest, EncryptedPayload) {
   PayloadBuilder p("secret");
   p.dir("sub").file("sub/clear.txt", "stored text");
   p.head(2, "sub/z.txt")
@@ -486,7 +518,7 @@ TEST_F(ExtractTest, EncryptedPayload) {
   EXPECT_EQ("deflated text", read("sub/z.txt"));
 }
 
-TEST_F(ExtractTest, ExpandingChunkStreamsToTheFile) {
+TEST_P(ExtractTest, ExpandingChunkStreamsToTheFile) {
   // 64 KB of output from a few dozen bytes: matches of 258 at distance 1.
   inflate_test::BitWriter w;
   auto block = inflate_test::BlockWriter::fixed(w, true);
@@ -500,12 +532,318 @@ TEST_F(ExtractTest, ExpandingChunkStreamsToTheFile) {
   EXPECT_EQ(std::string(1 + 254 * 258, 'z'), read("zeros"));
 }
 
-TEST_F(ExtractTest, UndoListRecordsCreatedDirectories) {
+TEST_P(ExtractTest, UndoListRecordsCreatedDirectories) {
   PayloadBuilder p;
   p.file("x/y/f.txt", "f").end();
   ASSERT_TRUE(extractAll(p)) << logText();
   ASSERT_EQ(2, undo_.getSize());
 }
 
+
+// ---- Decoding on threads ----------------------------------------------------
+
+// `n` bytes of text that differ from chunk to chunk (letters, so that the
+// literals of a fixed block carry them).
+std::string chunkText(int chunk, size_t n) {
+  std::string t(n, 'a');
+  uint32_t seed = 2654435761u * static_cast<uint32_t>(chunk + 1);
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    t[i] = static_cast<char>('a' + (seed >> 16) % 26);
+  }
+  return t;
+}
+
+// A deflated chunk of `text` whose stream breaks after it: a length code
+// followed by distance symbol 30, which no stream may use. The streaming
+// decoder writes what fills its window before it meets the break.
+Bytes deflateThenBreak(const std::string& text) {
+  inflate_test::BitWriter w;
+  auto block = inflate_test::BlockWriter::fixed(w, true);
+  block.literals(text);
+  block.symbol(257);
+  block.distanceSymbol(30);
+  block.end();
+  return w.bytes();
+}
+
+// A chunk of `count` bytes 'z' from a dynamic block whose
+// match of 258 at distance 1 takes two bits: about 1000:1.
+Bytes deflateRunOf(uint32_t count) {
+  std::vector<uint8_t> lit(286, 0);
+  lit['z'] = 2;
+  lit[256] = 2;
+  lit[285] = 1;
+  std::vector<uint8_t> dist(1, 1);
+  inflate_test::BitWriter w;
+  auto block = inflate_test::BlockWriter::dynamic(w, true, lit, dist);
+  block.literal('z');
+  uint32_t left = count - 1;
+  for (; left >= 258; left -= 258) block.match(258, 1);
+  while (left--) block.literal('z');
+  block.end();
+  return w.bytes();
+}
+
+const int kChunks = 9;
+const size_t kChunkText = 50000;
+
+// What one extraction left: its result, log, files and undo records.
+struct RunResult {
+  bool ok = false;
+  std::string log;
+  std::map<std::string, std::string> files;
+  int undo = 0;
+  int64_t position = 0;
+};
+
+// Runs one payload with 1 and with 3 decoders into separate folders.
+class PipelineTest : public ExtractFixture {
+ protected:
+  RunResult runWith(int decoders, PayloadBuilder& p, const char* password = "",
+                    ProgressMonitor* pm = nullptr) {
+    out_ = root_ / ("out" + std::to_string(decoders));
+    fs::create_directories(out_);
+    base_.setFromUtf8(out_.string().c_str());
+    archive_.setDecoderThreads(decoders);
+    log_.clearLog();
+    undo_.removeAllObjects();
+    RunResult r;
+    r.ok = extractAll(p, false, password, pm);
+    EXPECT_EQ(static_cast<uint32_t>(decoders), archive_.decoderCount());
+    r.log = logText();
+    r.undo = undo_.getSize();
+    r.position = src_.getPosition();
+    for (auto& e : fs::recursive_directory_iterator(out_)) {
+      if (e.is_regular_file()) {
+        r.files[fs::relative(e.path(), out_).generic_string()] =
+            read(fs::relative(e.path(), out_).generic_string());
+      }
+    }
+    return r;
+  }
+  // Both runs, which must agree in every respect; returns the first.
+  RunResult runBoth(PayloadBuilder& p, const char* password = "") {
+    RunResult one = runWith(1, p, password);
+    RunResult three = runWith(3, p, password);
+    EXPECT_EQ(one.ok, three.ok);
+    EXPECT_EQ(one.log, three.log);
+    EXPECT_EQ(one.undo, three.undo);
+    EXPECT_EQ(one.position, three.position);
+    EXPECT_TRUE(one.files == three.files) << "the files differ";
+    return one;
+  }
+};
+
+// Nine deflated chunks of "f/big", the one at `bad` (1-based) replaced by
+// `badChunk` unless empty, then a second file.
+void nineChunks(PayloadBuilder& p, int bad, const Bytes& badChunk) {
+  p.head(2, "f/big");
+  for (int i = 1; i <= kChunks; ++i) {
+    if (i == bad && !badChunk.empty()) {
+      p.compressed(badChunk);
+    } else {
+      p.compressed(deflateLiterals(chunkText(i, kChunkText)));
+    }
+  }
+  p.endFile().file("f/after", "after").end();
+}
+
+std::string nineChunkText(int upTo) {
+  std::string t;
+  for (int i = 1; i <= upTo; ++i) t += chunkText(i, kChunkText);
+  return t;
+}
+
+TEST_F(PipelineTest, IntactChunksGiveTheSameFiles) {
+  for (const char* password : {"", "pw"}) {
+    SCOPED_TRACE(*password ? "encrypted" : "plain");
+    PayloadBuilder p(password);
+    nineChunks(p, 0, {});
+    RunResult r = runBoth(p, password);
+    EXPECT_TRUE(r.ok) << r.log;
+    EXPECT_EQ(nineChunkText(kChunks), r.files["f/big"]);
+    EXPECT_EQ("after", r.files["f/after"]);
+  }
+}
+
+// A chunk that fails late (the 7th of 9) fails the same way with one
+// decoder and with three: the same messages, the same bytes on disk (the
+// six chunks before it and what the streaming decoder wrote of it), the
+// same undo records and the same position in the payload.
+TEST_F(PipelineTest, LateFailuresAreTheSameWithOneAndThreeDecoders) {
+  Bytes broken = deflateThenBreak(chunkText(7, kChunkText));
+  struct Case {
+    const char* what;
+    const char* password;
+    std::function<void(PayloadBuilder&)> build;
+    const char* message;
+    size_t atLeast, atMost;  // bytes of f/big written
+  } cases[] = {
+      {"corrupt chunk 7 of 9", "",
+       [&](PayloadBuilder& p) { nineChunks(p, 7, broken); },
+       "Failed to inflate compressed data.", 6 * kChunkText + 1,
+       7 * kChunkText - 1},
+      {"corrupt encrypted chunk 7 of 9", "pw",
+       [&](PayloadBuilder& p) { nineChunks(p, 7, broken); },
+       "Failed to inflate compressed data.", 6 * kChunkText + 1,
+       7 * kChunkText - 1},
+      {"damaged ciphertext in chunk 7 of 9", "pw",
+       [&](PayloadBuilder& p) {
+         p.head(2, "f/big");
+         for (int i = 1; i <= kChunks; ++i) {
+           p.compressed(deflateLiterals(chunkText(i, kChunkText)));
+           // The last cipher block of chunk 7 decrypts to garbage, its
+           // padding byte too, so the stream loses its end.
+           if (i == 7) p.bytes().back() ^= 0x5A;
+         }
+         p.endFile().end();
+       },
+       "Failed to inflate compressed data.", 6 * kChunkText,
+       7 * kChunkText - 1},
+      {"payload cut in chunk 8", "",
+       [&](PayloadBuilder& p) {
+         p.head(2, "f/big");
+         for (int i = 1; i <= 8; ++i)
+           p.compressed(deflateLiterals(chunkText(i, kChunkText)));
+         p.bytes().resize(p.bytes().size() - 1000);
+       },
+       "Failed to read compressed data.", 7 * kChunkText, 7 * kChunkText},
+      {"chunk 8 too large", "",
+       [&](PayloadBuilder& p) {
+         p.head(2, "f/big");
+         for (int i = 1; i <= 7; ++i)
+           p.compressed(deflateLiterals(chunkText(i, kChunkText)));
+         p.rawWord(2048576u);
+       },
+       "Too much data.", 7 * kChunkText, 7 * kChunkText},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    PayloadBuilder p(c.password);
+    c.build(p);
+    RunResult r = runBoth(p, c.password);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(std::string::npos, r.log.find(c.message)) << r.log;
+    const std::string& big = r.files["f/big"];
+    EXPECT_GE(big.size(), c.atLeast);
+    EXPECT_LE(big.size(), c.atMost);
+    EXPECT_EQ(0u, nineChunkText(kChunks).rfind(big, 0)) << "not a prefix";
+    EXPECT_EQ(1, r.undo);  // the folder f
+  }
+}
+
+#ifndef _WIN32
+// A write that fails in the middle of the file (the file size limit of
+// the process) fails alike, with the same bytes on disk.
+TEST_F(PipelineTest, AWriteFailureIsTheSameWithOneAndThreeDecoders) {
+  PayloadBuilder p;
+  nineChunks(p, 0, {});
+  struct rlimit saved;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 4 * kChunkText + 1234;
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+  RunResult r = runBoth(p);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(std::string::npos, r.log.find("Failed to write file data."))
+      << r.log;
+  EXPECT_EQ(nineChunkText(kChunks).substr(0, 4 * kChunkText + 1234),
+            r.files["f/big"]);
+}
+#endif
+
+// A monitor that asks for an abort once the reads pass 40% of the payload.
+class AbortAtFortyPercent : public ProgressEvent {
+ public:
+  void percentDone(uint32_t percent, bool* abort) override {
+    if (percent >= 40) *abort = true;
+  }
+};
+
+// An abort seen by a read stops the entry at that read: no chunk is read
+// after it, the chunks being decoded are waited for, and what was written
+// is a prefix of the file. With decoders, fewer chunks may be written.
+TEST_F(PipelineTest, AnAbortStopsTheEntryAtTheReadThatSawIt) {
+  PayloadBuilder p;
+  nineChunks(p, 0, {});
+  src_.setProgressByBytes(true);
+  RunResult results[2];
+  for (int i = 0; i < 2; ++i) {
+    AbortAtFortyPercent sink;
+    ProgressMonitor pm(&sink, 0, static_cast<int64_t>(p.bytes().size()));
+    results[i] = runWith(i == 0 ? 1 : 3, p, "", &pm);
+    EXPECT_TRUE(pm.isAborted());
+  }
+  for (RunResult& r : results) {
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(std::string::npos,
+              r.log.find("Source read aborted by application callback."))
+        << r.log;
+    EXPECT_NE(std::string::npos, r.log.find("Failed to read compressed data."));
+    EXPECT_EQ(0u, nineChunkText(kChunks).rfind(r.files["f/big"], 0));
+    EXPECT_LT(r.files["f/big"].size(), 5 * kChunkText);
+  }
+  EXPECT_EQ(results[0].position, results[1].position);
+  EXPECT_LT(results[0].position, static_cast<int64_t>(p.bytes().size()) / 2);
+  EXPECT_LE(results[1].files["f/big"].size(),
+            results[0].files["f/big"].size());
+}
+
+// A chunk of about 1000:1 that inflates beyond a slot's output buffer is
+// decoded by the streaming path and extracts whole; the slots do not grow
+// for it.
+TEST_P(ExtractTest, AChunkBeyondTheSlotIsStreamed) {
+  const uint32_t kRun = 3000000;
+  Bytes run = deflateRunOf(kRun);
+  ASSERT_LT(run.size() * 900, kRun);
+  PayloadBuilder p;
+  p.head(2, "before").compressed(deflateLiterals("small")).endFile();
+  p.head(2, "zeros").compressed(run).compressed(run).endFile().end();
+  ASSERT_TRUE(extractAll(p)) << logText();
+  EXPECT_EQ("small", read("before"));
+  ASSERT_EQ(2u * kRun, fs::file_size(out_ / "zeros"));
+  EXPECT_EQ(std::string(2 * kRun, 'z'), read("zeros"));
+  // At most one input granule and one output buffer per slot.
+  const uint64_t perSlot = 65536 + 2097152 + 64;
+  EXPECT_LE(archive_.decodeMemory(),
+            perSlot * (archive_.decoderCount() == 1 ? 1 : 4));
+}
+
+// The slots keep their buffers: a payload of many chunks takes no more
+// memory than one of a few, and the decoders are started once.
+TEST_P(ExtractTest, SlotsAreReusedAcrossChunksAndEntries) {
+  PayloadBuilder few;
+  few.head(2, "few");
+  for (int i = 0; i < 5; ++i)
+    few.compressed(deflateLiterals(chunkText(i, 20000)));
+  few.endFile().end();
+  ASSERT_TRUE(extractAll(few)) << logText();
+  const uint64_t afterFew = archive_.decodeMemory();
+  EXPECT_GT(afterFew, 0u);
+
+  PayloadBuilder many;
+  std::string expected;
+  for (int f = 0; f < 8; ++f) {
+    many.head(2, "many" + std::to_string(f));
+    for (int i = 0; i < 12; ++i) {
+      many.compressed(deflateLiterals(chunkText(i + f, 20000)));
+      many.stored(bytesOf(chunkText(i, 1000)));
+    }
+    many.endFile();
+  }
+  many.end();
+  ASSERT_TRUE(extractAll(many)) << logText();
+  EXPECT_EQ(afterFew, archive_.decodeMemory());
+  EXPECT_EQ(static_cast<uint32_t>(GetParam()), archive_.decoderCount());
+  std::string seven;
+  for (int i = 0; i < 12; ++i) seven += chunkText(i + 7, 20000) + chunkText(i, 1000);
+  EXPECT_EQ(seven, read("many7"));
+}
 }  // namespace
 }  // namespace sfx

@@ -199,14 +199,22 @@ struct Outcome {
   Tree tree;
 };
 
-class IntegritySweepTest : public ::testing::Test {
+// A parameterised test's name ("Name/Decoders3") as one folder name.
+std::string safeName(std::string name) {
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return name;
+}
+
+// Each sweep runs with the entry's thread decoding alone and with three
+// decoders.
+class IntegritySweepTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     root_ = fs::temp_directory_path() /
             ("sfx_integrity_" +
-             std::string(::testing::UnitTest::GetInstance()
-                             ->current_test_info()
-                             ->name()));
+             safeName(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     out_ = root_ / "out";
   }
   void TearDown() override {
@@ -231,6 +239,7 @@ class IntegritySweepTest : public ::testing::Test {
     MemoryDataSource src;
     src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
     SimpleArchive archive;
+    archive.setDecoderThreads(GetParam());
     archive.setSource(&src);
     ErrorLog log;
     Outcome o;
@@ -306,7 +315,7 @@ bool hasError(const Outcome& o, const std::string& text) {
   return false;
 }
 
-TEST_F(IntegritySweepTest, EveryBitFlipFailsOrGivesThePackedTree) {
+TEST_P(IntegritySweepTest, EveryBitFlipFailsOrGivesThePackedTree) {
   for (const Variant& v : kVariants) {
     SCOPED_TRACE(v.name);
     Writer w(v.encrypted);
@@ -347,7 +356,7 @@ TEST_F(IntegritySweepTest, EveryBitFlipFailsOrGivesThePackedTree) {
   }
 }
 
-TEST_F(IntegritySweepTest, EveryCutFails) {
+TEST_P(IntegritySweepTest, EveryCutFails) {
   for (const Variant& v : kVariants) {
     SCOPED_TRACE(v.name);
     Writer w(v.encrypted);
@@ -371,7 +380,7 @@ TEST_F(IntegritySweepTest, EveryCutFails) {
 
 // Each kind of difference, on its own: the run fails with the record's
 // message and the entry's name, and nothing of the damaged entry stays.
-TEST_F(IntegritySweepTest, EachDifferenceFailsItsEntry) {
+TEST_P(IntegritySweepTest, EachDifferenceFailsItsEntry) {
   struct Case {
     const char* name;
     Spoil spoil;
@@ -415,7 +424,7 @@ TEST_F(IntegritySweepTest, EachDifferenceFailsItsEntry) {
 
 // What the record leaves alone: a payload without it, and one of another
 // version whose own CRC is right, extract as before.
-TEST_F(IntegritySweepTest, NoRecordOrAnotherVersionIsNotChecked) {
+TEST_P(IntegritySweepTest, NoRecordOrAnotherVersionIsNotChecked) {
   for (const Variant& v : kVariants) {
     SCOPED_TRACE(v.name);
     Writer w(v.encrypted);
@@ -436,7 +445,7 @@ TEST_F(IntegritySweepTest, NoRecordOrAnotherVersionIsNotChecked) {
 // A file that exists before the run is replaced only by data that matches
 // the record: damaged data leaves the old content, sound data replaces it,
 // stored and deflated alike.
-TEST_F(IntegritySweepTest, AnExistingFileIsReplacedOnlyBySoundData) {
+TEST_P(IntegritySweepTest, AnExistingFileIsReplacedOnlyBySoundData) {
   struct Case {
     const char* name;
     int wrongCrcRow;  // -1: the payload is sound
@@ -474,7 +483,7 @@ TEST_F(IntegritySweepTest, AnExistingFileIsReplacedOnlyBySoundData) {
 
 // After an entry whose data differs, the reader stands at the next entry:
 // sfxpack goes on to report every damaged entry.
-TEST_F(IntegritySweepTest, ADamagedFileLeavesTheReaderAtTheNextEntry) {
+TEST_P(IntegritySweepTest, ADamagedFileLeavesTheReaderAtTheNextEntry) {
   Writer w(false);
   Spoil s;
   s.wrongCrcRow = 1;
@@ -482,6 +491,7 @@ TEST_F(IntegritySweepTest, ADamagedFileLeavesTheReaderAtTheNextEntry) {
   MemoryDataSource src;
   src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
   SimpleArchive archive;
+  archive.setDecoderThreads(GetParam());
   archive.setSource(&src);
   LogNull log;
   StringBuffer err;
@@ -507,6 +517,12 @@ TEST_F(IntegritySweepTest, ADamagedFileLeavesTheReaderAtTheNextEntry) {
   EXPECT_EQ(1, failures);
   EXPECT_EQ((std::vector<std::string>{"d", "z.txt", "empty"}), seen);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    DecoderCounts, IntegritySweepTest, ::testing::Values(1, 3),
+    [](const ::testing::TestParamInfo<int>& info) {
+      return "Decoders" + std::to_string(info.param);
+    });
 
 }  // namespace
 }  // namespace sfx

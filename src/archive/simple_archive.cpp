@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "archive/decoder_pool.h"
 #include "codec/crc32.h"
 #include "log/log_base.h"
 #include "stream/data_source.h"
@@ -35,7 +36,10 @@ uint32_t payloadMarkerWord(int index) {
 SimpleArchive::SimpleArchive() : chunkBuffer_(new (std::nothrow) unsigned char[kChunkBufferSize]) {}
 
 SimpleArchive::~SimpleArchive() {
+  delete pool_;
+  delete inlineSlot_;
   delete[] chunkBuffer_;
+  plain_.secureClear();
   password_.secureClear();
 }
 

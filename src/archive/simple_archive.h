@@ -15,11 +15,13 @@
 namespace sfx {
 
 class DataSource;
+class DecoderPool;
 class ExtPtrArray;
 class LogBase;
 class Output;
 class ProgressMonitor;
 class XString;
+struct ChunkSlot;
 
 // The payload's fixed values. The stub must never hold the 8 marker bytes
 // in sequence (the marker scan takes the first match from the start of the
@@ -114,6 +116,21 @@ class SimpleArchive {
                        StringBuffer& path, bool* isDirectory, ExtPtrArray* undo,
                        bool* skipped, ProgressMonitor* pm, LogBase& log);
 
+  // The number of threads that decode a file's chunks (the configuration's
+  // DecoderThreads): 0 or less is one per core (at most 2, so that memory
+  // stays bounded), 1 decodes on the calling thread alone, more is that
+  // many (at most 8). The decoders start with the first file that needs
+  // them and are kept until the archive is destroyed; files are written
+  // the same way whatever the count.
+  void setDecoderThreads(int count) { decoderThreads_ = count; }
+  int decoderThreads() const { return decoderThreads_; }
+  // The decoders that run for the current setting (starting them when
+  // they are not yet running); 1 when the calling thread decodes alone.
+  uint32_t decoderCount();
+  // Bytes held by the chunk buffers of the decoders and of the calling
+  // thread, beyond the chunk buffer allocated with the archive.
+  uint64_t decodeMemory() const;
+
   // The cipher context set up by checkPassword, for the entry names and
   // chunks of an encrypted payload.
   AesCipher& decryptor() { return decryptor_; }
@@ -150,6 +167,16 @@ class SimpleArchive {
   // and inflating each, and writes the plain bytes to `output`. False, with
   // the reason logged, on a read, decode or write failure.
   bool copyChunks(Output* output, ProgressMonitor* pm, LogBase& log);
+  enum class ChunkRead { kChunk, kEnd, kFailed };
+  ChunkRead readChunk(ChunkSlot& slot, ProgressMonitor* pm, LogBase& log,
+                      const char** failure);
+  bool writeChunk(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
+                  LogBase& log);
+  bool inflateStreaming(const uint8_t* data, uint32_t count, Output* output,
+                        ProgressMonitor* pm, LogBase& log);
+  // The pool for the current setting, or null when the calling thread
+  // decodes alone (also when no decoder could be started).
+  DecoderPool* decoderPool();
   // Gathers the integrity record from its arguments, decrypts it in an
   // encrypted payload and checks its frame and the configuration's CRC.
   // True when there is no record, a record of another version, or a sound
@@ -167,6 +194,11 @@ class SimpleArchive {
   HashMap args_{HashMap::kDefaultBuckets};
   unsigned char* chunkBuffer_ = nullptr;
   AesCipher decryptor_;
+  DataBuffer plain_;  // a chunk decrypted on the calling thread
+  int decoderThreads_ = 0;
+  DecoderPool* pool_ = nullptr;
+  uint32_t poolWanted_ = 0;
+  ChunkSlot* inlineSlot_ = nullptr;
   StringBuffer password_;
   bool integrityLoaded_ = false;
   bool integrityActive_ = false;

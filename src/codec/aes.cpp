@@ -541,6 +541,17 @@ bool AesCipher::run(const DataBuffer& in, DataBuffer& out, bool encrypt,
   return true;
 }
 
+bool AesCipher::copySettingsFrom(const AesCipher& other) {
+  keyBits_ = other.keyBits_;
+  mode_ = other.mode_;
+  paddingScheme_ = other.paddingScheme_;
+  hardwareAllowed_ = other.hardwareAllowed_;
+  memcpy(chainingStart_, other.chainingStart_, sizeof chainingStart_);
+  ready_ = false;
+  key_.secureClear();
+  return key_.appendDb(other.key_);
+}
+
 bool AesCipher::decryptBuffer(const DataBuffer& in, DataBuffer& out,
                               LogBase& log) {
   if (in.getSize() == 0) return true;

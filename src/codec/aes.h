@@ -63,6 +63,13 @@ class AesCipher {
   // are ignored). False only when memory runs out.
   bool setKey(const DataBuffer& key);
 
+  // Takes over the key length, key bytes, mode, padding scheme and hardware
+  // permission of `other`, so that this context decrypts (and encrypts) as
+  // `other` does; a context is not safe to share between threads, so each
+  // thread gets its own copy. False only when memory runs out (then the
+  // key bytes are empty).
+  bool copySettingsFrom(const AesCipher& other);
+
   // Whether CBC decryption may use the processor's AES instructions (when
   // it has them; several blocks in flight). On by default; off keeps the
   // portable code, which gives the same bytes.

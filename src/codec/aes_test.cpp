@@ -467,5 +467,38 @@ TEST(AesTest, DerivedKeyRoundTrip) {
   EXPECT_NE(plain, crypt(c, false, cipher));
 }
 
+// A copy of the settings decrypts what the original encrypts, for each key
+// length, mode and padding scheme, and owns its key: changing or destroying
+// the original afterwards does not change the copy.
+TEST(AesTest, CopiedSettingsDecryptLikeTheOriginal) {
+  const uint32_t modes[] = {AesCipher::kModeCbc, AesCipher::kModeEcb,
+                            AesCipher::kModeCfb1};
+  const Bytes plain = pseudoRandomBytes(100, 3);
+  for (size_t keyLen : {16u, 24u, 32u}) {
+    for (uint32_t mode : modes) {
+      for (uint32_t scheme : {0u, 2u}) {
+        Bytes cipherText;
+        AesCipher copy;
+        {
+          AesCipher original;
+          keyed(original, pseudoRandomBytes(keyLen, 9));
+          original.setMode(mode);
+          original.setPaddingScheme(scheme);
+          cipherText = crypt(original, true, plain);
+          ASSERT_TRUE(copy.copySettingsFrom(original));
+          keyed(original, pseudoRandomBytes(keyLen, 10));
+        }
+        EXPECT_EQ(keyLen * 8, copy.keyLength());
+        EXPECT_EQ(mode, copy.mode());
+        EXPECT_EQ(scheme, copy.paddingScheme());
+        Bytes back = crypt(copy, false, cipherText);
+        back.resize(plain.size());  // scheme 2 keeps the zero fill
+        EXPECT_EQ(plain, back) << keyLen << " " << mode << " " << scheme;
+      }
+    }
+  }
+}
+
+
 }  // namespace
 }  // namespace sfx

@@ -96,6 +96,39 @@ LOG
   diff "$SFX_WORK/expected.txt" "$SFX_WORK/actual.txt" >&2 || fail "run log differs"
 }
 
+case_decoder_threads_same_result() {
+  # A file of many chunks (text, then random bytes, then text again) packed
+  # once with --decoder-threads 1 and once with the default: both runs give
+  # the same tree and the same run log, the unzip folder's name aside.
+  stage
+  mkdir -p "$SFX_WORK/payload/big"
+  {
+    for i in $(seq 1 3000); do echo "line $i of a text that compresses well"; done
+    head -c 600000 /dev/urandom
+    for i in $(seq 1 3000); do echo "line $i again"; done
+  } >"$SFX_WORK/payload/big/mixed.bin"
+  config "$SFX_WORK/c.xml" "${silent[@]}" Verbose=1
+  local threads logs=()
+  for threads in 1 default; do
+    local opts=(--chunk-size 65536)
+    [ "$threads" = default ] || opts+=(--decoder-threads "$threads")
+    pack_payload "$SFX_WORK/t$threads.exe" "$SFX_WORK/c.xml" "${opts[@]}"
+    local out="$SFX_WORK/out-$threads" log="$SFX_WORK/run-$threads.log"
+    rm -rf "$out"
+    run_stub "$SFX_WORK/t$threads.exe" 0 -unzipDir "$(winpath "$out")" -log "$(winpath "$log")"
+    same_tree "$SFX_WORK/payload" "$out"
+    lf "$log"
+    sed -n '/^Automatically unzipping/,$p' "$log.lf" |
+      sed -e "s|^Current working directory: .*|Current working directory: <CWD>|" \
+        -e "s|out-$threads|<OUT>|g" >"$log.masked"
+    grep -qxF "(file) big/mixed.bin" "$log.masked" || fail "run log lacks big/mixed.bin:"$'\n'"$(cat "$log.masked")"
+    logs+=("$log.masked")
+  done
+  "$SFX_PACK" config "$SFX_WORK/t1.exe" | grep -qF "<DecoderThreads>1</DecoderThreads>" ||
+    fail "the first archive lacks DecoderThreads 1: $("$SFX_PACK" config "$SFX_WORK/t1.exe")"
+  diff "${logs[0]}" "${logs[1]}" >&2 || fail "the run logs differ"
+}
+
 case_setup_exit_codes() {
   # The setup program's exit code is handed on, 255 and above included.
   stage

@@ -45,6 +45,10 @@ check 0 "file +5 .* sub/a.txt" -- list "$work/o.exe"
 check 0 "OK, 1 files, 1 directories" -- test "$work/o.exe"
 check 0 "" -- extract "$work/o.exe" -C "$work/x"
 cmp -s "$work/in/sub/a.txt" "$work/x/sub/a.txt" || { echo "FAIL: extract"; failures=$((failures + 1)); }
+check 2 "--threads must be 1 to 8" -- extract "$work/o.exe" --threads 0 -C "$work/x1"
+check 2 "unknown option '--threads'" -- test "$work/o.exe" --threads 2
+check 0 "" -- extract "$work/o.exe" --threads 1 -C "$work/x1"
+cmp -s "$work/in/sub/a.txt" "$work/x1/sub/a.txt" || { echo "FAIL: extract --threads 1"; failures=$((failures + 1)); }
 # The output starts with the stub and holds the configuration and the name.
 head -c 6 "$work/o.exe" | grep -q '^MZstub$' || { echo "FAIL: stub not copied"; failures=$((failures + 1)); }
 "$pack" config "$work/o.exe" | grep -qxE '<SfxConfig ?/?>' || { echo "FAIL: config missing"; failures=$((failures + 1)); }

@@ -31,6 +31,7 @@ const std::vector<ConfigKey>& configKeys() {
       {"Verbose", KeyKind::kInteger, nullptr},
       {"Debug", KeyKind::kInteger, nullptr},
       {"Cleanup", KeyKind::kInteger, nullptr},
+      {"DecoderThreads", KeyKind::kInteger, nullptr},
       // Read both as an integer and as a text; a text it is, to the packer.
       {"AutoExit", KeyKind::kText, nullptr},
       {"MainUnzipLabel", KeyKind::kText, nullptr},
@@ -124,6 +125,8 @@ const std::vector<ConfigFlag>& configFlags() {
        "text of the wrong-password message"},
       {"--stub-verbose", nullptr, "Verbose=1",
        "the stub logs every entry in its run log"},
+      {"--decoder-threads", "N", "DecoderThreads",
+       "threads the stub decodes with (0: one per core, at most 2; 1: none)"},
       {"--stub-debug", nullptr, "Debug=1",
        "the stub's debug mode: unzip but run no program"},
   };

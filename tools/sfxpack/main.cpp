@@ -295,6 +295,14 @@ const OptionRow kExtractOptions[] = {
        o->read.directory = v;
        return kGoOn;
      }},
+    {"--threads", "N",
+     "decoding threads (default: one per core, at most 2; 1: none)",
+     [](Options* o, const std::string& v) {
+       unsigned long long n = 0;
+       if (!parseNumber(v, 1, 8, &n)) return usageError("--threads must be 1 to 8");
+       o->read.threads = static_cast<int>(n);
+       return kGoOn;
+     }},
 };
 
 bool matches(const char* names, const std::string& arg) {
@@ -330,7 +338,7 @@ void printHelp() {
       "Usage: sfxpack create -o OUT.exe [options] [DIR|FILE ...]\n"
       "       sfxpack list FILE.exe [--password PW]\n"
       "       sfxpack test FILE.exe [--password PW]\n"
-      "       sfxpack extract FILE.exe [-C DIR] [--password PW]\n"
+      "       sfxpack extract FILE.exe [-C DIR] [--password PW] [--threads N]\n"
       "       sfxpack config FILE.exe\n"
       "       sfxpack info FILE.exe\n"
       "       sfxpack --version\n"
@@ -384,6 +392,9 @@ void printHelp() {
       "the\n"
       "first entry that does not decode. config prints the stored "
       "configuration.\n"
+      "extract decodes on --threads N threads (default: one per core, at "
+      "most 2;\n"
+      "1: the reading thread alone); the files are the same for any count.\n"
       "info shows the architecture, the resources, the payload's offset and\n"
       "size and the stored configuration.\n"
       "\n"

@@ -116,6 +116,7 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
   }
   sfx::SimpleArchive archive;
   archive.setSource(&file);
+  if (mode == ReadMode::kExtract) archive.setDecoderThreads(opts.threads);
   if (!archive.findMarker(log, nullptr)) {
     *error = withLog("no payload in '" + opts.archive + "'", log);
     return false;

@@ -21,6 +21,7 @@ struct ReadOptions {
   std::string password;  // tried when the payload is encrypted
   bool havePassword = false;
   std::string directory;  // kExtract: where the entries go ("." if empty)
+  int threads = 0;  // kExtract: decoder threads (0: one per core, 1: none)
 };
 
 struct ReadStats {

@@ -1,0 +1,131 @@
+// The slots and threads that decode a file entry's chunks ahead of the
+// thread that writes them. The entry's thread reads a chunk into a free
+// slot and submits it; a decoder decrypts and inflates it into the slot's
+// output buffer; the entry's thread takes the slots back in the order it
+// submitted them and writes their bytes. A slot keeps its buffers from one
+// chunk to the next, so memory stays that of the slots however long the
+// payload is.
+#ifndef SFX_ARCHIVE_DECODER_POOL_H_
+#define SFX_ARCHIVE_DECODER_POOL_H_
+
+#include <cstdint>
+
+#include "codec/aes.h"
+#include "os/thread.h"
+#include "text/data_buffer.h"
+
+namespace sfx {
+
+// The inflated size a slot takes whole: 2 MiB, above the 2,000,000 input
+// bytes of the packer's largest chunk. A chunk that inflates to more is
+// decoded again by the streaming decoder.
+constexpr uint32_t kSlotOutputCapacity = 2097152;
+
+// Decoders a pool may have. The default (one per core) stops at
+// kDefaultDecoderCap so that the slots stay within about 12.5 MB for any
+// payload: 3 slots of at most 2,048,575 input and 2,097,216 output bytes.
+// A configured count may go up to kMaxDecoders; each decoder adds a slot.
+constexpr uint32_t kDefaultDecoderCap = 2;
+constexpr uint32_t kMaxDecoders = 8;
+
+// The decoder count for a configured value: 0 (or less) is one per core
+// up to kDefaultDecoderCap, 1 is none (the entry's thread decodes), more
+// is that many up to kMaxDecoders.
+uint32_t resolveDecoderCount(int configured);
+
+// One chunk in flight and the buffers it keeps.
+struct ChunkSlot {
+  ChunkSlot() = default;
+  ~ChunkSlot();
+  ChunkSlot(const ChunkSlot&) = delete;
+  ChunkSlot& operator=(const ChunkSlot&) = delete;
+
+  // Makes `input` hold at least `size` bytes (rounded up to 64 KB, never
+  // beyond kChunkBufferSize); false when memory runs out.
+  bool reserveInput(uint32_t size);
+  // Lends the slot a buffer of `capacity` bytes it does not own.
+  void lendInput(uint8_t* buffer, uint32_t capacity);
+
+  // What the decoding made of the chunk.
+  enum Outcome {
+    kPlain,         // data[0 .. count) are the chunk's plain bytes
+    kStreamPlain,   // data[0 .. count) are deflated: inflate them streaming
+    kStreamCipher,  // decryption failed: decrypt and inflate the input again
+  };
+
+  // Filled by the entry's thread before submitting.
+  uint8_t* input = nullptr;
+  uint32_t inputCapacity = 0;
+  bool ownsInput = false;
+  uint32_t size = 0;
+  bool stored = false;
+  bool encrypted = false;
+  int64_t endPosition = 0;  // the source's position after the chunk
+  AesCipher cipher;  // the payload's settings, this slot's own context
+
+  // The decryption target and the inflated bytes; allocated on first need
+  // with kSlotOutputCapacity + kWholeOutputSlack bytes.
+  DataBuffer output;
+
+  // Set by decodeChunk.
+  Outcome outcome = kPlain;
+  bool inflated = false;  // kPlain: the bytes came out of inflateWhole
+  const uint8_t* data = nullptr;
+  uint32_t count = 0;
+
+  // Pool bookkeeping, under the pool's mutex.
+  int state = 0;
+};
+
+// Decrypts (when `slot.encrypted`) and inflates (unless `slot.stored`) the
+// chunk in slot.input[0 .. slot.size) and sets the slot's outcome. Touches
+// nothing but the slot, so any thread may run it for a slot it holds.
+void decodeChunk(ChunkSlot& slot);
+
+class DecoderPool {
+ public:
+  DecoderPool() = default;
+  // Stops the decoders and joins them; slots in flight are finished first.
+  ~DecoderPool();
+  DecoderPool(const DecoderPool&) = delete;
+  DecoderPool& operator=(const DecoderPool&) = delete;
+
+  // Starts `decoders` threads (at least 1) and makes decoders + 1 slots.
+  // Returns the decoders running, 0 when none could be started (the pool
+  // is then unusable) or the slots could not be had.
+  uint32_t start(uint32_t decoders);
+  uint32_t decoders() const { return threadCount_; }
+  uint32_t slotCount() const { return slotCount_; }
+  ChunkSlot& slot(uint32_t i) { return slots_[i]; }
+
+  // Queues a slot the caller filled; a decoder takes it when free.
+  void submit(ChunkSlot& slot);
+  // Waits until a submitted slot is decoded; the slot is then the
+  // caller's again.
+  void waitDecoded(ChunkSlot& slot);
+  // Takes back every queued slot a decoder has not begun and waits for
+  // those being decoded (at most one per decoder). Every slot is then the
+  // caller's.
+  void cancel();
+
+ private:
+  static void decoderMain(void* pool);
+  void run();
+
+  OsMutex mutex_;
+  OsCondition workReady_;  // a slot was queued, or the pool stops
+  OsCondition slotDone_;   // a slot was decoded
+  ChunkSlot* slots_ = nullptr;
+  uint32_t slotCount_ = 0;
+  OsThread* threads_ = nullptr;
+  uint32_t threadCount_ = 0;
+  // The queue: a ring of slot pointers in submission order.
+  ChunkSlot** queue_ = nullptr;
+  uint32_t queueHead_ = 0;
+  uint32_t queueLength_ = 0;
+  bool stopping_ = false;
+};
+
+}  // namespace sfx
+
+#endif  // SFX_ARCHIVE_DECODER_POOL_H_
