@@ -61,6 +61,7 @@ struct ChunkSlot {
   bool stored = false;
   bool encrypted = false;
   int64_t endPosition = 0;  // the source's position after the chunk
+  uint32_t progressBytes = 0;  // bytes read whose progress is held back
   AesCipher cipher;  // the payload's settings, this slot's own context
 
   // The decryption target and the inflated bytes; allocated on first need

@@ -94,15 +94,29 @@ bool isSafeEntryName(const char* name) {
 SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
                                                   ProgressMonitor* pm,
                                                   LogBase& log,
-                                                  const char** failure) {
+                                                  const char** failure,
+                                                  bool deferred,
+                                                  uint32_t* endBytes) {
+  // A deferred read reports no progress but still sees an abort, which
+  // fails the read as an aborted source read does.
+  ProgressMonitor* readPm = deferred ? nullptr : pm;
+  auto aborted = [&]() {
+    if (!deferred || !pm || !pm->pollAbort()) return false;
+    log.logError("Source read aborted by application callback.");
+    return true;
+  };
   unsigned char word[4];
   uint32_t got = 0;
-  if (!source_->readSourcePM(word, 4, &got, pm, log) || got < 4) {
+  if (!source_->readSourcePM(word, 4, &got, readPm, log) || got < 4 ||
+      aborted()) {
     *failure = "Failed to read compressed size.";
     return ChunkRead::kFailed;
   }
   uint32_t sizeWord = le32(word);
-  if (sizeWord == 0) return ChunkRead::kEnd;
+  if (sizeWord == 0) {
+    if (endBytes) *endBytes = 4;
+    return ChunkRead::kEnd;
+  }
   uint32_t size = sizeWord & ~kStoredBit;
   if (size >= kChunkBufferSize) {
     *failure = "Too much data.";
@@ -112,7 +126,7 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
     *failure = "Internal memory error.";
     return ChunkRead::kFailed;
   }
-  if (!readExact(slot.input, size, pm, log)) {
+  if (!readExact(slot.input, size, readPm, log) || aborted()) {
     *failure = "Failed to read compressed data.";
     return ChunkRead::kFailed;
   }
@@ -120,7 +134,16 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
   slot.stored = (sizeWord & kStoredBit) != 0;
   slot.endPosition = source_->getPosition();
   slot.encrypted = encrypted_;
+  slot.progressBytes = deferred ? 4 + size : 0;
   return ChunkRead::kChunk;
+}
+
+bool SimpleArchive::reportDeferred(uint32_t bytes, ProgressMonitor* pm,
+                                   LogBase& log) {
+  if (!pm || bytes == 0 || !source_->progressByBytes()) return true;
+  if (!pm->consumeBytes(bytes, log)) return true;
+  log.logError("Source read aborted by application callback.");
+  return false;
 }
 
 // Inflates deflated bytes straight into the output, window by window, so
@@ -235,15 +258,19 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
       log.logError("Internal memory error.");
       return false;
     }
+    uint32_t endBytes = 0;
     for (;;) {
-      ChunkRead r = readChunk(slot, pm, log, &failure);
-      if (r == ChunkRead::kEnd) return true;
+      ChunkRead r = readChunk(slot, pm, log, &failure, true, &endBytes);
+      if (r == ChunkRead::kEnd) return reportDeferred(endBytes, pm, log);
       if (r == ChunkRead::kFailed) {
         log.logError(failure);
         return false;
       }
       decodeChunk(slot);
-      if (!writeChunk(slot, output, pm, log)) return false;
+      if (!writeChunk(slot, output, pm, log) ||
+          !reportDeferred(slot.progressBytes, pm, log)) {
+        return false;
+      }
     }
   }
 
@@ -256,21 +283,25 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
       }
     }
   }
+  // The progress of each chunk is reported once it is written, so that it
+  // counts what is on disk; the end word's after the last chunk.
   uint64_t issued = 0;   // chunks read and submitted
   uint64_t written = 0;  // chunks taken back and written
+  uint32_t endBytes = 0;
   bool writeFailed = false;
   for (;;) {
     if (issued - written == slots) {
       ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(written % slots));
       pool->waitDecoded(oldest);
       ++written;
-      if (!writeChunk(oldest, output, pm, log)) {
+      if (!writeChunk(oldest, output, pm, log) ||
+          !reportDeferred(oldest.progressBytes, pm, log)) {
         writeFailed = true;
         break;
       }
     }
     ChunkSlot& next = pool->slot(static_cast<uint32_t>(issued % slots));
-    ChunkRead r = readChunk(next, pm, log, &failure);
+    ChunkRead r = readChunk(next, pm, log, &failure, true, &endBytes);
     if (r == ChunkRead::kEnd) break;
     if (r == ChunkRead::kFailed) break;
     pool->submit(next);
@@ -296,7 +327,8 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
     ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(written % slots));
     pool->waitDecoded(oldest);
     ++written;
-    if (!writeChunk(oldest, output, pm, log)) {
+    if (!writeChunk(oldest, output, pm, log) ||
+        !reportDeferred(oldest.progressBytes, pm, log)) {
       pool->cancel();
       source_->seekAbsolute(oldest.endPosition, quiet);
       return false;
@@ -306,7 +338,7 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
     log.logError(failure);
     return false;
   }
-  return true;
+  return reportDeferred(endBytes, pm, log);
 }
 
 bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,

@@ -168,8 +168,15 @@ class SimpleArchive {
   // the reason logged, on a read, decode or write failure.
   bool copyChunks(Output* output, ProgressMonitor* pm, LogBase& log);
   enum class ChunkRead { kChunk, kEnd, kFailed };
+  // With `deferred`, the reads report no progress: their byte count is
+  // kept in the slot (or in *endBytes for the end word) and reported when
+  // the chunk is written, so that progress counts what is on disk even
+  // when chunks are read ahead. An abort is still seen at every read.
   ChunkRead readChunk(ChunkSlot& slot, ProgressMonitor* pm, LogBase& log,
-                      const char** failure);
+                      const char** failure, bool deferred = false,
+                      uint32_t* endBytes = nullptr);
+  // Reports progress held back for bytes read ahead; false on an abort.
+  bool reportDeferred(uint32_t bytes, ProgressMonitor* pm, LogBase& log);
   bool writeChunk(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
                   LogBase& log);
   bool inflateStreaming(const uint8_t* data, uint32_t count, Output* output,
