@@ -17,6 +17,7 @@
 #include "app/fresh_dir.h"
 #include "app/launcher.h"
 #include "app/resource.h"
+#include "app/startup_marks.h"
 #include "app/undo_list.h"
 #include "app/unzip_paths.h"
 #include "fs/directory_times.h"
@@ -172,6 +173,7 @@ bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
   ExtPtrArray created;
   created.setOwnsObjects(true);
   SimpleArchive& archive = g_launcher.archive;
+  STARTUP_MARK("extraction starts");
   while (!finished) {
     bool isDirectory = false;
     bool skipped = false;
