@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/deferred_dlls.h"
 #include "app/driver.h"
 #include "app/fresh_dir.h"
 #include "app/launcher.h"
@@ -281,7 +282,7 @@ void runSetup(HWND window, const StringBuffer& setupExe,
   sei.lpParameters = wide(argsX);
   sei.lpDirectory = wide(dirX);
   sei.nShow = SW_SHOW;
-  if (!ShellExecuteExW(&sei)) {
+  if (!shellExecuteEx(&sei)) {
     processUndo(undo);
     reportLaunchFailure(window, exe, unzipDir);
     return;
