@@ -6,7 +6,9 @@
 # directory never used before. The two programs take turns, the order
 # swapped every round. Prints the median wall times (start of "wine" to its
 # exit), their ratio stub / minimal (target: at most 1.2) and, for a stub
-# built with SFX_STARTUP_MARKS, the median time of each phase mark.
+# built with SFX_STARTUP_MARKS, the median time of each phase mark. With
+# STARTUP_BASELINE naming another stub (an earlier build, say), that one
+# takes its turn too, on the same payload, and is reported beside.
 #
 # Usage: bench/run_startup.sh [win64|win32] [RUNS]
 #   win64  the 64-bit twin under 64-bit Wine (default; 21 runs)
@@ -21,51 +23,74 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [ "${1:-}" = --inner ]; then
-  # Inside wine_stage: the measuring loop. Args: WORK RUNS.
+  # Inside wine_stage: the measuring loop. Args: WORK RUNS NAME... (the
+  # programs, each WORK/NAME.exe; a name other than "min" is a stub).
   work=$2
   runs=$3
+  shift 3
+  names=("$@")
   results=$work/results.txt
   marks=$work/marks.txt
   : >"$results"
   : >"$marks"
   winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
   n=0
-  # one NAME: one timed start; the stub extracts into a new directory. The
+  # The user and system CPU time of this shell's finished children in a
+  # "times" snapshot, in ms (bash reads the kernel's accounting).
+  child_cpu() {
+    tail -n 1 "$1" |
+      awk '{t = 0; for (i = 1; i <= 2; i++) {split($i, p, "m"); t += p[1] * 60 + p[2]} printf "%.1f", t * 1000}'
+  }
+  # one NAME: one timed start; a stub extracts into a new directory. The
   # phase marks on stderr (marks builds) are kept with the program's name.
+  # Between the two snapshots of "times" (taken in this shell) nothing but
+  # Wine runs, so the CPU time is the Wine process's alone.
   one() {
-    local name=$1 start end rc=0 out
+    local name=$1 start end rc=0 out args=()
     n=$((n + 1))
     out=$work/o$n
+    [ "$name" = min ] || args=(-unzipDir "$(winpath "$out")")
+    times >"$work/times0.txt"
     start=$EPOCHREALTIME
-    if [ "$name" = stub ]; then
-      wine "$work/tiny.exe" -unzipDir "$(winpath "$out")" 2>"$work/err.txt" || rc=$?
-    else
-      wine "$work/min.exe" 2>"$work/err.txt" || rc=$?
-    fi
+    wine "$work/$name.exe" "${args[@]}" 2>"$work/err.txt" || rc=$?
     end=$EPOCHREALTIME
+    times >"$work/times1.txt"
     if [ "$rc" != 0 ]; then
       echo "bench: $name exited with $rc" >&2
       cat "$work/err.txt" >&2
       exit 1
     fi
-    if [ "$name" = stub ]; then
+    if [ "$name" != min ]; then
       [ "$(cat "$out/x.txt" 2>/dev/null)" = x ] ||
         { echo "bench: the stub did not extract x.txt into $out" >&2; exit 1; }
       rm -rf "$out"
     fi
-    awk -v n="$name" '$1 == "startup-mark" {t = $2; $1 = $2 = ""; sub(/^ +/, ""); print n "\t" t "\t" $0}' \
+    awk -v n="$name" '$1 == "startup-mark" {t = $2; $1 = $2 = ""; sub(/^ +/, ""); sub(/\r$/, ""); print n "\t" t "\t" $0}' \
       "$work/err.txt" >>"$marks"
-    # "NAME wall_ms", the wall time in milliseconds.
-    awk -v n="$name" -v a="$start" -v b="$end" 'BEGIN {printf "%s %.1f\n", n, (b - a) * 1000}' >>"$results"
+    # "NAME WALL CPU": the wall time and the CPU time of the Wine process, in
+    # ms (the persistent wineserver's share is not in it).
+    awk -v n="$name" -v a="$start" -v b="$end" -v c0="$(child_cpu "$work/times0.txt")" \
+      -v c1="$(child_cpu "$work/times1.txt")" \
+      'BEGIN {printf "%s %.1f %.1f\n", n, (b - a) * 1000, c1 - c0}' >>"$results"
   }
+  # Wine ends its desktop process a second after the last program using the
+  # desktop has gone, and the next program to create a window starts it
+  # again (seconds under emulation): whether a measured start pays for that
+  # would depend on when it first touches the desktop. A held program keeps
+  # the desktop up for every run, as a desktop is up on Windows.
+  wine "$work/min.exe" hold >/dev/null 2>&1 </dev/null &
+  holder=$!
+  trap 'kill "$holder" 2>/dev/null || true; wait "$holder" 2>/dev/null || true' EXIT
   # A first start of each, not counted: files in the page cache, the
   # prefix's services up.
-  one min
-  one stub
+  for name in "${names[@]}"; do one "$name"; done
   : >"$results"
   : >"$marks"
-  for round in $(seq 1 "$runs"); do
-    if ((round % 2)); then one min; one stub; else one stub; one min; fi
+  # Each round rotates the order by one, so that no program always follows
+  # the same one.
+  count=${#names[@]}
+  for round in $(seq 0 $((runs - 1))); do
+    for i in $(seq 0 $((count - 1))); do one "${names[(round + i) % count]}"; done
   done
   exit 0
 fi
@@ -91,8 +116,15 @@ mkdir -p "$work/tiny"
 printf x >"$work/tiny/x.txt"
 cp "$min" "$work/min.exe"
 # The unzip directory of the payload is replaced by -unzipDir on each run.
-"$sfxpack" create -q -o "$work/tiny.exe" --stub "$stub" --silent \
-  --unzip-dir 'C:\unused' "$work/tiny/x.txt"
+pack() {  # pack OUT.exe STUB
+  "$sfxpack" create -q -o "$1" --stub "$2" --silent --unzip-dir 'C:\unused' "$work/tiny/x.txt"
+}
+pack "$work/stub.exe" "$stub"
+names=(min stub)
+if [ -n "${STARTUP_BASELINE:-}" ]; then
+  pack "$work/base.exe" "$STARTUP_BASELINE"
+  names+=(base)
+fi
 
 started_xvfb=
 if [ -z "${DISPLAY:-}" ]; then
@@ -100,39 +132,52 @@ if [ -z "${DISPLAY:-}" ]; then
   started_xvfb=1
 fi
 echo "start-up under $wine_how: $runs runs each, interleaved"
-wine_stage bash "$here/run_startup.sh" --inner "$work" "$runs"
+wine_stage bash "$here/run_startup.sh" --inner "$work" "$runs" "${names[@]}"
 [ -z "$started_xvfb" ] || xvfb_stop
 
 results=$work/results.txt
 median() {  # median VALUES...: of the numbers given on stdin
   sort -g | awk '{v[NR] = $1} END {if (NR == 0) exit; if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'
 }
-stat_row() {  # stat_row NAME: median, lowest and highest wall time
-  local vals
-  vals=$(awk -v n="$1" '$1 == n {print $2}' "$results")
-  printf '  %-8s median %7.1f ms  (lowest %7.1f, highest %7.1f)\n' "$1" \
-    "$(median <<<"$vals")" "$(sort -g <<<"$vals" | head -n 1)" "$(sort -g <<<"$vals" | tail -n 1)"
+col() { awk -v n="$1" -v f="$2" '$1 == n {print $f}' "$results"; }  # col NAME FIELD
+stat_row() {  # stat_row NAME: medians of wall and CPU time, lowest and highest wall
+  printf '  %-5s wall median %7.1f ms (lowest %7.1f, highest %7.1f)   CPU median %7.1f ms\n' "$1" \
+    "$(col "$1" 2 | median)" "$(col "$1" 2 | sort -g | head -n 1)" \
+    "$(col "$1" 2 | sort -g | tail -n 1)" "$(col "$1" 3 | median)"
 }
-echo "stub: $(basename "$stub") ($(stat -c %s "$stub") bytes), minimal: $(basename "$min")"
-stat_row min
-stat_row stub
-m=$(awk '$1 == "min" {print $2}' "$results" | median)
-s=$(awk '$1 == "stub" {print $2}' "$results" | median)
-r=$(awk -v a="$s" -v b="$m" 'BEGIN {printf "%.2f", a / b}')
-echo "  stub / minimal: $r (target at most 1.2: $(awk -v r="$r" 'BEGIN {print (r <= 1.2) ? "ok" : "OVER"}'))"
-# Paired: each stub run against the minimal run of the same round.
-awk '$1 == "min" {m[++i] = $2} $1 == "stub" {s[++j] = $2}
-     END {for (k = 1; k <= i && k <= j; k++) print s[k] / m[k]}' "$results" |
-  median | awk '{printf "  median of the per-round ratios: %.2f\n", $1}'
+echo "stub: $stub ($(stat -c %s "$stub") bytes)"
+[ -z "${STARTUP_BASELINE:-}" ] || echo "base: $STARTUP_BASELINE ($(stat -c %s "$STARTUP_BASELINE") bytes)"
+echo "min:  $min"
+for name in "${names[@]}"; do
+  stat_row "$name"
+done
+for name in "${names[@]:1}"; do
+  row=
+  for f in 2 3; do
+    r=$(awk -v a="$(col "$name" "$f" | median)" -v b="$(col min "$f" | median)" 'BEGIN {printf "%.2f", a / b}')
+    # Paired: each run against the minimal program's run of the same round.
+    p=$(awk -v n="$name" -v f="$f" '$1 == "min" {m[++i] = $f} $1 == n {s[++j] = $f}
+          END {for (k = 1; k <= i && k <= j; k++) if (m[k] > 0) print s[k] / m[k]}' "$results" | median)
+    if [ "$f" = 2 ]; then
+      row+=$(printf 'wall %s (per round %.2f; at most 1.2: %s)' "$r" "$p" \
+        "$(awk -v r="$r" 'BEGIN {print (r <= 1.2) ? "ok" : "OVER"}')")
+    else
+      row+=$(printf ', CPU %s (per round %.2f)' "$r" "$p")
+    fi
+  done
+  echo "  $name / minimal: $row"
+done
 
 if [ -s "$work/marks.txt" ]; then
   echo "phase marks (median ms since the process was created):"
-  printf '  %8s  %8s  %s\n' minimal stub phase
-  # The phases in the order the stub passes them, then the minimal's others.
-  { grep '^stub' "$work/marks.txt" || true; grep '^min' "$work/marks.txt" || true; } |
+  head=
+  for name in "${names[@]}"; do head+=$(printf '  %8s' "$name"); done
+  echo "$head  phase"
+  # The phases in the order the stub passes them, then the others'.
+  { grep '^stub' "$work/marks.txt" || true; grep -v '^stub' "$work/marks.txt" || true; } |
     awk -F '\t' '!($3 in seen) {seen[$3] = 1; print $3}' | while IFS= read -r phase; do
     row=
-    for name in min stub; do
+    for name in "${names[@]}"; do
       v=$(awk -F '\t' -v n="$name" -v p="$phase" '$1 == n && $3 == p {print $2}' "$work/marks.txt" | median)
       row+=$(printf '  %8s' "${v:--}")
     done
