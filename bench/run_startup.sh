@@ -65,7 +65,10 @@ if [ "${1:-}" = --inner ]; then
         { echo "bench: the stub did not extract x.txt into $out" >&2; exit 1; }
       rm -rf "$out"
     fi
-    awk -v n="$name" '$1 == "startup-mark" {t = $2; $1 = $2 = ""; sub(/^ +/, ""); sub(/\r$/, ""); print n "\t" t "\t" $0}' \
+    # "NAME<TAB>MS<TAB>PHASE<TAB>STEP": STEP is the time since the run's
+    # mark before (since the process was created for the first).
+    awk -v n="$name" '$1 == "startup-mark" {t = $2; $1 = $2 = ""; sub(/^ +/, ""); sub(/\r$/, "");
+                      printf "%s\t%s\t%s\t%.2f\n", n, t, $0, t - last; last = t}' \
       "$work/err.txt" >>"$marks"
     # "NAME WALL CPU": the wall time and the CPU time of the Wine process, in
     # ms (the persistent wineserver's share is not in it).
@@ -169,19 +172,24 @@ for name in "${names[@]:1}"; do
 done
 
 if [ -s "$work/marks.txt" ]; then
-  echo "phase marks (median ms since the process was created):"
+  # Medians of each run's own steps (less disturbed by a slow moment early
+  # in a run than the times since creation), then of those times.
+  echo "phase marks: median ms since the mark before | median ms since the process was created"
   head=
-  for name in "${names[@]}"; do head+=$(printf '  %8s' "$name"); done
-  echo "$head  phase"
+  for name in "${names[@]}"; do head+=$(printf ' %7s' "$name"); done
+  echo " $head  |$head  phase"
   # The phases in the order the stub passes them, then the others'.
   { grep '^stub' "$work/marks.txt" || true; grep -v '^stub' "$work/marks.txt" || true; } |
     awk -F '\t' '!($3 in seen) {seen[$3] = 1; print $3}' | while IFS= read -r phase; do
-    row=
+    steps=
+    times=
     for name in "${names[@]}"; do
+      v=$(awk -F '\t' -v n="$name" -v p="$phase" '$1 == n && $3 == p {print $4}' "$work/marks.txt" | median)
+      steps+=$(printf ' %7s' "${v:--}")
       v=$(awk -F '\t' -v n="$name" -v p="$phase" '$1 == n && $3 == p {print $2}' "$work/marks.txt" | median)
-      row+=$(printf '  %8s' "${v:--}")
+      times+=$(printf ' %7s' "${v:--}")
     done
-    echo "$row  $phase"
+    echo " $steps  |$times  $phase"
   done
 fi
 [ -n "${STARTUP_WORK:-}" ] || rm -rf "$work"
