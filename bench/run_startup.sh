@@ -3,10 +3,11 @@
 # (bench/startup/startup_min.cpp) in the same prefix, with one persistent
 # wineserver and the same X display: the stub runs silently (ShowMain,
 # ShowProgress and ShowFin 0) on a payload of one tiny file, each run into a
-# directory never used before. The two programs take turns, the order
-# swapped every round. Prints the median wall times (start of "wine" to its
-# exit), their ratio stub / minimal (target: at most 1.2) and, for a stub
-# built with SFX_STARTUP_MARKS, the median time of each phase mark. With
+# directory never used before. The programs take turns, the order rotated
+# every round. Prints the median wall times (start of "wine" to its exit)
+# and CPU times of each, their ratios stub / minimal (target: at most 1.2
+# for the wall time) and, for a stub built with SFX_STARTUP_MARKS, the
+# median times of its phase marks. With
 # STARTUP_BASELINE naming another stub (an earlier build, say), that one
 # takes its turn too, on the same payload, and is reported beside.
 #
