@@ -2,12 +2,10 @@
 // the placement of dialogs on the desktop and the progress event that moves
 // the dialogs' bars while the driver extracts.
 #include <windows.h>
-// commctrl.h and shlobj.h need the types of windows.h.
-#include <commctrl.h>
-#include <shlobj.h>
 
 #include <cstring>
 
+#include "app/deferred_dlls.h"
 #include "app/launcher.h"
 #include "app/resource.h"
 #include "app/unzip_paths.h"
@@ -299,12 +297,13 @@ INT_PTR CALLBACK ProgressDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
 }
 
 // Common controls version 6 (through the manifest) need their classes
-// registered before the first dialog with a progress bar is created.
+// registered before the first dialog with a progress bar is created; the
+// first call loads the DLL (app/deferred_dlls.h).
 void initCommonControls() {
   static bool done = false;
   if (done) return;
   INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&icc);
+  initCommonControlsEx(&icc);
   done = true;
 }
 
@@ -348,11 +347,11 @@ bool browseForFolder(HWND owner, wchar_t* path) {
   info.lpszTitle = L"Please select a folder.";
   info.ulFlags = 0;
   info.lpfn = nullptr;
-  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
+  PIDLIST_ABSOLUTE item = browseForFolderDialog(&info);
   if (!item) return false;
-  bool ok = SHGetPathFromIDListW(item, path) != FALSE;
+  bool ok = pathFromIdList(item, path) != FALSE;
   IMalloc* allocator = nullptr;
-  if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
+  if (SUCCEEDED(shellMalloc(&allocator)) && allocator) {
     allocator->Free(item);
     allocator->Release();
   }

@@ -13,10 +13,12 @@
 #include <cstring>
 #include <string>
 
+#include "app/deferred_dlls.h"
 #include "app/driver.h"
 #include "app/fresh_dir.h"
 #include "app/launcher.h"
 #include "app/resource.h"
+#include "app/startup_marks.h"
 #include "app/undo_list.h"
 #include "app/unzip_paths.h"
 #include "fs/directory_times.h"
@@ -173,6 +175,7 @@ bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
   created.setOwnsObjects(true);
   SimpleArchive& archive = g_launcher.archive;
   archive.setDecoderThreads(g_launcher.config.getInt("DecoderThreads"));
+  STARTUP_MARK("extraction starts");
   while (!finished) {
     bool isDirectory = false;
     bool skipped = false;
@@ -280,7 +283,7 @@ void runSetup(HWND window, const StringBuffer& setupExe,
   sei.lpParameters = wide(argsX);
   sei.lpDirectory = wide(dirX);
   sei.nShow = SW_SHOW;
-  if (!ShellExecuteExW(&sei)) {
+  if (!shellExecuteEx(&sei)) {
     processUndo(undo);
     reportLaunchFailure(window, exe, unzipDir);
     return;

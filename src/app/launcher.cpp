@@ -10,12 +10,21 @@
 
 #include "app/command_line.h"
 #include "app/resource.h"
+#include "app/startup_marks.h"
 #include "fs/file.h"
 #include "log/logger.h"
 #include "stream/data_source.h"
 #include "text/xstring.h"
 
 namespace sfx {
+
+#ifdef SFX_STARTUP_MARKS
+// The first mark: the C runtime has started, the static objects (among them
+// g_launcher) are not constructed yet.
+__attribute__((constructor(101))) static void markRuntimeStarted() {
+  STARTUP_MARK("C runtime started");
+}
+#endif
 
 LauncherState g_launcher;
 
@@ -132,6 +141,7 @@ bool GetSettings(HWND owner) {
     errorBox(owner, message.c_str());
     return false;
   }
+  STARTUP_MARK("executable opened");
   source->setProgressByBytes(true);
   g_launcher.archive.setSource(source);
 
@@ -148,6 +158,7 @@ bool GetSettings(HWND owner) {
     errorBox(owner, "Failed to find marker.");
     return false;
   }
+  STARTUP_MARK("payload marker found");
   StringBuffer errorText;
   if (!g_launcher.archive.readHeader(errorText, log, nullptr)) {
     errorText.prepend("Failed to read internal header: ");
@@ -160,7 +171,9 @@ bool GetSettings(HWND owner) {
   }
   XString xml;
   g_launcher.archive.getArg("xmlConfig", xml);
+  STARTUP_MARK("header and arguments read");
   g_launcher.config.loadDocument(xml);
+  STARTUP_MARK("configuration loaded");
   return true;
 }
 
@@ -172,6 +185,7 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
                                 WS_POPUP, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
                                 nullptr, nullptr, instance, nullptr);
   if (!hidden) return FALSE;
+  STARTUP_MARK("hidden window created");
 
   GetSettings(hidden);
 
@@ -181,6 +195,7 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
   target.logPath = &g_launcher.logPath;
   target.logFile = &g_launcher.logFile;
   parseCommandLine(commandLine, target);
+  STARTUP_MARK("command line applied");
 
   if (g_launcher.logFile) {
     XString version;
@@ -198,6 +213,7 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
   if (!config.getShowMain() && config.unzipDirKnown()) {
     if (!config.getShowProgress()) {
       runLog("Automatically unzipping...\r\n");
+      STARTUP_MARK("automatic mode chosen");
       bool ok = unzipAndRun(hidden);
       if (config.getShowFin()) runFinishedDialog(hidden);
       *noMessageLoop = true;
@@ -221,10 +237,12 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine,
                    int showCommand) {
   using sfx::g_launcher;
+  STARTUP_MARK("WinMain entered");
   sfx::restrictDllSearch();
   LoadStringW(instance, IDS_APP_TITLE, g_launcher.title, 100);
   LoadStringW(instance, IDS_WINDOW_CLASS, g_launcher.className, 100);
   sfx::registerWindowClass(instance);
+  STARTUP_MARK("window class registered");
 
   bool noMessageLoop = false;
   if (!sfx::InitInstance(instance, showCommand, commandLine, &noMessageLoop)) {
@@ -232,6 +250,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine,
     return 1;
   }
   if (noMessageLoop) {
+    STARTUP_MARK("run finished");
     if (g_launcher.logFile) {
       sfx::runLog("Return from WinMain without entering message loop...\r\n");
       sfx::runLog("exitCode = %d\r\n", g_launcher.exitCode);

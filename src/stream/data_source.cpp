@@ -235,29 +235,44 @@ bool FileDataSource::scanForUint32(uint32_t value, LogBase& log) {
   if (!file_) return false;
   ScratchBlock window(kScanWindow);
   if (!window.p) return false;
+  const unsigned char first = static_cast<unsigned char>(value);
   uint32_t filled = 0;
-  bool end = false;
-  if (!readSource(window.p, kScanWindow, &filled, &end, nullptr, log) ||
-      filled < 4)
-    return false;
   for (;;) {
+    // Fill the window behind the 0 to 3 bytes carried over. A fill takes at
+    // most what the read-ahead buffer still holds, so the bytes after a match
+    // are all in that buffer and the seek back to the match below is served
+    // from it, without the file seek that re-opens the file.
+    uint32_t room = kScanWindow - filled;
+    uint32_t buffered = aheadEnd_ - aheadPos_;
+    if (buffered > 0 && buffered < room) room = buffered;
+    uint32_t got = 0;
+    bool end = false;
+    if (!readSource(window.p + filled, room, &got, &end, nullptr, log) ||
+        got == 0) {
+      return false;
+    }
+    filled += got;
+    // The first match: only offsets holding the value's low byte can start
+    // one, and memchr finds those far faster than a word compare at each.
     uint32_t i = 0;
-    for (; i + 4 <= filled; ++i) {
+    while (i + 4 <= filled) {
+      const void* hit = memchr(window.p + i, first, filled - 3 - i);
+      if (!hit) {
+        i = filled - 3;
+        break;
+      }
+      i = static_cast<uint32_t>(static_cast<const unsigned char*>(hit) -
+                                window.p);
       if (le32(window.p + i) == value) {
         int64_t after = static_cast<int64_t>(filled) - (i + 4);
         return seekRelative(-after, log);
       }
+      ++i;
     }
-    // Carry the 0 to 3 unexamined bytes to the front and refill behind them.
+    // Carry the 0 to 3 unexamined bytes to the front.
     uint32_t keep = filled - i;
     memmove(window.p, window.p + i, keep);
-    uint32_t got = 0;
-    if (!readSource(window.p + keep, kScanWindow - keep, &got, &end, nullptr,
-                    log) ||
-        got == 0) {
-      return false;
-    }
-    filled = keep + got;
+    filled = keep;
   }
 }
 

@@ -102,6 +102,9 @@ class FileDataSource : public DataSource {
   // -1 when the file's position cannot be had).
   int64_t getPosition() override;
   void rewindSource() override;
+  // Reads through the read-ahead buffer, a window of 20,000 bytes or what
+  // the buffer holds at a time; the seek back to a match stays inside the
+  // buffer, so the scan never re-opens the file.
   bool scanForUint32(uint32_t value, LogBase& log) override;
   bool discardBytes(uint64_t count, ProgressMonitor* pm, LogBase& log) override;
 

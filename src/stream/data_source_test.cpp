@@ -28,11 +28,15 @@ class TempFile {
     path_ = (std::filesystem::temp_directory_path() /
              ("sfx_ds_" + std::to_string(++serial) + ".bin"))
                 .string();
-    std::ofstream(path_, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    write(bytes);
   }
   ~TempFile() { std::remove(path_.c_str()); }
+  // Puts a new file with `bytes` under the same name (POSIX: an open
+  // handle keeps reading the old one).
+  void replace(const std::vector<unsigned char>& bytes) {
+    std::remove(path_.c_str());
+    write(bytes);
+  }
   XString xpath() const {
     XString x;
     x.setFromUtf8(path_.c_str());
@@ -40,6 +44,11 @@ class TempFile {
   }
 
  private:
+  void write(const std::vector<unsigned char>& bytes) {
+    std::ofstream(path_, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
   std::string path_;
 };
 
@@ -56,10 +65,13 @@ void putValueAt(std::vector<unsigned char>& v, size_t at) {
 
 TEST(FileDataSourceTest, ScanFindsValueWherever) {
   // Offsets relative to the scan start: at the start, straddling the end of
-  // the first 20,000-byte window, at several carries, and in the last bytes.
+  // the first 20,000-byte window, at several carries, across and just before
+  // the end of the first read-ahead block, and in the last bytes.
   const size_t kSize = 70001;
+  const size_t kBlock = FileDataSource::kReadAheadSize;
   for (size_t at : {size_t{0}, size_t{19997}, size_t{19998}, size_t{19999},
-                    size_t{20000}, size_t{39998}, kSize - 4}) {
+                    size_t{20000}, size_t{39998}, kBlock - 5, kBlock - 4,
+                    kBlock - 3, kBlock - 1, kBlock, kSize - 4}) {
     std::vector<unsigned char> bytes = filler(kSize);
     putValueAt(bytes, at);
     TempFile f(bytes);
@@ -79,6 +91,42 @@ TEST(FileDataSourceTest, ScanFindsValueWherever) {
       EXPECT_EQ(0u, got);
     }
   }
+}
+
+// The scan's seek back to a match stays inside the bytes read ahead: the
+// file is not opened again, so the bytes after the match come from the file
+// that was opened even when another file has taken its name meanwhile. Matches
+// whose window reaches into the next read-ahead block, or to the end of the
+// file (a small payload), are the cases a re-open would meet.
+TEST(FileDataSourceTest, ScanDoesNotReopenTheFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "an open file cannot be replaced under its name here";
+#else
+  const size_t kBlock = FileDataSource::kReadAheadSize;
+  const size_t kSize = 3 * kBlock + 5000;
+  for (size_t at : {size_t{0}, size_t{19998}, kBlock - 40, kBlock - 10,
+                    kBlock - 6, kBlock - 2, 2 * kBlock + 100, kSize - 300,
+                    kSize - 4}) {
+    SCOPED_TRACE(at);
+    std::vector<unsigned char> bytes = filler(kSize);
+    putValueAt(bytes, at);
+    TempFile f(bytes);
+    FileDataSource src;
+    LogNull log;
+    ASSERT_TRUE(src.openDataSource(f.xpath(), log));
+    // Longer, so that a re-opened source would read on past the old end.
+    f.replace(std::vector<unsigned char>(kSize + 1000, 0x5A));
+    ASSERT_TRUE(src.scanForUint32(kValue, log));
+    EXPECT_EQ(static_cast<int64_t>(at + 4), src.getPosition());
+    const uint32_t left =
+        static_cast<uint32_t>(std::min<size_t>(201, kSize - at - 4));
+    std::vector<unsigned char> next(201);
+    uint32_t got = 0;
+    ASSERT_TRUE(src.readSourcePM(next.data(), 201, &got, nullptr, log));
+    ASSERT_EQ(left, got);
+    EXPECT_EQ(0, memcmp(next.data(), bytes.data() + at + 4, left));
+  }
+#endif
 }
 
 TEST(FileDataSourceTest, ScanFailsWithoutValueOrWhenTooShort) {
