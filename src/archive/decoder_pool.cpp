@@ -29,7 +29,9 @@ uint32_t resolveDecoderCount(int configured) {
                ? static_cast<uint32_t>(configured)
                : kMaxDecoders;
   }
-  uint32_t cores = processorCount();
+  // Asked once: the answer is a system call, and the count is resolved for
+  // every file entry.
+  static const uint32_t cores = processorCount();
   return cores < kDefaultDecoderCap ? cores : kDefaultDecoderCap;
 }
 

@@ -238,10 +238,10 @@ uint64_t SimpleArchive::decodeMemory() const {
 }
 
 // Reads the chunks of the current file entry up to its end word and writes
-// their plain bytes to `output`, in order. With decoders, up to one chunk
-// per slot is read ahead and decoded on the pool while earlier ones are
-// written; a failure or an abort stops the reading, and the chunks being
-// decoded are waited for before returning.
+// their plain bytes to `output`, in order. With decoders, the chunks after
+// the first are read ahead, up to one per slot, and decoded on the pool
+// while earlier ones are written; a failure or an abort stops the reading,
+// and the chunks being decoded are waited for before returning.
 bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
                                LogBase& log) {
   const char* failure = nullptr;
@@ -285,9 +285,25 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
   }
   // The progress of each chunk is reported once it is written, so that it
   // counts what is on disk; the end word's after the last chunk.
+  uint32_t endBytes = 0;
+  // The first chunk is decoded on this thread: a file of one chunk, most
+  // files of a tree, then costs no hand-over to a decoder and back.
+  {
+    ChunkSlot& first = pool->slot(0);
+    ChunkRead r = readChunk(first, pm, log, &failure, true, &endBytes);
+    if (r == ChunkRead::kEnd) return reportDeferred(endBytes, pm, log);
+    if (r == ChunkRead::kFailed) {
+      log.logError(failure);
+      return false;
+    }
+    decodeChunk(first);
+    if (!writeChunk(first, output, pm, log) ||
+        !reportDeferred(first.progressBytes, pm, log)) {
+      return false;
+    }
+  }
   uint64_t issued = 0;   // chunks read and submitted
   uint64_t written = 0;  // chunks taken back and written
-  uint32_t endBytes = 0;
   bool writeFailed = false;
   for (;;) {
     if (issued - written == slots) {
