@@ -9,7 +9,8 @@ namespace {
 
 // The address of `name` in the DLL `dll`, loaded on the first request and
 // kept for the rest of the process; null when either is missing (the last
-// error says why). The process has one thread, so no lock.
+// error says why). Only the main thread calls these (the decoder threads
+// never do), so no lock.
 FARPROC lookUp(HMODULE* cache, const wchar_t* dll, const char* name) {
   if (!*cache) *cache = LoadLibraryW(dll);
   return *cache ? GetProcAddress(*cache, name) : nullptr;
