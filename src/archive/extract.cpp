@@ -207,6 +207,31 @@ bool SimpleArchive::writeChunk(ChunkSlot& slot, Output* output,
   return false;
 }
 
+// Reads, decodes and writes one chunk on this thread, its progress
+// reported once it is written. kEnd: the end word was read (and counted);
+// kFailed: the entry fails, and the reason is logged.
+SimpleArchive::ChunkRead SimpleArchive::copyChunkHere(ChunkSlot& slot,
+                                                      Output* output,
+                                                      ProgressMonitor* pm,
+                                                      LogBase& log) {
+  const char* failure = nullptr;
+  uint32_t endBytes = 0;
+  ChunkRead r = readChunk(slot, pm, log, &failure, true, &endBytes);
+  if (r == ChunkRead::kEnd) {
+    return reportDeferred(endBytes, pm, log) ? r : ChunkRead::kFailed;
+  }
+  if (r == ChunkRead::kFailed) {
+    log.logError(failure);
+    return r;
+  }
+  decodeChunk(slot);
+  if (!writeChunk(slot, output, pm, log) ||
+      !reportDeferred(slot.progressBytes, pm, log)) {
+    return ChunkRead::kFailed;
+  }
+  return ChunkRead::kChunk;
+}
+
 DecoderPool* SimpleArchive::decoderPool() {
   uint32_t wanted = resolveDecoderCount(decoderThreads_);
   if (pool_ && poolWanted_ == wanted) return pool_->decoders() ? pool_ : nullptr;
@@ -258,19 +283,9 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
       log.logError("Internal memory error.");
       return false;
     }
-    uint32_t endBytes = 0;
     for (;;) {
-      ChunkRead r = readChunk(slot, pm, log, &failure, true, &endBytes);
-      if (r == ChunkRead::kEnd) return reportDeferred(endBytes, pm, log);
-      if (r == ChunkRead::kFailed) {
-        log.logError(failure);
-        return false;
-      }
-      decodeChunk(slot);
-      if (!writeChunk(slot, output, pm, log) ||
-          !reportDeferred(slot.progressBytes, pm, log)) {
-        return false;
-      }
+      ChunkRead r = copyChunkHere(slot, output, pm, log);
+      if (r != ChunkRead::kChunk) return r == ChunkRead::kEnd;
     }
   }
 
@@ -288,20 +303,8 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
   uint32_t endBytes = 0;
   // The first chunk is decoded on this thread: a file of one chunk, most
   // files of a tree, then costs no hand-over to a decoder and back.
-  {
-    ChunkSlot& first = pool->slot(0);
-    ChunkRead r = readChunk(first, pm, log, &failure, true, &endBytes);
-    if (r == ChunkRead::kEnd) return reportDeferred(endBytes, pm, log);
-    if (r == ChunkRead::kFailed) {
-      log.logError(failure);
-      return false;
-    }
-    decodeChunk(first);
-    if (!writeChunk(first, output, pm, log) ||
-        !reportDeferred(first.progressBytes, pm, log)) {
-      return false;
-    }
-  }
+  ChunkRead first = copyChunkHere(pool->slot(0), output, pm, log);
+  if (first != ChunkRead::kChunk) return first == ChunkRead::kEnd;
   uint64_t issued = 0;   // chunks read and submitted
   uint64_t written = 0;  // chunks taken back and written
   bool writeFailed = false;

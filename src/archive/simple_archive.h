@@ -175,6 +175,8 @@ class SimpleArchive {
   ChunkRead readChunk(ChunkSlot& slot, ProgressMonitor* pm, LogBase& log,
                       const char** failure, bool deferred = false,
                       uint32_t* endBytes = nullptr);
+  ChunkRead copyChunkHere(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
+                          LogBase& log);
   // Reports progress held back for bytes read ahead; false on an abort.
   bool reportDeferred(uint32_t bytes, ProgressMonitor* pm, LogBase& log);
   bool writeChunk(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
