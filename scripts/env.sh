@@ -8,22 +8,25 @@ export WINEPREFIX="$repo/build/wineprefix"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 # Picks the Windows build that the Windows tests run and sets win_preset,
-# win_bin, win_run (the command prefix that starts 32-bit programs: empty or
-# scripts/run32.sh) and wine_how (how 32-bit Wine runs, for the messages).
+# win_bin, win_run (the command prefix that runs a stage: scripts/run32.sh)
+# and wine_how (how Wine runs, for the messages and the summary).
 # The default is win32, the stub as it ships, under 32-bit Wine: natively
 # where the kernel runs 32-bit programs, otherwise through the i386 user-mode
-# emulator in a private namespace (scripts/run32.sh). SFX_WIN_PRESET=win64
-# chooses the same code built for 64-bit Windows instead (see wine64_env).
-# Call after scripts/setup.sh.
+# emulator (scripts/run32.sh chooses). SFX_WIN_PRESET=win64 chooses the same
+# code built for 64-bit Windows instead (see wine64_env), which needs no
+# emulator. On both kinds of kernel and for both presets a stage runs inside
+# run32.sh's namespace, so every Wine server and process it started ends
+# with it. Call after scripts/setup.sh.
 wine_select() {
   win_preset=${SFX_WIN_PRESET:-win32}
   win_bin="$repo/build/$win_preset/bin"
-  win_run=()
   if [ "$win_preset" = win64 ]; then
     wine64_env
+    win_run=(env SFX_RUN32_MODE=direct bash "$repo/scripts/run32.sh")
     wine_how="64-bit Wine (the 64-bit build of the same code)"
   elif /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-    wine_how="native 32-bit"
+    win_run=(bash "$repo/scripts/run32.sh")
+    wine_how="native 32-bit (this kernel runs 32-bit programs)"
   else
     win_run=(bash "$repo/scripts/run32.sh")
     wine_how="emulated (this kernel runs no 32-bit programs; qemu-i386 runs 32-bit Wine)"
@@ -49,10 +52,10 @@ wine64_env() {
 }
 
 # wine_stage COMMAND [ARG...]: runs COMMAND in the Wine environment of
-# win_preset, where that Wine starts (through win_run), after wine_init, with
-# one persistent wineserver for the whole command (a Wine program then never
-# meets a server on its way out, and each start is quicker); ends the server
-# and exits with COMMAND's code. COMMAND is a program or a script: the
+# win_preset, through win_run (so nothing it starts outlives it), after
+# wine_init, with one persistent wineserver for the whole command (a Wine
+# program then never meets a server on its way out, and each start is
+# quicker); ends the server and exits with COMMAND's code. COMMAND is a program or a script: the
 # caller's functions are not seen there.
 wine_stage() {
   "${win_run[@]}" bash -c 'source "$1/scripts/env.sh"

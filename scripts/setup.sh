@@ -4,6 +4,9 @@
 # 64-bit Wine, for kernels that run no 32-bit programs), Xvfb, libdeflate,
 # zip, unzip, GNU time and the MinGW zlib for the benchmarks, and clang with
 # libFuzzer for the fuzz targets.
+# Machines come in two kinds: where the kernel runs 32-bit programs, 32-bit
+# Wine runs natively and nothing more is needed; where it runs none, the
+# i386 user-mode emulator is installed too (see below and scripts/run32.sh).
 # Idempotent and quick when everything is there.
 set -euo pipefail
 

@@ -118,6 +118,8 @@ else
 fi
 
 wine_select
+pe32_how=$wine_how
+[ "$win_preset" = win32 ] || pe32_how="not run (SFX_WIN_PRESET=$win_preset)"
 stage "builds: win32 (MinGW-w64 i686, the stub that ships), win64 (its 64-bit twin), native-release (packer, tools)"
 build_preset win32
 build_preset win64
@@ -141,7 +143,7 @@ if [ "$win_preset" = win32 ]; then
   # The 64-bit twin: its unit tests and a short end-to-end run, natively
   # under 64-bit Wine, with its own stub and driver.
   win_preset=win64
-  win_run=()
+  win_run=(env SFX_RUN32_MODE=direct bash "$repo/scripts/run32.sh")
   stage "win64 unit tests under 64-bit Wine"
   run_ctest win64 wine_stage -- --preset win64
   stage "end-to-end smoke run of the win64 stub under 64-bit Wine"
@@ -181,6 +183,7 @@ stage_end
 
 echo
 printf '%s\n' "${times[@]}"
+echo "the PE32 stub ran under: $pe32_how"
 printf '%s\n' "${summary[@]}"
 if ((${#retried[@]})); then
   echo "tests run a second time:"
