@@ -81,6 +81,9 @@ const std::vector<CommandInfo>& commandTable() {
       {CommandId::kSetEnv, "setenv", "s[s", "NAME [VALUE]"},
       {CommandId::kAttributes, "attributes", "s", "PATH"},
       {CommandId::kLock, "lock", "s", "PATH"},
+      {CommandId::kLayout, "layout", "t", "TITLE"},
+      {CommandId::kExpectLayout, "expect-layout", "t", "TITLE"},
+      {CommandId::kIcon, "icon", "t", "TITLE"},
   };
   return table;
 }

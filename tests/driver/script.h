@@ -36,6 +36,9 @@ enum class CommandId {
   kSetEnv,
   kAttributes,
   kLock,
+  kLayout,
+  kExpectLayout,
+  kIcon,
 };
 
 // One command as the table describes it. `args` gives the kind of each
