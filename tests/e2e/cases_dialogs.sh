@@ -563,16 +563,24 @@ case_auto_exit_in_dialogs() {
 long_caption="Please choose where Acme Photo Studio should be installed. The setup copies about 300 MB of program files, sample images and colour profiles into that folder and creates shortcuts on the desktop and in the start menu. Close all other programs before continuing."
 long_word="C:\\Programs\\Acme\\Photo-Studio\\Version-12\\Profiles\\Colour-Management\\Printers\\Calibrated"
 
-# expect_desktop_icon OUTPUT ICO: the X window named in the `icon` line of
-# OUTPUT shows the 16x16 image of ICO (_NET_WM_ICON, what a task bar draws).
+# fail_closing TITLE MESSAGE: closes the still running stub's dialog TITLE
+# (whose process holds the test's output open) and fails.
+fail_closing() {
+  drive "close '$1'" "wait-gone '$1' 10000" >/dev/null 2>&1 || true
+  fail "$2"
+}
+
+# expect_desktop_icon OUTPUT ICO TITLE: the X window named in the `icon` line
+# of OUTPUT shows the small image of ICO (_NET_WM_ICON, what a task bar
+# draws: 16x16 at 96 DPI, 32x32 at 192).
 expect_desktop_icon() {
   local x11
-  x11=$(sed -n 's/^big .* x11 \(0x[0-9a-f]*\)$/\1/p' <<<"$1" | tr -d '\r' | head -n 1)
-  [ -n "$x11" ] && [ "$x11" != 0x00000000 ] || fail "no X window: $1"
+  x11=$(sed -n 's/^big .* x11 \(0x[0-9a-f]*\)$/\1/p' <<<"$1" | head -n 1)
+  [ -n "$x11" ] && [ "$x11" != 0x00000000 ] || fail_closing "$3" "no X window: $1"
   xprop -id "$x11" -notype -f _NET_WM_ICON 32c _NET_WM_ICON >"$SFX_WORK/icon.txt" ||
-    fail "xprop cannot read $x11"
+    fail_closing "$3" "xprop cannot read $x11"
   python3 "$here/icon_pixels.py" "$2" <"$SFX_WORK/icon.txt" ||
-    fail "the dialog's icon is not the 16x16 image of $2"
+    fail_closing "$3" "the dialog's icon is not the small image of $2"
 }
 
 # texts_fit_runs DPI: two runs that show every dialog with long texts (and
@@ -601,18 +609,18 @@ texts_fit_runs() {
     "rect '$main_title' 1008" \
     "text '$main_title' 1003" >"$SFX_WORK/main.txt" || fail "$dpi DPI: main dialog"
   out=$(tr -d '\r' <"$SFX_WORK/main.txt")
-  expect_desktop_icon "$out" "$icon"
+  expect_desktop_icon "$out" "$icon" "$main_title"
   # The bar is 307 dialog units wide, about 460 pixels at 96 DPI and twice
   # that at 192, and here wider by what the button texts added.
   local bar
   bar=$(sed -nE 's/^screen [-0-9]+ [-0-9]+ ([0-9]+) .*/\1/p' <<<"$out")
   ((bar * 96 / dpi > 440 && bar * 96 / dpi < 700)) ||
-    fail "$dpi DPI: the progress bar is $bar pixels wide"
+    fail_closing "$main_title" "$dpi DPI: the progress bar is $bar pixels wide"
   # The folder box shows DefaultDir as the extraction will use it.
   local temp
   temp=$(wine cmd /c echo %TEMP% | tr -d '\r')
   [ "$(tail -n 1 <<<"$out")" = "$temp\\Acme\\Photo" ] ||
-    fail "$dpi DPI: the folder box shows $(tail -n 1 <<<"$out"), not $temp\\Acme\\Photo"
+    fail_closing "$main_title" "$dpi DPI: the folder box shows $(tail -n 1 <<<"$out"), not $temp\\Acme\\Photo"
   drive "type '$main_title' 1003 '$(winpath "$target")'" \
     "press '$main_title' 1001" \
     "wait-window 'Enter Password'" \
@@ -641,7 +649,7 @@ texts_fit_runs() {
     "expect-layout '$prog_title'" \
     "icon '$prog_title'" >"$SFX_WORK/progress.txt" || fail "$dpi DPI: progress and password dialogs"
   out=$(tr -d '\r' <"$SFX_WORK/progress.txt")
-  expect_desktop_icon "$out" "$brand"
+  expect_desktop_icon "$out" "$brand" "$prog_title"
   drive "press 'Enter Password' 2" "wait-gone '$prog_title'" || fail "$dpi DPI: Cancel"
 }
 
