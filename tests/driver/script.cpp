@@ -84,6 +84,7 @@ const std::vector<CommandInfo>& commandTable() {
       {CommandId::kLayout, "layout", "t", "TITLE"},
       {CommandId::kExpectLayout, "expect-layout", "t", "TITLE"},
       {CommandId::kIcon, "icon", "t", "TITLE"},
+      {CommandId::kSnapshot, "snapshot", "ts", "TITLE FILE.bmp"},
   };
   return table;
 }

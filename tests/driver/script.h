@@ -39,6 +39,7 @@ enum class CommandId {
   kLayout,
   kExpectLayout,
   kIcon,
+  kSnapshot,
 };
 
 // One command as the table describes it. `args` gives the kind of each

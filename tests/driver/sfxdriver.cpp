@@ -288,6 +288,58 @@ void checkLayout(HWND window, std::string* report, std::string* faults) {
   }
 }
 
+// Writes the window's client area, as the screen shows it, to `path` as a
+// 24-bit bitmap file. On failure describes it in *error.
+bool snapshot(HWND window, const std::string& path, std::string* error) {
+  RECT r;
+  GetClientRect(window, &r);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) {
+    *error = "the window has no area";
+    return false;
+  }
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = h;  // bottom-up, as the file stores it
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap =
+      CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = bitmap != nullptr;
+  if (ok) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    ok = BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY) != 0;
+    GdiFlush();
+    SelectObject(memory, old);
+  }
+  const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+  const DWORD size = stride * static_cast<DWORD>(h);
+  if (ok) {
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + size;
+    FILE* out = _wfopen(widen(path).c_str(), L"wb");
+    ok = out != nullptr && fwrite(&file, sizeof file, 1, out) == 1 &&
+         fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+         fwrite(bits, 1, size, out) == size;
+    if (out != nullptr && fclose(out) != 0) ok = false;
+    if (!ok) *error = "cannot write " + quoteWord(path);
+  } else {
+    *error = "cannot copy the window from the screen";
+  }
+  if (bitmap != nullptr) DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
 // Runs the commands of one driver invocation and owns the program it starts.
 class Driver {
  public:
@@ -696,6 +748,9 @@ bool Driver::execute(const Command& command, std::string* error) {
                hwndText(reinterpret_cast<HWND>(x11)) + "\n");
       return true;
     }
+    case CommandId::kSnapshot:
+      if (!resolve(command, &window, &control, error)) return false;
+      return snapshot(window, args[1], error);
     case CommandId::kAttributes: {
       const DWORD a = GetFileAttributesW(widen(args[0]).c_str());
       if (a == INVALID_FILE_ATTRIBUTES) {
