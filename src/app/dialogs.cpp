@@ -70,20 +70,20 @@ enum class Anchor {
   kColumn,       // on the right edge, widened to the column's widest text
 };
 
-struct ControlSpec {
+struct ControlPlan {
   int id;
   Anchor anchor;
   bool caption;  // measured and grown for its text
 };
 
-struct DialogSpec {
-  const ControlSpec* controls;
+struct DialogPlan {
+  const ControlPlan* controls;
   int count;
   const char* widthKey;
   const char* heightKey;
 };
 
-constexpr ControlSpec kMainControls[] = {
+constexpr ControlPlan kMainControls[] = {
     {IDC_CAPTION, Anchor::kStretchLeft, true},
     {IDC_UNZIP_LABEL, Anchor::kStretchLeft, true},
     {IDC_UNZIP_DIR, Anchor::kBox, false},
@@ -94,34 +94,34 @@ constexpr ControlSpec kMainControls[] = {
     {IDC_RESULT, Anchor::kColumn, false},
     {IDC_PROGRESS, Anchor::kStretch, false},
 };
-constexpr ControlSpec kPasswordControls[] = {
+constexpr ControlPlan kPasswordControls[] = {
     {IDC_CAPTION, Anchor::kStretchLeft, true},
     {IDC_PASSWORD, Anchor::kStretchLeft, false},
     {IDOK, Anchor::kColumn, false},
     {IDCANCEL, Anchor::kColumn, false},
 };
-constexpr ControlSpec kFinishedControls[] = {
+constexpr ControlPlan kFinishedControls[] = {
     {IDC_CAPTION, Anchor::kStretch, true},
     {IDC_FINISHED_OK, Anchor::kColumn, false},
 };
-constexpr ControlSpec kProgressControls[] = {
+constexpr ControlPlan kProgressControls[] = {
     {IDC_CAPTION, Anchor::kStretch, true},
     {IDC_PROGRESS, Anchor::kStretch, false},
 };
 
-constexpr DialogSpec kMainSpec = {kMainControls, 9, "MainWidth", "MainHeight"};
-constexpr DialogSpec kPasswordSpec = {kPasswordControls, 4, "PwWidth",
+constexpr DialogPlan kMainPlan = {kMainControls, 9, "MainWidth", "MainHeight"};
+constexpr DialogPlan kPasswordPlan = {kPasswordControls, 4, "PwWidth",
                                       "PwHeight"};
-constexpr DialogSpec kFinishedSpec = {kFinishedControls, 2, "FinWidth",
+constexpr DialogPlan kFinishedPlan = {kFinishedControls, 2, "FinWidth",
                                       "FinHeight"};
-constexpr DialogSpec kProgressSpec = {kProgressControls, 2, "ProgressWidth",
+constexpr DialogPlan kProgressPlan = {kProgressControls, 2, "ProgressWidth",
                                       "ProgressHeight"};
 
 // One dialog's rectangles as its template laid them out (client pixels at
 // `dpi`) and its window size then.
 struct DialogLayout {
   HWND dlg = nullptr;
-  const DialogSpec* spec = nullptr;
+  const DialogPlan* plan = nullptr;
   RECT base[kMaxControls] = {};
   SIZE baseWindow = {0, 0};
   UINT dpi = kReferenceDpi;
@@ -243,20 +243,20 @@ void makeScrollingCaption(HWND dlg, HWND caption) {
 // work area (see above). With `centre` it is then centred on the desktop.
 void applyLayout(DialogLayout& layout, bool centre) {
   HWND dlg = layout.dlg;
-  const DialogSpec& spec = *layout.spec;
-  const int count = spec.count;
+  const DialogPlan& plan = *layout.plan;
+  const int count = plan.count;
   HWND controls[kMaxControls];
   RECT now[kMaxControls];
   for (int i = 0; i < count; ++i) {
-    controls[i] = GetDlgItem(dlg, spec.controls[i].id);
+    controls[i] = GetDlgItem(dlg, plan.controls[i].id);
     now[i] = layout.base[i];
   }
 
   // A configured size pair, in pixels at 96 DPI; smaller than the built-in
   // size counts as the built-in size.
   int wantWidth = 0, wantHeight = 0;
-  int cw = g_launcher.config.getInt(spec.widthKey);
-  int ch = g_launcher.config.getInt(spec.heightKey);
+  int cw = g_launcher.config.getInt(plan.widthKey);
+  int ch = g_launcher.config.getInt(plan.heightKey);
   if (cw > 0 && ch > 0) {
     wantWidth = MulDiv(cw, static_cast<int>(layout.dpi), kReferenceDpi);
     wantHeight = MulDiv(ch, static_cast<int>(layout.dpi), kReferenceDpi);
@@ -269,9 +269,9 @@ void applyLayout(DialogLayout& layout, bool centre) {
   for (int i = 0; i < count; ++i) {
     if (!controls[i] || !isClass(controls[i], L"Button")) continue;
     int extra = buttonNeed(dlg, controls[i], dc) - width(layout.base[i]);
-    if (spec.controls[i].anchor == Anchor::kColumn && extra > columnExtra)
+    if (plan.controls[i].anchor == Anchor::kColumn && extra > columnExtra)
       columnExtra = extra;
-    if (spec.controls[i].anchor == Anchor::kBeside && extra > besideExtra)
+    if (plan.controls[i].anchor == Anchor::kBeside && extra > besideExtra)
       besideExtra = extra;
   }
   int dx = columnExtra + besideExtra;
@@ -279,7 +279,7 @@ void applyLayout(DialogLayout& layout, bool centre) {
     dx = wantWidth - layout.baseWindow.cx;
   for (int i = 0; i < count; ++i) {
     RECT& r = now[i];
-    switch (spec.controls[i].anchor) {
+    switch (plan.controls[i].anchor) {
       case Anchor::kStretch:
         r.right += dx;
         break;
@@ -309,7 +309,7 @@ void applyLayout(DialogLayout& layout, bool centre) {
   int first = -1;  // the first caption, which takes a configured height
   int firstRoom = 0;
   for (int i = 0; i < count; ++i) {
-    if (!spec.controls[i].caption || !controls[i]) continue;
+    if (!plan.controls[i].caption || !controls[i]) continue;
     const RECT& b = layout.base[i];
     int room = height(b);
     for (int k = 0; k < count; ++k) {
@@ -362,7 +362,7 @@ void applyLayout(DialogLayout& layout, bool centre) {
     RECT r = now[i];
     OffsetRect(&r, 0, shift[i]);
     MoveWindow(controls[i], r.left, r.top, width(r), height(r), TRUE);
-    if (spec.controls[i].caption && isClass(controls[i], L"Static")) {
+    if (plan.controls[i].caption && isClass(controls[i], L"Static")) {
       // Drawn as measured: a word longer than the line breaks inside.
       LONG style = GetWindowLongW(controls[i], GWL_STYLE);
       SetWindowLongW(controls[i], GWL_STYLE, style | SS_EDITCONTROL);
@@ -389,16 +389,16 @@ void applyLayout(DialogLayout& layout, bool centre) {
 
 // Records the template's rectangles of a dialog that has just initialised
 // and lays it out. Call after the configured texts are set.
-void layoutDialog(HWND dlg, DialogLayout& layout, const DialogSpec& spec) {
+void layoutDialog(HWND dlg, DialogLayout& layout, const DialogPlan& plan) {
   layout.dlg = dlg;
-  layout.spec = &spec;
+  layout.plan = &plan;
   layout.dpi = windowDpi(dlg);
   RECT w;
   GetWindowRect(dlg, &w);
   layout.baseWindow = SIZE{width(w), height(w)};
-  for (int i = 0; i < spec.count; ++i) {
+  for (int i = 0; i < plan.count; ++i) {
     RECT r = {0, 0, 0, 0};
-    HWND control = GetDlgItem(dlg, spec.controls[i].id);
+    HWND control = GetDlgItem(dlg, plan.controls[i].id);
     if (control) {
       GetWindowRect(control, &r);
       MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
@@ -414,7 +414,7 @@ void onDpiChanged(DialogLayout& layout, WPARAM wp, LPARAM lp) {
   UINT dpi = LOWORD(wp);
   if (!layout.dlg || dpi == 0 || dpi == layout.dpi) return;
   int from = static_cast<int>(layout.dpi), to = static_cast<int>(dpi);
-  for (int i = 0; i < layout.spec->count; ++i) {
+  for (int i = 0; i < layout.plan->count; ++i) {
     RECT& r = layout.base[i];
     r = RECT{MulDiv(r.left, to, from), MulDiv(r.top, to, from),
              MulDiv(r.right, to, from), MulDiv(r.bottom, to, from)};
@@ -473,14 +473,14 @@ void setDialogIcon(HWND dlg) {
 
 // What every dialog does when it initialises, after its texts are set: the
 // icon, a task-bar button when its owner is not shown, and the layout.
-void initDialog(HWND dlg, DialogLayout& layout, const DialogSpec& spec) {
+void initDialog(HWND dlg, DialogLayout& layout, const DialogPlan& plan) {
   setDialogIcon(dlg);
   HWND owner = GetWindow(dlg, GW_OWNER);
   if (!owner || !IsWindowVisible(owner)) {
     LONG ex = GetWindowLongW(dlg, GWL_EXSTYLE);
     SetWindowLongW(dlg, GWL_EXSTYLE, ex | WS_EX_APPWINDOW);
   }
-  layoutDialog(dlg, layout, spec);
+  layoutDialog(dlg, layout, plan);
 }
 
 // The unzip directory the main dialog shows first (see MainDlgProc).
@@ -536,7 +536,7 @@ void onMainInit(HWND dlg) {
     applyText(dlg, IDC_BROWSE, "MainBrowseBtn");
   }
 
-  initDialog(dlg, g_mainLayout, kMainSpec);
+  initDialog(dlg, g_mainLayout, kMainPlan);
   g_launcher.mainDialog = dlg;
 }
 
@@ -614,7 +614,7 @@ INT_PTR CALLBACK PasswordDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
       applyText(dlg, IDCANCEL, "PwdCancelBtn");
       applyText(dlg, 0, "PwTitle");
       applyText(dlg, IDC_CAPTION, "PwCaption");
-      initDialog(dlg, g_passwordLayout, kPasswordSpec);
+      initDialog(dlg, g_passwordLayout, kPasswordPlan);
       return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wp)) {
@@ -656,7 +656,7 @@ INT_PTR CALLBACK FinishedDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
       applyText(dlg, IDC_FINISHED_OK, "FinOkBtn");
       applyText(dlg, 0, "FinTitle");
       applyText(dlg, IDC_CAPTION, "FinCaption");
-      initDialog(dlg, g_finishedLayout, kFinishedSpec);
+      initDialog(dlg, g_finishedLayout, kFinishedPlan);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wp) == IDC_FINISHED_OK) {
@@ -705,7 +705,7 @@ INT_PTR CALLBACK ProgressDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
       g_launcher.progressDialog = dlg;
       applyText(dlg, 0, "ProgressTitle");
       applyText(dlg, IDC_CAPTION, "ProgressCaption");
-      initDialog(dlg, g_progressLayout, kProgressSpec);
+      initDialog(dlg, g_progressLayout, kProgressPlan);
       SetTimer(dlg, kStartTimer, kStartDelayMs, nullptr);
       runLog("Displayed progress dialog and set timer...\r\n");
       reopenLog(7);
