@@ -655,6 +655,20 @@ texts_fit_runs() {
 
 case_dialog_texts_fit() {
   texts_fit_runs 96
+  # A caption longer than the screen: the dialog grows to the height of the
+  # work area (the screen, without a task bar) and no further, the caption
+  # scrolls in a read-only box with the whole text, nothing overlaps.
+  local huge="" n out exe
+  for n in $(seq 40); do huge+="$n. $long_caption "; done
+  exe=$(dialog_pack huge ShowMain=1 "MainCaption=${huge% }")
+  drive "run $exe" "wait-window '$main_title'" "expect-layout '$main_title'" \
+    "layout '$main_title'" "rect '$main_title'" "expect-text '$main_title' 1014 '${huge% }'" \
+    "close '$main_title'" "wait-exit" "exit-code 0" >"$SFX_WORK/huge.txt" || fail "a caption longer than the screen"
+  out=$(tr -d '\r' <"$SFX_WORK/huge.txt")
+  grep -qE '^1014 Edit ' <<<"$out" || fail "the long caption does not scroll: $out"
+  local y h
+  read -r _ y _ h <<<"$(rect_of "$(grep '^screen' <<<"$out")")"
+  ((y >= 0 && y + h <= 1024 && h > 900)) || fail "the dialog is not as tall as the screen: $out"
 }
 
 # set_dpi N: the resolution of the Wine prefix (LogPixels) for programs
