@@ -8,6 +8,10 @@
 #define IDS_APP_TITLE 103     // "Nimbral Unpacker": the hidden window's title
 #define IDS_WINDOW_CLASS 109  // "SELFEXTRACT": the hidden window's class name
 
+// The stub's own icon: its first icon group, the one the shell and the
+// dialogs show; sfxpack --icon replaces it.
+#define IDI_STUB 1
+
 // Dialogs.
 #define IDD_MAIN 129
 #define IDD_PASSWORD 130

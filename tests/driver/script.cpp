@@ -81,6 +81,10 @@ const std::vector<CommandInfo>& commandTable() {
       {CommandId::kSetEnv, "setenv", "s[s", "NAME [VALUE]"},
       {CommandId::kAttributes, "attributes", "s", "PATH"},
       {CommandId::kLock, "lock", "s", "PATH"},
+      {CommandId::kLayout, "layout", "t", "TITLE"},
+      {CommandId::kExpectLayout, "expect-layout", "t", "TITLE"},
+      {CommandId::kIcon, "icon", "t", "TITLE"},
+      {CommandId::kSnapshot, "snapshot", "ts", "TITLE FILE.bmp"},
   };
   return table;
 }

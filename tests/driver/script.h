@@ -36,6 +36,10 @@ enum class CommandId {
   kSetEnv,
   kAttributes,
   kLock,
+  kLayout,
+  kExpectLayout,
+  kIcon,
+  kSnapshot,
 };
 
 // One command as the table describes it. `args` gives the kind of each

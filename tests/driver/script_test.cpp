@@ -147,6 +147,10 @@ TEST(ParseCommandTest, AcceptsArgumentsOfTheRightKinds) {
       {"exit-code -1", "exit-code", {"-1"}},
       {"exit-code 0xC0000005", "exit-code", {"0xC0000005"}},
       {"  sleep 10  ", "sleep", {"10"}},
+      {"expect-layout 'Enter Password'", "expect-layout", {"Enter Password"}},
+      {"snapshot T 'C:\\shots\\main.bmp'",
+       "snapshot",
+       {"T", "C:\\shots\\main.bmp"}},
   };
   for (const Case& c : cases) {
     Command command;
@@ -182,6 +186,8 @@ TEST(ParseCommandTest, RejectsBadCommandsWithTheReason) {
       {"exit-code 0x100000000", "is not a 32-bit number"},
       {"run", "too few arguments; usage: run EXE [ARGS...]"},
       {"list all", "too many arguments"},
+      {"layout T 1014", "here: too many arguments; usage: layout TITLE"},
+      {"snapshot T", "too few arguments; usage: snapshot TITLE FILE.bmp"},
       {"text \"Error 1", "here: unterminated \" quote"},
   };
   for (const Case& c : cases) {

@@ -149,6 +149,197 @@ int32_t argNumber(const std::string& text) {
   return static_cast<int32_t>(value);
 }
 
+// ---- Layout checks ---------------------------------------------------------
+
+// The font a control draws with: the one WM_GETFONT names, read with
+// GetObjectW. A font of another process cannot be read everywhere (Wine
+// keeps GDI objects per process); then the dialog font of the stub's
+// templates, "MS Sans Serif" at 8 points, at the window's resolution.
+HFONT controlFont(HWND control, std::string* source) {
+  DWORD_PTR handle = 0;
+  LOGFONTW font = {};
+  if (SendMessageTimeoutW(control, WM_GETFONT, 0, 0, SMTO_ABORTIFHUNG,
+                          kSendTimeoutMs, &handle) &&
+      handle != 0 &&
+      GetObjectW(reinterpret_cast<HGDIOBJ>(handle), sizeof font, &font) ==
+          sizeof font) {
+    *source = "control";
+    return CreateFontIndirectW(&font);
+  }
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  auto getDpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpi != nullptr && getDpi(control) != 0) {
+    dpi = static_cast<int>(getDpi(control));
+  }
+  font.lfHeight = -MulDiv(8, dpi, 72);
+  font.lfWeight = FW_NORMAL;
+  font.lfCharSet = DEFAULT_CHARSET;
+  lstrcpyW(font.lfFaceName, L"MS Sans Serif");
+  *source = "template";
+  return CreateFontIndirectW(&font);
+}
+
+struct LayoutControl {
+  HWND hwnd;
+  int id;
+  std::string cls;
+  Rect rect;  // client coordinates of the dialog
+};
+
+BOOL CALLBACK layoutChildProc(HWND control, LPARAM param) {
+  auto* out = reinterpret_cast<std::vector<LayoutControl>*>(param);
+  if (!IsWindowVisible(control)) return TRUE;
+  Rect screen, client;
+  windowRects(control, &screen, &client);
+  out->push_back(LayoutControl{control, GetDlgCtrlID(control) & 0xFFFF,
+                               className(control), client});
+  return TRUE;
+}
+
+// Checks the layout of a dialog's visible controls: each static text and
+// push-button text measured with the control's font for the control's width
+// (DrawTextW with DT_CALCRECT and the flags the control draws with) fits the
+// control's rectangle, no two controls overlap and none extends beyond the
+// client area. Prints one line per control ("ID CLASS X Y W H" and, for a
+// text, "text W H font SOURCE fits" or "... CUT") into *report and each
+// fault into *faults.
+void checkLayout(HWND window, std::string* report, std::string* faults) {
+  std::vector<LayoutControl> controls;
+  EnumChildWindows(window, layoutChildProc,
+                   reinterpret_cast<LPARAM>(&controls));
+  RECT area;
+  GetClientRect(window, &area);
+  HDC dc = GetDC(window);
+  for (const LayoutControl& c : controls) {
+    if (GetParent(c.hwnd) != window) continue;
+    std::string line = std::to_string(c.id) + " " + c.cls + " " +
+                       rectText(c.rect);
+    const Rect& r = c.rect;
+    if (r.x < 0 || r.y < 0 || r.x + r.w > area.right ||
+        r.y + r.h > area.bottom) {
+      *faults += "control " + std::to_string(c.id) + " at " + rectText(r) +
+                 " extends beyond the client area 0 0 " +
+                 std::to_string(area.right) + " " +
+                 std::to_string(area.bottom) + "\n";
+    }
+    const LONG style = GetWindowLongW(c.hwnd, GWL_STYLE);
+    const bool isStatic = lstrcmpiW(widen(c.cls).c_str(), L"Static") == 0;
+    const bool isButton = lstrcmpiW(widen(c.cls).c_str(), L"Button") == 0 &&
+                          (style & BS_TYPEMASK) <= BS_DEFPUSHBUTTON;
+    std::string text, error;
+    if ((isStatic || isButton) && controlText(nullptr, c.hwnd, &text, &error) &&
+        !text.empty()) {
+      std::string source;
+      HFONT font = controlFont(c.hwnd, &source);
+      HGDIOBJ old = SelectObject(dc, font);
+      RECT client;
+      GetClientRect(c.hwnd, &client);
+      // Push buttons draw one line inside their frame; static texts wrap
+      // as their style says.
+      const int frame = isButton ? 3 : 0;
+      UINT flags = DT_CALCRECT;
+      if (isButton) {
+        flags |= DT_SINGLELINE;
+      } else {
+        flags |= DT_WORDBREAK | DT_EXPANDTABS;
+        if (style & SS_NOPREFIX) flags |= DT_NOPREFIX;
+        if (style & SS_EDITCONTROL) flags |= DT_EDITCONTROL;
+      }
+      RECT need = {0, 0, client.right - 2 * frame, 0};
+      const std::wstring wide = widen(text);
+      DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &need, flags);
+      SelectObject(dc, old);
+      DeleteObject(font);
+      const bool fits = need.right <= client.right - 2 * frame &&
+                        need.bottom <= client.bottom - 2 * frame;
+      line += " text " + std::to_string(need.right) + " " +
+              std::to_string(need.bottom) + " font " + source +
+              (fits ? " fits" : " CUT");
+      if (!fits) {
+        *faults += "the text of control " + std::to_string(c.id) + " needs " +
+                   std::to_string(need.right) + " by " +
+                   std::to_string(need.bottom) + " pixels, the control has " +
+                   std::to_string(client.right - 2 * frame) + " by " +
+                   std::to_string(client.bottom - 2 * frame) + "\n";
+      }
+    }
+    *report += line + "\n";
+  }
+  ReleaseDC(window, dc);
+  for (size_t a = 0; a < controls.size(); ++a) {
+    for (size_t b = a + 1; b < controls.size(); ++b) {
+      const Rect& p = controls[a].rect;
+      const Rect& q = controls[b].rect;
+      if (GetParent(controls[a].hwnd) != window ||
+          GetParent(controls[b].hwnd) != window) {
+        continue;
+      }
+      if (p.x < q.x + q.w && q.x < p.x + p.w && p.y < q.y + q.h &&
+          q.y < p.y + p.h) {
+        *faults += "controls " + std::to_string(controls[a].id) + " (" +
+                   rectText(p) + ") and " + std::to_string(controls[b].id) +
+                   " (" + rectText(q) + ") overlap\n";
+      }
+    }
+  }
+}
+
+// Writes the window's client area, as the screen shows it, to `path` as a
+// 24-bit bitmap file. On failure describes it in *error.
+bool snapshot(HWND window, const std::string& path, std::string* error) {
+  RECT r;
+  GetClientRect(window, &r);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) {
+    *error = "the window has no area";
+    return false;
+  }
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = h;  // bottom-up, as the file stores it
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap =
+      CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = bitmap != nullptr;
+  if (ok) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    ok = BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY) != 0;
+    GdiFlush();
+    SelectObject(memory, old);
+  }
+  const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+  const DWORD size = stride * static_cast<DWORD>(h);
+  if (ok) {
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + size;
+    FILE* out = _wfopen(widen(path).c_str(), L"wb");
+    ok = out != nullptr && fwrite(&file, sizeof file, 1, out) == 1 &&
+         fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+         fwrite(bits, 1, size, out) == size;
+    if (out != nullptr && fclose(out) != 0) ok = false;
+    if (!ok) *error = "cannot write " + quoteWord(path);
+  } else {
+    *error = "cannot copy the window from the screen";
+  }
+  if (bitmap != nullptr) DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
 // Runs the commands of one driver invocation and owns the program it starts.
 class Driver {
  public:
@@ -528,6 +719,38 @@ bool Driver::execute(const Command& command, std::string* error) {
       }
       return true;
     }
+    case CommandId::kLayout:
+    case CommandId::kExpectLayout: {
+      if (!resolve(command, &window, &control, error)) return false;
+      std::string report, faults;
+      checkLayout(window, &report, &faults);
+      if (command.info->id == CommandId::kLayout) {
+        writeOut(report);
+        return true;
+      }
+      if (faults.empty()) return true;
+      *error = "the layout of " + quoteWord(args[0]) + " is wrong:\n" +
+               faults + report;
+      return false;
+    }
+    case CommandId::kIcon: {
+      // The window's big and small icons (WM_GETICON) and, under Wine, the
+      // X window that carries them for the desktop (_NET_WM_ICON).
+      if (!resolve(command, &window, &control, error)) return false;
+      DWORD_PTR big = 0, small = 0;
+      SendMessageTimeoutW(window, WM_GETICON, ICON_BIG, 0, SMTO_ABORTIFHUNG,
+                          kSendTimeoutMs, &big);
+      SendMessageTimeoutW(window, WM_GETICON, ICON_SMALL, 0, SMTO_ABORTIFHUNG,
+                          kSendTimeoutMs, &small);
+      const HANDLE x11 = GetPropW(window, L"__wine_x11_whole_window");
+      writeOut(std::string("big ") + (big ? "yes" : "none") + " small " +
+               (small ? "yes" : "none") + " x11 " +
+               hwndText(reinterpret_cast<HWND>(x11)) + "\n");
+      return true;
+    }
+    case CommandId::kSnapshot:
+      if (!resolve(command, &window, &control, error)) return false;
+      return snapshot(window, args[1], error);
     case CommandId::kAttributes: {
       const DWORD a = GetFileAttributesW(widen(args[0]).c_str());
       if (a == INVALID_FILE_ATTRIBUTES) {
@@ -677,6 +900,9 @@ int driverMain(const std::vector<std::string>& args) {
 }  // namespace sfx
 
 int main() {
+  // Rectangles and fonts of the program under test in real pixels, as it
+  // lays itself out, whatever the resolution.
+  SetProcessDPIAware();
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
   int argc = 0;

@@ -232,6 +232,9 @@ case_branding_manifest() {
   probe=$(wine "$brand_probe" "$(winpath "$SFX_WORK/m.exe")" | tr -d '\r')
   grep -qx "manifest level=highestAvailable" <<<"$probe" || fail "probe: $probe"
   grep -qx "version none" <<<"$probe" || fail "a version block appeared: $probe"
-  grep -qx "icons 0" <<<"$probe" || fail "an icon appeared: $probe"
+  # The stub's own icon stays: one group, 16, 32, 48 and 64 pixels.
+  grep -qx "icons 1" <<<"$probe" || fail "not the stub's one icon group: $probe"
+  [ "$(grep '^icon image ' <<<"$probe" | tr '\n' ' ')" = "icon image 16x16 icon image 32x32 icon image 48x48 icon image 64x64 " ] ||
+    fail "not the stub's own icon: $probe"
   echo "own manifest in place"
 }

@@ -201,26 +201,63 @@ case_main_custom_texts() {
 
 case_main_size() {
   # MainWidth and MainHeight: one of them zero only centres the dialog; both
-  # set resize it (centred for its old size) and move Unzip and Close to
-  # x = width - 86, 75 by 25 pixels; Browse stays where it was.
+  # set give the window's size, centred. The extra width goes to the caption,
+  # the folder box and the progress bar; Unzip and Close stay on the right
+  # edge with their size, Browse beside the folder box; the extra height
+  # goes to the caption, and the controls below it keep their order.
   local exe out builtin half resized
-  local -a probe=("rect '$main_title'" "rect '$main_title' 1001" "rect '$main_title' 2"
-    "rect '$main_title' 1004" "close '$main_title'" "wait-exit" "exit-code 0")
+  local -a ids=(0 1001 2 1004 1003 1008 1014 1017)
+  local -a probe=()
+  local id
+  for id in "${ids[@]}"; do probe+=("rect '$main_title' $id"); done
+  probe+=("expect-layout '$main_title'" "close '$main_title'" "wait-exit" "exit-code 0")
   exe=$(dialog_pack plain ShowMain=1)
   builtin=$(drive "run $exe" "wait-window '$main_title'" "${probe[@]}" | tr -d '\r')
   exe=$(dialog_pack half ShowMain=1 MainWidth=500 MainHeight=0)
   half=$(drive "run $exe" "wait-window '$main_title'" "${probe[@]}" | tr -d '\r')
   [ "$half" = "$builtin" ] || fail "500 by 0 changed the dialog:"$'\n'"$builtin"$'\n'"$half"
 
-  exe=$(dialog_pack both ShowMain=1 MainWidth=500 MainHeight=200)
+  exe=$(dialog_pack both ShowMain=1 MainWidth=640 MainHeight=260)
   resized=$(drive "run $exe" "wait-window '$main_title'" "${probe[@]}" | tr -d '\r')
+  # client X Y W H of line N (1-based, in the order of ids) of a result.
+  client() { sed -n "${2}p" <<<"$1" | sed -E 's/.* client //'; }
   local old new
   old=$(rect_of "$(sed -n 1p <<<"$builtin")")
   new=$(rect_of "$(sed -n 1p <<<"$resized")")
-  [ "${new}" = "${old% * *} 500 200" ] || fail "resized to [$new], built-in [$old]"
-  sed -n 2p <<<"$resized" | grep -qE 'client 414 11 75 25$' || fail "Unzip: $(sed -n 2p <<<"$resized")"
-  sed -n 3p <<<"$resized" | grep -qE 'client 414 41 75 25$' || fail "Close: $(sed -n 3p <<<"$resized")"
-  [ "$(sed -n 4p <<<"$resized")" = "$(sed -n 4p <<<"$builtin")" ] || fail "Browse moved"
+  local ox oy ow oh nx ny nw nh
+  read -r ox oy ow oh <<<"$old"
+  read -r nx ny nw nh <<<"$new"
+  [ "$nw $nh" = "640 260" ] || fail "resized to [$new], built-in [$old]"
+  local dx=$((2 * nx + nw - 2 * ox - ow)) dy=$((2 * ny + nh - 2 * oy - oh))
+  ((dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1)) || fail "not centred: [$new], built-in [$old]"
+  local extra=$((640 - ow)) n
+  # Unzip and Close: moved right by the extra width, same size and height.
+  for n in 2 3; do
+    local bx by bw bh rx ry rw rh
+    read -r bx by bw bh <<<"$(client "$builtin" $n)"
+    read -r rx ry rw rh <<<"$(client "$resized" $n)"
+    [ "$rx $ry $rw $rh" = "$((bx + extra)) $by $bw $bh" ] ||
+      fail "button ${ids[n - 1]} at [$rx $ry $rw $rh], built-in [$bx $by $bw $bh], extra $extra"
+  done
+  # The folder box and the progress bar are wider by the extra width, and
+  # Browse keeps its distance to the folder box.
+  local fx fy fw fh gx gy gw gh px py pw ph qx qy qw qh
+  read -r fx fy fw fh <<<"$(client "$builtin" 5)"
+  read -r gx gy gw gh <<<"$(client "$resized" 5)"
+  ((gw == fw + extra)) || fail "folder box $fw wide, now $gw, extra $extra"
+  read -r px py pw ph <<<"$(client "$builtin" 6)"
+  read -r qx qy qw qh <<<"$(client "$resized" 6)"
+  ((qw == pw + extra)) || fail "progress bar $pw wide, now $qw, extra $extra"
+  local ax ay aw ah cx cy cw chh
+  read -r ax ay aw ah <<<"$(client "$builtin" 4)"
+  read -r cx cy cw chh <<<"$(client "$resized" 4)"
+  ((cx - (gx + gw) == ax - (fx + fw) && cw == aw)) || fail "Browse at [$cx $cy $cw $chh]"
+  # The extra height is the caption's: what is below it moves down by it.
+  local kx ky kw kh lx ly lw lh
+  read -r kx ky kw kh <<<"$(client "$builtin" 7)"
+  read -r lx ly lw lh <<<"$(client "$resized" 7)"
+  ((lh - kh == 260 - oh && ly == ky)) || fail "caption [$lx $ly $lw $lh], built-in [$kx $ky $kw $kh]"
+  ((qy - py == 260 - oh && gy - fy == 260 - oh)) || fail "the controls below the caption did not move down"
 
   # Centred: the progress dialog, of another size, has the same middle.
   exe=$(dialog_pack prog ShowMain=0 ShowProgress=1 "UnzipDir=$(winpath "$SFX_WORK/none")")
@@ -519,4 +556,133 @@ case_auto_exit_in_dialogs() {
     fi
     wait_file "$SFX_WORK/$mode.started"
   done
+}
+
+# Texts that fit, the icon and the resolution.
+
+long_caption="Please choose where Acme Photo Studio should be installed. The setup copies about 300 MB of program files, sample images and colour profiles into that folder and creates shortcuts on the desktop and in the start menu. Close all other programs before continuing."
+long_word="C:\\Programs\\Acme\\Photo-Studio\\Version-12\\Profiles\\Colour-Management\\Printers\\Calibrated"
+
+# fail_closing TITLE MESSAGE: closes the still running stub's dialog TITLE
+# (whose process holds the test's output open) and fails.
+fail_closing() {
+  drive "close '$1'" "wait-gone '$1' 10000" >/dev/null 2>&1 || true
+  fail "$2"
+}
+
+# expect_desktop_icon OUTPUT ICO TITLE: the X window named in the `icon` line
+# of OUTPUT shows the small image of ICO (_NET_WM_ICON, what a task bar
+# draws: 16x16 at 96 DPI, 32x32 at 192).
+expect_desktop_icon() {
+  local x11
+  x11=$(sed -n 's/^big .* x11 \(0x[0-9a-f]*\)$/\1/p' <<<"$1" | head -n 1)
+  [ -n "$x11" ] && [ "$x11" != 0x00000000 ] || fail_closing "$3" "no X window: $1"
+  xprop -id "$x11" -notype -f _NET_WM_ICON 32c _NET_WM_ICON >"$SFX_WORK/icon.txt" ||
+    fail_closing "$3" "xprop cannot read $x11"
+  python3 "$here/icon_pixels.py" "$2" <"$SFX_WORK/icon.txt" ||
+    fail_closing "$3" "the dialog's icon is not the small image of $2"
+}
+
+# texts_fit_runs DPI: two runs that show every dialog with long texts (and
+# the password dialog with its built-in one) and check each dialog's layout:
+# every text measured with its control's font fits the control, no controls
+# overlap, none leaves the client area. The first run has the stub's own
+# icon, the second the packager's.
+texts_fit_runs() {
+  local dpi=$1 target="$SFX_WORK/out" out fin="Setup complete"
+  local exe="$SFX_WORK/fit.exe" icon="$here/../../src/app/sfxstub.ico"
+  local brand="$here/../data/branding/brand.ico"
+  # Main (long caption, label, button texts; a size below the built-in one),
+  # then the built-in password text, then a long finished caption.
+  config "$SFX_WORK/fit.xml" ShowMain=1 ShowFin=1 Encryption=1 "MainCaption=$long_caption" \
+    "MainUnzipLabel=Install Acme Photo Studio into this folder (it is created when it does not exist yet):" \
+    "MainUnzipBtn=Install now" "MainCloseBtn=Cancel setup" "MainBrowseBtn=Choose another folder…" \
+    MainWidth=100 MainHeight=40 'DefaultDir=%TEMP%\Acme//Photo' \
+    "FinTitle=$fin" "FinCaption=Acme Photo Studio was installed into $long_word. $long_caption" \
+    "FinOkBtn=Close and start Acme Photo Studio"
+  pack "$exe" --config "$SFX_WORK/fit.xml" --password secret
+  # Into a file: the stub, still running, inherits the driver's output.
+  drive "run $(winpath "$exe")" \
+    "wait-window '$main_title'" \
+    "expect-layout '$main_title'" \
+    "icon '$main_title'" \
+    "rect '$main_title' 1008" \
+    "text '$main_title' 1003" >"$SFX_WORK/main.txt" || fail "$dpi DPI: main dialog"
+  out=$(tr -d '\r' <"$SFX_WORK/main.txt")
+  expect_desktop_icon "$out" "$icon" "$main_title"
+  # The bar is 307 dialog units wide, about 460 pixels at 96 DPI and twice
+  # that at 192, and here wider by what the button texts added.
+  local bar
+  bar=$(sed -nE 's/^screen [-0-9]+ [-0-9]+ ([0-9]+) .*/\1/p' <<<"$out")
+  ((bar * 96 / dpi > 440 && bar * 96 / dpi < 700)) ||
+    fail_closing "$main_title" "$dpi DPI: the progress bar is $bar pixels wide"
+  # The folder box shows DefaultDir as the extraction will use it.
+  local temp
+  temp=$(wine cmd /c echo %TEMP% | tr -d '\r')
+  [ "$(tail -n 1 <<<"$out")" = "$temp\\Acme\\Photo" ] ||
+    fail_closing "$main_title" "$dpi DPI: the folder box shows $(tail -n 1 <<<"$out"), not $temp\\Acme\\Photo"
+  drive "type '$main_title' 1003 '$(winpath "$target")'" \
+    "press '$main_title' 1001" \
+    "wait-window 'Enter Password'" \
+    "expect-text 'Enter Password' 1014 'This self-extracting EXE is encrypted. Enter a password to unzip:'" \
+    "expect-layout 'Enter Password'" \
+    "type 'Enter Password' 1007 secret" \
+    "press 'Enter Password' 1" \
+    "wait-window '$fin'" \
+    "expect-layout '$fin'" \
+    "expect-layout '$main_title'" \
+    "press '$fin' 1015" \
+    "wait-gone '$main_title'" || fail "$dpi DPI: password or finished dialog"
+  [ -f "$target/readme.txt" ] || fail "$dpi DPI: nothing extracted"
+
+  # Progress (long caption) with a long password caption over it; the
+  # packager's icon on both.
+  exe="$SFX_WORK/fit2.exe"
+  config "$SFX_WORK/fit2.xml" ShowMain=0 ShowProgress=1 ShowFin=0 Encryption=1 \
+    "UnzipDir=$(winpath "$target")" "ProgressCaption=$long_caption" \
+    "PwCaption=Enter the password printed on the back of the Acme Photo Studio box. It has sixteen letters and digits in four groups, for example ABCD-1234-EFGH-5678." \
+    "PwdOkBtn=Unlock the archive" "PwdCancelBtn=Give up"
+  pack "$exe" --config "$SFX_WORK/fit2.xml" --password secret --icon "$brand"
+  drive "run $(winpath "$exe")" \
+    "wait-window 'Enter Password'" \
+    "expect-layout 'Enter Password'" \
+    "expect-layout '$prog_title'" \
+    "icon '$prog_title'" >"$SFX_WORK/progress.txt" || fail "$dpi DPI: progress and password dialogs"
+  out=$(tr -d '\r' <"$SFX_WORK/progress.txt")
+  expect_desktop_icon "$out" "$brand" "$prog_title"
+  drive "press 'Enter Password' 2" "wait-gone '$prog_title'" || fail "$dpi DPI: Cancel"
+}
+
+case_dialog_texts_fit() {
+  texts_fit_runs 96
+  # A caption longer than the screen: the dialog grows to the height of the
+  # work area (the screen, without a task bar) and no further, the caption
+  # scrolls in a read-only box with the whole text, nothing overlaps.
+  local huge="" n out exe
+  for n in $(seq 40); do huge+="$n. $long_caption "; done
+  exe=$(dialog_pack huge ShowMain=1 "MainCaption=${huge% }")
+  drive "run $exe" "wait-window '$main_title'" "expect-layout '$main_title'" \
+    "layout '$main_title'" "rect '$main_title'" "expect-text '$main_title' 1014 '${huge% }'" \
+    "close '$main_title'" "wait-exit" "exit-code 0" >"$SFX_WORK/huge.txt" || fail "a caption longer than the screen"
+  out=$(tr -d '\r' <"$SFX_WORK/huge.txt")
+  grep -qE '^1014 Edit ' <<<"$out" || fail "the long caption does not scroll: $out"
+  local y h
+  read -r _ y _ h <<<"$(rect_of "$(grep '^screen' <<<"$out")")"
+  ((y >= 0 && y + h <= 1024 && h > 900)) || fail "the dialog is not as tall as the screen: $out"
+}
+
+# set_dpi N: the resolution of the Wine prefix (LogPixels) for programs
+# started from now on.
+set_dpi() {
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n\n[HKEY_CURRENT_CONFIG\\Software\\Fonts]\n"LogPixels"=dword:%08x\n' \
+    "$1" "$1" >"$SFX_WORK/dpi.reg"
+  wine regedit /S "$(winpath "$SFX_WORK/dpi.reg")" || fail "cannot set LogPixels"
+}
+
+case_dialog_texts_fit_192dpi() {
+  # The same at 192 DPI: the dialogs are twice as large (the font and the
+  # dialog units scale) and their texts fit as well.
+  set_dpi 192
+  trap 'set_dpi 96' EXIT
+  texts_fit_runs 192
 }
