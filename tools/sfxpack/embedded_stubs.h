@@ -20,6 +20,9 @@ struct EmbeddedStub {
 // The packer's version ("1.2.3").
 extern const char kPackerVersion[];
 
+// The SPDX identifier of the licence of the packer and its built-in stubs.
+extern const char kLicense[];
+
 // The stub slots, x86 first; each has data == nullptr when not built in.
 extern const EmbeddedStub kEmbeddedStubs[2];
 

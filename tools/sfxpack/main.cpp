@@ -23,10 +23,13 @@
 #include "archive/simple_archive.h"
 #include "branding.h"
 #include "config_keys.h"
+#include "docgen.h"
 #include "embedded_stubs.h"
+#include "exclude.h"
 #include "log/logger.h"
 #include "name_check.h"
 #include "packer.h"
+#include "password_source.h"
 #include "payload_writer.h"
 #include "reader.h"
 #include "stream/data_source.h"
@@ -52,6 +55,15 @@ struct Options {
   bool verbose = false;
   bool dryRun = false;
   bool rename = false;
+  bool forceName = false;
+  // The password's source when not given as --password PW: "-" (ask on
+  // the terminal), "file" or "env", with the file or variable name.
+  std::string passwordSource;
+  std::string passwordFrom;
+  int passwordOptions = 0;  // how many of the password options were given
+  ExcludeList excludes;
+  std::vector<std::string> excluded;  // stored paths left out, for --dry-run
+  std::vector<std::string> given;     // the options given, as spelt
   std::vector<std::pair<std::string, std::string>> extraArgs;
   std::vector<std::pair<std::string, std::string>> configOverrides;
   PackOptions pack;
@@ -194,10 +206,32 @@ const OptionRow kCreateOptions[] = {
        return kGoOn;
      }},
     {"--password", "PW",
-     "encrypt names and data with AES; sets Encryption to 1",
+     "encrypt names and data with AES; sets Encryption to 1; PW '-' asks on "
+     "the terminal. The key derivation of the format without a kdf argument "
+     "is fast and unsalted: use long random passwords",
      [](Options* o, const std::string& v) {
        if (v.empty()) return usageError("--password is empty");
-       o->pack.password = v;
+       ++o->passwordOptions;
+       if (v == "-") {
+         o->passwordSource = "-";
+       } else {
+         o->pack.password = v;
+       }
+       return kGoOn;
+     }},
+    {"--password-file", "FILE",
+     "the password is the first line of FILE (not seen in the process list)",
+     [](Options* o, const std::string& v) {
+       ++o->passwordOptions;
+       o->passwordSource = "file";
+       o->passwordFrom = v;
+       return kGoOn;
+     }},
+    {"--password-env", "NAME", "the password is the value of variable NAME",
+     [](Options* o, const std::string& v) {
+       ++o->passwordOptions;
+       o->passwordSource = "env";
+       o->passwordFrom = v;
        return kGoOn;
      }},
     {"--key-bits", "128|192|256", "AES key size (default 256)",
@@ -254,6 +288,28 @@ const OptionRow kCreateOptions[] = {
        o->pack.followLinks = true;
        return kGoOn;
      }},
+    {"-x|--exclude", "PATTERN",
+     "leave out the stored paths PATTERN matches (repeatable): * ? [a-z] "
+     "within a name, ** any depth, a trailing / folders only; a pattern "
+     "without / matches the last name at any depth",
+     [](Options* o, const std::string& v) {
+       std::string error;
+       if (!o->excludes.add(v, &error)) return usageError(error);
+       return kGoOn;
+     }},
+    {"--exclude-from", "FILE",
+     "the patterns of FILE, one a line (# starts a comment line)",
+     [](Options* o, const std::string& v) {
+       std::string error;
+       if (!o->excludes.addFile(v, &error)) return usageError(error);
+       return kGoOn;
+     }},
+    {"--force-name", nullptr,
+     "write the output even when its name does not end in .exe",
+     [](Options* o, const std::string&) {
+       o->forceName = true;
+       return kGoOn;
+     }},
     {"--dry-run", nullptr,
      "check and list what would be stored; write nothing",
      [](Options* o, const std::string&) {
@@ -275,10 +331,30 @@ const OptionRow kCreateOptions[] = {
 // --- options of list, test, extract and config ----------------------------
 
 const OptionRow kReadOptions[] = {
-    {"--password", "PW", "the password of an encrypted payload",
+    {"--password", "PW",
+     "the password of an encrypted payload; PW '-' asks on the terminal",
      [](Options* o, const std::string& v) {
+       ++o->passwordOptions;
+       if (v == "-") {
+         o->passwordSource = "-";
+         return kGoOn;
+       }
        o->read.password = v;
        o->read.havePassword = true;
+       return kGoOn;
+     }},
+    {"--password-file", "FILE", "the password is the first line of FILE",
+     [](Options* o, const std::string& v) {
+       ++o->passwordOptions;
+       o->passwordSource = "file";
+       o->passwordFrom = v;
+       return kGoOn;
+     }},
+    {"--password-env", "NAME", "the password is the value of variable NAME",
+     [](Options* o, const std::string& v) {
+       ++o->passwordOptions;
+       o->passwordSource = "env";
+       o->passwordFrom = v;
        return kGoOn;
      }},
     {"-v|--verbose", nullptr, "on failure, also the reader's internal log",
@@ -325,13 +401,90 @@ std::string spelling(const char* names) {
   return s;
 }
 
+// The branding flags of create (parsed by parseBrandingOption; listed here
+// for --help, the manual page and the completion).
+const OptionRow kBrandingOptions[] = {
+    {"--icon", "FILE.ico", "the self-extractor's icon (all its images)", nullptr},
+    {"--version-info", "KEY=VALUE",
+     "version information (repeatable): FileVersion, ProductVersion, "
+     "ProductName, CompanyName, FileDescription, LegalCopyright, "
+     "OriginalFilename",
+     nullptr},
+    {"--manifest", "FILE", "replace the stub's application manifest", nullptr},
+    {"--elevate", nullptr, "ask for administrator rights when started", nullptr},
+    {"--string", "ID=TEXT", "a string of the stub's table (103: its title)",
+     nullptr},
+};
+
+// Options of no command.
+const OptionRow kGlobalOptions[] = {
+    {"-h|--help", nullptr, "show this help", nullptr},
+    {"--version", nullptr,
+     "the packer's version, its built-in stubs and their licence", nullptr},
+};
+
+// One option line of --help: the spelling in 30 columns, the help text
+// wrapped at 79.
+void printOptionLine(const std::string& left, const std::string& help) {
+  constexpr size_t kWidth = 79 - 33;
+  std::string rest = help;
+  bool first = true;
+  while (!rest.empty()) {
+    size_t cut = rest.size();
+    if (cut > kWidth) {
+      cut = rest.rfind(' ', kWidth);
+      if (cut == std::string::npos || cut == 0) cut = kWidth;
+    }
+    printf("  %-30s %s\n", first ? left.c_str() : "", rest.substr(0, cut).c_str());
+    first = false;
+    rest.erase(0, cut);
+    while (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+  }
+}
+
 void printOptions(const OptionRow* begin, const OptionRow* end) {
   for (const OptionRow* o = begin; o != end; ++o) {
     std::string left = spelling(o->names);
     if (o->value) left += std::string(" ") + o->value;
-    printf("  %-30s %s\n", left.c_str(), o->help);
+    printOptionLine(left, o->help);
   }
 }
+
+// Every option of every command, from the tables above, for the manual
+// page and the completion.
+std::vector<OptionDoc> optionDocs() {
+  std::vector<OptionDoc> docs;
+  auto add = [&](const char* commands, const OptionRow* b, const OptionRow* e) {
+    for (const OptionRow* o = b; o != e; ++o)
+      docs.push_back({commands, o->names, o->value ? o->value : "", o->help});
+  };
+  add("create", std::begin(kCreateOptions), std::end(kCreateOptions));
+  add("create", std::begin(kBrandingOptions), std::end(kBrandingOptions));
+  for (const ConfigFlag& f : configFlags()) {
+    docs.push_back({"create", f.name, f.valueName ? f.valueName : "",
+                    std::string(f.help) + " [" + f.sets + "]"});
+  }
+  add("list test extract config", std::begin(kReadOptions), std::end(kReadOptions));
+  add("extract", std::begin(kExtractOptions), std::end(kExtractOptions));
+  add("", std::begin(kGlobalOptions), std::end(kGlobalOptions));
+  return docs;
+}
+
+const CommandDoc kCommandDocs[] = {
+    {"create", "-o OUT.exe [options] [DIR|FILE ...]",
+     "write a self-extracting executable: the stub, then a payload of the "
+     "configuration, the named arguments and the given folders and files"},
+    {"list", "FILE.exe [--password PW]",
+     "show each entry's type, size, time, attributes, CRC-32 and name"},
+    {"test", "FILE.exe [--password PW]",
+     "read, decrypt and inflate every entry without writing anything"},
+    {"extract", "FILE.exe [-C DIR] [--password PW] [--threads N]",
+     "create the entries below DIR"},
+    {"config", "FILE.exe", "print the stored configuration document"},
+    {"info", "FILE.exe",
+     "show the architecture, the resources, the payload's offset and size "
+     "and the stored configuration"},
+};
 
 void printHelp() {
   printf(
@@ -358,27 +511,15 @@ void printHelp() {
   printOptions(std::begin(kCreateOptions), std::end(kCreateOptions));
   printf(
       "\n"
-      "Branding (the self-extractor's own resources):\n"
-      "  --icon FILE.ico                the self-extractor's icon (all its "
-      "images)\n"
-      "  --version-info KEY=VALUE       version information (repeatable): "
-      "FileVersion,\n"
-      "                                 ProductVersion, ProductName, "
-      "CompanyName,\n"
-      "                                 FileDescription, LegalCopyright, "
-      "OriginalFilename\n"
-      "  --manifest FILE                replace the stub's application "
-      "manifest\n"
-      "  --elevate                      ask for administrator rights when "
-      "started\n"
-      "  --string ID=TEXT               a string of the stub's table (103: "
-      "its title)\n"
+      "Branding (the self-extractor's own resources):\n");
+  printOptions(std::begin(kBrandingOptions), std::end(kBrandingOptions));
+  printf(
       "\n"
       "Configuration (each flag sets the key named; see CONFIG.md):\n");
   for (const ConfigFlag& f : configFlags()) {
     std::string left = f.name;
     if (f.valueName) left += std::string(" ") + f.valueName;
-    printf("  %-30s %s [%s]\n", left.c_str(), f.help, f.sets);
+    printOptionLine(left, std::string(f.help) + " [" + f.sets + "]");
   }
   printf(
       "\n"
@@ -398,9 +539,18 @@ void printHelp() {
       "info shows the architecture, the resources, the payload's offset and\n"
       "size and the stored configuration.\n"
       "\n"
-      "  -h, --help                     show this help\n"
-      "  --version                      the packer's version and its built-in "
-      "stubs\n"
+      "Options of list, test, extract and config:\n");
+  printOptions(std::begin(kReadOptions), std::end(kReadOptions));
+  printf("\nOptions of extract:\n");
+  printOptions(std::begin(kExtractOptions), std::end(kExtractOptions));
+  printf("\n");
+  printOptions(std::begin(kGlobalOptions), std::end(kGlobalOptions));
+  printf(
+      "\n"
+      "With SOURCE_DATE_EPOCH set, stored times later than it are stored as\n"
+      "it, and all times as UTC wall-clock time: the same inputs give the same\n"
+      "bytes in any time zone and after a touch. Without it, times are the\n"
+      "packing machine's local time.\n"
       "\n"
       "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n");
 }
@@ -426,6 +576,7 @@ int parseOptions(int argc, char** argv,
       std::string brandingError;
       if (parseBrandingOption(argc, argv, &i, &o->branding, &brandingError)) {
         if (!brandingError.empty()) return usageError(brandingError);
+        o->given.push_back(a);
         continue;
       }
     }
@@ -448,6 +599,7 @@ int parseOptions(int argc, char** argv,
       if (i + 1 >= argc) return usageError("option " + a + " needs a value");
       value = argv[++i];
     }
+    o->given.push_back(a);
     if (row) {
       int status = row->apply(o, value);
       if (status != kGoOn) return status;
@@ -586,6 +738,8 @@ int runCreate(Options& o) {
   if (!checkPlanNames(o, &plan)) return kExitFailure;
 
   if (o.dryRun) {
+    for (const std::string& path : o.excluded)
+      printf("%-4s %12s  %s\n", "excl", "-", printableName(path).c_str());
     for (size_t i = 0; i < plan.entries.size(); ++i) {
       const PackEntry& e = plan.entries[i];
       printf("%-4s %12s  %s\n", e.isDirectory ? "dir" : "file",
@@ -650,6 +804,113 @@ int runCreate(Options& o) {
   return kExitOk;
 }
 
+bool wasGiven(const Options& o, const char* names) {
+  for (const std::string& g : o.given) {
+    if (matches(names, g)) return true;
+  }
+  return false;
+}
+
+// Options that do nothing in the combination given: a configuration key
+// that the stub reads only together with another, and packer options that
+// need another one. Each row: what is given, what it needs, why.
+struct UselessRule {
+  const char* key;    // a configuration key, or an option ("--key-bits")
+  const char* needs;  // a key, or an option spelling ("--password|...")
+  const char* why;
+};
+
+const UselessRule kUselessRules[] = {
+    {"MainUnzipBtn", "MainUnzipLabel",
+     "the main dialog shows its own button texts unless a folder label is set"},
+    {"MainCloseBtn", "MainUnzipLabel",
+     "the main dialog shows its own button texts unless a folder label is set"},
+    {"MainBrowseBtn", "MainUnzipLabel",
+     "the main dialog shows its own button texts unless a folder label is set"},
+    {"MainWidth", "MainHeight", "a dialog is sized only when both are given"},
+    {"MainHeight", "MainWidth", "a dialog is sized only when both are given"},
+    {"FinWidth", "FinHeight", "a dialog is sized only when both are given"},
+    {"FinHeight", "FinWidth", "a dialog is sized only when both are given"},
+    {"PwWidth", "PwHeight", "a dialog is sized only when both are given"},
+    {"PwHeight", "PwWidth", "a dialog is sized only when both are given"},
+    {"ProgressWidth", "ProgressHeight",
+     "a dialog is sized only when both are given"},
+    {"ProgressHeight", "ProgressWidth",
+     "a dialog is sized only when both are given"},
+    {"SetupExeArgs", "SetupExe", "there is no program to pass them to"},
+    {"--key-bits", "--password|--password-file|--password-env",
+     "nothing is encrypted without a password"},
+};
+
+// The option that set configuration key `key`: its flag, or --set KEY.
+std::string optionOfKey(const Options& o, const std::string& key) {
+  for (const ConfigFlag& f : configFlags()) {
+    if (key == f.sets && wasGiven(o, f.name)) return f.name;
+  }
+  return "--set " + key;
+}
+
+// Warns, naming the option and why, about each rule that applies.
+void warnUseless(const Options& o) {
+  auto hasKey = [&](const std::string& key) {
+    for (const auto& kv : o.configOverrides) {
+      if (kv.first == key) return true;
+    }
+    return false;
+  };
+  for (const UselessRule& r : kUselessRules) {
+    std::string what;
+    if (r.key[0] == '-') {
+      if (!wasGiven(o, r.key) || wasGiven(o, r.needs)) continue;
+      what = r.key;
+    } else {
+      // A --config document may set the key needed: it is not looked into.
+      if (!hasKey(r.key) || hasKey(r.needs) || o.haveConfig) continue;
+      what = optionOfKey(o, r.key);
+    }
+    std::string needs;
+    if (r.needs[0] == '-') {
+      needs = spelling(r.needs);
+      size_t comma = needs.rfind(", ");
+      if (comma != std::string::npos) needs.replace(comma, 2, " or ");
+    } else {
+      needs = "--set " + std::string(r.needs);
+      for (const ConfigFlag& f : configFlags()) {
+        if (r.needs == std::string(f.sets)) needs = f.name;
+      }
+    }
+    fprintf(stderr, "sfxpack: warning: %s has no effect without %s (%s)\n",
+            what.c_str(), needs.c_str(), r.why);
+  }
+}
+
+bool endsWithExe(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string tail = name.substr(name.size() - 4);
+  for (char& c : tail) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return tail == ".exe";
+}
+
+// The password from --password -, --password-file or --password-env, asked
+// for after every option has been read (so that a usage error asks
+// nothing). `confirm`: ask twice on the terminal.
+int resolvePassword(Options* o, bool confirm, std::string* password) {
+  if (o->passwordOptions > 1)
+    return usageError(
+        "give only one of --password, --password-file and --password-env");
+  std::string error;
+  bool ok = true;
+  if (o->passwordSource == "-") {
+    ok = passwordFromTerminal(confirm, password, &error);
+  } else if (o->passwordSource == "file") {
+    ok = passwordFromFile(o->passwordFrom, password, &error);
+  } else if (o->passwordSource == "env") {
+    ok = passwordFromEnv(o->passwordFrom, password, &error);
+  }
+  if (!ok) return failure(error, false);
+  return kGoOn;
+}
+
 int cmdCreate(int argc, char** argv) {
   Options o;
   std::vector<std::string> operands;
@@ -661,6 +922,32 @@ int cmdCreate(int argc, char** argv) {
   if (o.output.empty() && !o.dryRun) return usageError("missing -o OUT.exe");
   if (!o.stub.empty() && o.archGiven)
     return usageError("give either --stub or --arch, not both");
+  if (!o.output.empty() && !o.dryRun && !endsWithExe(o.output) && !o.forceName)
+    return usageError("'" + o.output +
+                      "' does not end in .exe, and Windows starts nothing "
+                      "else (--force-name writes it anyway)");
+  if (o.forceName && (o.output.empty() || endsWithExe(o.output)))
+    fprintf(stderr,
+            "sfxpack: warning: --force-name has no effect (the output name "
+            "ends in .exe)\n");
+  warnUseless(o);
+  if (const char* sde = getenv("SOURCE_DATE_EPOCH")) {
+    unsigned long long t = 0;
+    if (!parseNumber(sde, 0, 253402300799ULL, &t))
+      return usageError(std::string("SOURCE_DATE_EPOCH must be seconds since "
+                                    "1970 (0 to 253402300799), got '") +
+                        sde + "'");
+    o.pack.sourceDateEpoch = static_cast<int64_t>(t);
+  }
+  if (!o.excludes.empty()) {
+    o.pack.exclude = [&o](const std::string& path, bool isDirectory) {
+      if (!o.excludes.match(path, isDirectory)) return false;
+      o.excluded.push_back(path + (isDirectory ? "/" : ""));
+      return true;
+    };
+  }
+  status = resolvePassword(&o, true, &o.pack.password);
+  if (status != kGoOn) return status;
   return runCreate(o);
 }
 
@@ -675,6 +962,11 @@ int parseRead(int argc, char** argv, bool extract, Options* o) {
   if (operands.empty()) return usageError("missing FILE.exe");
   if (operands.size() > 1) return usageError("unexpected argument '" + operands[1] + "'");
   o->read.archive = operands[0];
+  if (!o->passwordSource.empty() || o->passwordOptions > 1) {
+    status = resolvePassword(o, false, &o->read.password);
+    if (status != kGoOn) return status;
+    o->read.havePassword = true;
+  }
   return kGoOn;
 }
 
@@ -757,6 +1049,9 @@ int printVersion() {
       printf("built-in %s stub: none (give --stub)\n", s.arch);
     }
   }
+  printf("licence: %s, the packer and its built-in stubs (every archive made "
+         "with them carries a stub); see the copyright file or LICENSE\n",
+         kLicense);
   return kExitOk;
 }
 
@@ -778,6 +1073,20 @@ int run(int argc, char** argv) {
     return kExitOk;
   }
   if (cmd == "--version" || cmd == "version") return printVersion();
+  // For the build: the bash completion and the manual page, made from the
+  // option tables.
+  if (cmd == "--generate-completion" && argc == 2) {
+    writeBashCompletion(stdout, std::begin(kCommandDocs), std::end(kCommandDocs),
+                        optionDocs());
+    return kExitOk;
+  }
+  if (cmd == "--generate-man" && argc == 3) {
+    std::string error;
+    if (!writeManPage(stdout, argv[2], std::begin(kCommandDocs),
+                      std::end(kCommandDocs), optionDocs(), &error))
+      return failure(error, false);
+    return kExitOk;
+  }
   for (const Command& c : kCommands) {
     if (cmd == c.name) return c.run(argc, argv);
   }

@@ -50,6 +50,21 @@ uint64_t localFileTimeOf(const struct stat& st) {
                                secs * 10000000LL + st.st_mtim.tv_nsec / 100);
 }
 
+// The time stored for `st` when SOURCE_DATE_EPOCH is `epoch`: clamped to
+// it and taken as UTC wall-clock time, the same in every time zone.
+uint64_t clampedFileTimeOf(const struct stat& st, int64_t epoch) {
+  constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
+  int64_t secs = st.st_mtim.tv_sec;
+  int64_t hundredNs = st.st_mtim.tv_nsec / 100;
+  if (secs >= epoch) {
+    secs = epoch;
+    hundredNs = 0;
+  }
+  if (secs < -11644473600LL) secs = -11644473600LL;  // before 1601: clamp
+  return static_cast<uint64_t>(static_cast<int64_t>(kUnixEpoch) +
+                               secs * 10000000LL + hundredNs);
+}
+
 // Encrypts one piece on its own, as every name, chunk and the verifier are.
 class PieceCipher {
  public:
@@ -514,7 +529,9 @@ struct Scanner {
     e.isDirectory = S_ISDIR(st.st_mode);
     e.size = e.isDirectory || st.st_size < 0 ? 0
                                               : static_cast<uint64_t>(st.st_size);
-    e.fileTime = localFileTimeOf(st);
+    e.fileTime = opts.sourceDateEpoch >= 0
+                     ? clampedFileTimeOf(st, opts.sourceDateEpoch)
+                     : localFileTimeOf(st);
     e.hidden = opts.hiddenDotfiles && !leaf.empty() && leaf[0] == '.';
     plan.totalBytes += e.size;
     plan.entries.push_back(e);
@@ -564,6 +581,20 @@ struct Scanner {
     return true;
   }
 
+  // True when opts.exclude leaves out `leaf` below node `parent` (a link
+  // counts as a folder when it leads to one).
+  bool excluded(const std::string& leaf, size_t parent, const std::string& path,
+                const struct stat& st) {
+    if (!opts.exclude) return false;
+    bool isDirectory = S_ISDIR(st.st_mode);
+    struct stat target;
+    if (S_ISLNK(st.st_mode))
+      isDirectory = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    std::string stored =
+        parent == kNoParent ? leaf : storedPath(plan.names, parent) + "/" + leaf;
+    return opts.exclude(stored, isDirectory);
+  }
+
   // dir/leaf, without a second slash when dir ends in one.
   static std::string joinPath(const std::string& dir, const std::string& leaf) {
     if (!dir.empty() && dir.back() == '/') return dir + leaf;
@@ -580,6 +611,7 @@ struct Scanner {
       const std::string child = joinPath(dir, leaf);
       struct stat& st = c.st;
       std::string childReal = real + "/" + leaf;
+      if (excluded(leaf, parent, child, st)) continue;
       if (S_ISLNK(st.st_mode)) {
         childReal = realPath(child);
         if (childReal.empty() || stat(child.c_str(), &st) != 0) {
@@ -632,7 +664,9 @@ struct Scanner {
       *error = "cannot store '" + input + "': not a regular file or folder";
       return false;
     }
-    add(input, fs::path(input).filename().string(), kNoParent, st);
+    std::string leaf = fs::path(input).filename().string();
+    if (excluded(leaf, kNoParent, input, st)) return true;
+    add(input, leaf, kNoParent, st);
     return true;
   }
 };

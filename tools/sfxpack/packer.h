@@ -27,6 +27,14 @@ struct PackOptions {
   std::string password;  // empty: not encrypted
   int keyBits = 256;     // 128, 192 or 256
   unsigned threads = 0;  // 0: one per core
+  // SOURCE_DATE_EPOCH (seconds since 1970), or -1: when set, a time later
+  // than it is stored as it, and times are stored as UTC wall-clock time
+  // instead of local time, so the bytes do not depend on the time zone.
+  int64_t sourceDateEpoch = -1;
+  // When set, called with each stored path below the inputs (and each file
+  // input's name) before it is stored; true leaves it out (a folder with
+  // everything below it).
+  std::function<bool(const std::string& storedPath, bool isDirectory)> exclude;
   // Called now and then with the input bytes done so far and the total.
   std::function<void(uint64_t done, uint64_t total)> progress;
 };
