@@ -127,6 +127,19 @@ build_preset native-release -DSFX_WIN32_BIN_DIR="$win_bin" \
   -DSFX_SHIPPED_STUB="$repo/build/win32/bin/sfxstub.exe" \
   -DSFX_STUB_X86="$repo/build/win32/bin/sfxstub.exe" -DSFX_STUB_X64="$repo/build/win64/bin/sfxstub.exe"
 
+stage "packaging: the Debian package under lintian, the stubs and the packer built again in another folder"
+run_ctest package -- --preset native-release -R '^sfxpack_deb$'
+rc=0
+out=$(bash scripts/reproducible_build.sh --all 2>&1) || rc=$?
+echo "$out"
+rp=$(grep -c ': identical (' <<<"$out" || true)
+rf=$(grep -cE ': DIFFERS|failed|no first build' <<<"$out" || true)
+[ "$rc" = 0 ] || [ "$rf" != 0 ] || rf=1
+summary+=("reproducible builds: $rp passed, $rf failed")
+all_total=$((all_total + rp + rf))
+all_failed=$((all_failed + rf))
+[ "$rc" = 0 ] || status=1
+
 xvfb_start
 trap xvfb_stop EXIT
 # The sweeps run a sample (see tests/e2e/cases_sweep.sh).
