@@ -542,7 +542,8 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
 
   MarlithHandle handle;
   bool created = false;
-  if (!dryRun) {
+  if (!dryRun && keepExisting_ && fileExists(full, nullptr)) *skipped = true;
+  if (!dryRun && !*skipped) {
     created = integrityActive_ && !fileExists(full, nullptr);
     // A file that exists already is replaced only by data that matches the
     // record: the entry's chunks are decoded once without writing, and the
