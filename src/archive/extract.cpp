@@ -495,6 +495,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   // an alternate data stream, so it is repaired like other refused bytes.
   if (!isSafeEntryName(name.getUtf8())) {
     if (mismatch) return integrityMismatch(packedName, mismatch, log);
+    path.setString(name.getUtf8());  // names the entry in the caller's report
     log.logError("Unsafe path in archive entry.");
     log.logData("filename", name.getUtf8());
     return false;

@@ -290,11 +290,11 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
     if (p.compare(0, 2, "./") == 0) p.erase(0, 2);
     return (opts.directory.empty() ? "" : opts.directory + "/") + p;
   };
-  if (mode == ReadMode::kExtract &&
-      opts.existing == ExistingFiles::kRefuse && currentDirHoldsAnything()) {
+  if (mode == ReadMode::kExtract && currentDirHoldsAnything()) {
     std::vector<std::string> existing, links;
-    if (findConflicts(opts, archivePath, &existing, &links) &&
-        (!existing.empty() || !links.empty())) {
+    bool read = findConflicts(opts, archivePath, &existing, &links);
+    if (opts.existing != ExistingFiles::kRefuse) existing.clear();
+    if (read && (!existing.empty() || !links.empty())) {
       for (const std::string& p : links)
         fprintf(report,
                 "sfxpack: '%s' is a symbolic link: extract does not follow "

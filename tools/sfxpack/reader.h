@@ -58,9 +58,9 @@ struct ReadStats {
 //
 // kExtract stays inside the target directory: below it no symbolic link is
 // followed (fs/confined_paths.h); an entry that meets one fails with *error
-// naming the link. With ExistingFiles::kRefuse and a target that holds
-// anything, the payload is read once without writing first, and when files
-// of the payload exist already (or a link lies on an entry's way) each is
+// naming the link. When the target holds anything, the payload is read
+// once without writing first: when a link lies on an entry's way, or, with
+// ExistingFiles::kRefuse, files of the payload exist already, each is
 // listed on `report` and nothing is written.
 bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
                  ReadStats* stats, std::string* error, FILE* report = stderr);
