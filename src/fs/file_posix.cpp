@@ -197,16 +197,6 @@ class ParentDir {
     }
     return err;
   }
-  bool isLink() const {
-    struct stat st;
-    return confined_ &&
-           fstatat(fd_, leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISLNK(st.st_mode);
-  }
-  std::string shownPath() const {
-    return prefix_.empty() ? leaf_ : prefix_ + "/" + leaf_;
-  }
-
  private:
   void fail(int err) {
     failed_ = true;
@@ -619,8 +609,13 @@ bool getAttributes(const XString& path, uint32_t* attributes, uint32_t* osError,
   std::string np = nativePath(path);
   struct stat st;
   ParentDir parent(np);
-  if (!parent.ok() ||
-      fstatat(parent.fd(), parent.leaf(), &st, parent.statFlags()) != 0) {
+  if (!parent.ok()) {
+    // A confined walk met a link (or a missing folder) on the way: to the
+    // caller the path is not there, so that making it fails at the link.
+    *osError = kErrorPathNotFound;
+    return false;
+  }
+  if (fstatat(parent.fd(), parent.leaf(), &st, parent.statFlags()) != 0) {
     *osError = windowsErrorOf(errno, np);
     return false;
   }
