@@ -77,7 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!again.parse(out, &why)) fail("the written image does not parse", why);
   if (!again.checkLayout(&why)) fail("the written image is unsound", why);
   if (again.resources().size() != image.resources().size())
-    fail("the written image lost resources", "");
+    fail("the written image lost resources",
+         std::to_string(image.resources().size()) + " written, " +
+             std::to_string(again.resources().size()) + " read back");
   readAll(again);
   return 0;
 }

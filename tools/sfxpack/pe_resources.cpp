@@ -189,7 +189,26 @@ bool PeImage::parse(std::vector<uint8_t> file, std::string* error) {
     certOffset_ = rd32(f, dataDirOffset_ + kDirSecurity * 8);
     certSize_ = rd32(f, dataDirOffset_ + kDirSecurity * 8 + 4);
   }
-  return parseResources(error);
+  if (!parseResources(error)) return false;
+  // One resource listed twice (the same type, name and language) would be
+  // one in a rewritten tree: such a tree is refused as damaged.
+  std::set<std::u16string> keys;
+  for (const Resource& r : resources_) {
+    std::u16string key;
+    for (const ResId* id : {&r.type, &r.name}) {
+      key += char16_t(id->isNumber() ? 0 : id->name.size() + 1);
+      key += id->isNumber() ? std::u16string(1, char16_t(id->id)) : id->name;
+    }
+    key += char16_t(r.lang);
+    if (!keys.insert(key).second) {
+      *error = "the resource directory lists type " + r.type.text() +
+               ", name " + r.name.text() + ", language " +
+               std::to_string(r.lang) + " twice";
+      resources_.clear();
+      return false;
+    }
+  }
+  return true;
 }
 
 bool PeImage::parseResources(std::string* error) {

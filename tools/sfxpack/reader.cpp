@@ -120,9 +120,11 @@ bool openPayload(const ReadOptions& opts, const std::string& archivePath,
                  sfx::Logger& log, std::string* error) {
   sfx::XString path;
   path.setFromUtf8(archivePath.c_str());
+  errno = 0;
   if (!file->openDataSource(path, log)) {
+    int err = errno;
     *error = withLog("cannot read '" + opts.archive + "': " +
-                         (errno ? strerror(errno) : "cannot open it"),
+                         (err ? strerror(err) : "cannot open it"),
                      log);
     return false;
   }
