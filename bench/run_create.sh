@@ -15,7 +15,7 @@ work=${2:-$(mktemp -d)}
 mkdir -p "$work"
 results=$work/create-results.txt
 : >"$results"
-printf 'MZ' >"$work/stub.exe"
+bash "$here/../tools/sfxpack/make_test_stub.sh" "$work/stub.exe"
 echo "preparing data in $work"
 [ -d "$work/corpus" ] || make_corpus "$work/corpus"
 mkdir -p "$work/mixed"

@@ -17,7 +17,7 @@ work=${2:-$(mktemp -d)}
 mkdir -p "$work"
 results=$work/extract-results.txt
 : >"$results"
-printf 'MZ' >"$work/stub.exe"
+bash "$here/../tools/sfxpack/make_test_stub.sh" "$work/stub.exe"
 
 echo "preparing data in $work"
 mkdir -p "$work/mixed"

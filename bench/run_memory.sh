@@ -13,7 +13,7 @@ work=${2:-$(mktemp -d)}
 mkdir -p "$work/zeros" "$work/big"
 results=$work/memory-results.txt
 : >"$results"
-printf 'MZ' >"$work/stub.exe"
+bash "$here/../tools/sfxpack/make_test_stub.sh" "$work/stub.exe"
 
 head -c 200000000 /dev/zero >"$work/zeros/zeros.bin"
 "$sfxpack" create -q -o "$work/zeros.exe" --stub "$work/stub.exe" \

@@ -23,7 +23,7 @@ elif [[ "${1:-}" =~ ^[0-9]+$ ]]; then
 fi
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(payload inflate xml enc_convert command_line charset_name)
+  targets=(payload inflate xml enc_convert command_line charset_name pe_branding name_check)
 fi
 
 build=build/fuzz

@@ -2,15 +2,15 @@
 # Writes the payload target's seed corpus with the packer:
 #   fuzz/payload/make_corpus.sh PATH/TO/sfxpack
 # Small trees, stored and deflated, plain and encrypted with the password
-# "fuzz" the target tries. The stub is a few bytes, so each seed is mostly
-# payload.
+# "fuzz" the target tries. The stub (the smallest the packer accepts) is cut
+# off, so each seed is the payload alone.
 set -euo pipefail
 pack=$1
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/tree/docs/empty" "$work/corpus"
-printf 'MZ-stub' >"$work/stub.exe"
+bash "$here/../../tools/sfxpack/make_test_stub.sh" "$work/stub.exe"
 printf 'Read me first.\r\n%.0s' {1..20} >"$work/tree/readme.txt"
 printf 'alpha beta gamma\n' >"$work/tree/docs/a.txt"
 : >"$work/tree/docs/zero.bin"
@@ -22,7 +22,7 @@ n=0
 seed() {  # seed ARGS...: one payload, the stub bytes cut off
   n=$((n + 1))
   "$pack" create -o "$work/out.exe" --stub "$work/stub.exe" "$@" >/dev/null
-  tail -c +8 "$work/out.exe" >"$here/corpus/seed$n"
+  tail -c +1025 "$work/out.exe" >"$here/corpus/seed$n"
 }
 mkdir -p "$here/corpus"
 seed "$work/tree"

@@ -495,6 +495,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   // an alternate data stream, so it is repaired like other refused bytes.
   if (!isSafeEntryName(name.getUtf8())) {
     if (mismatch) return integrityMismatch(packedName, mismatch, log);
+    path.setString(name.getUtf8());  // names the entry in the caller's report
     log.logError("Unsafe path in archive entry.");
     log.logData("filename", name.getUtf8());
     return false;
@@ -542,7 +543,8 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
 
   MarlithHandle handle;
   bool created = false;
-  if (!dryRun) {
+  if (!dryRun && keepExisting_ && fileExists(full, nullptr)) *skipped = true;
+  if (!dryRun && !*skipped) {
     created = integrityActive_ && !fileExists(full, nullptr);
     // A file that exists already is replaced only by data that matches the
     // record: the entry's chunks are decoded once without writing, and the

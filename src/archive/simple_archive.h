@@ -124,6 +124,10 @@ class SimpleArchive {
   // the same way whatever the count.
   void setDecoderThreads(int count) { decoderThreads_ = count; }
   int decoderThreads() const { return decoderThreads_; }
+  // With `keep`, a file entry whose path exists already is read without
+  // writing it and reported through *skipped (the packer's
+  // --skip-existing).
+  void setKeepExistingFiles(bool keep) { keepExisting_ = keep; }
   // The decoders that run for the current setting (starting them when
   // they are not yet running); 1 when the calling thread decodes alone.
   uint32_t decoderCount();
@@ -205,6 +209,7 @@ class SimpleArchive {
   AesCipher decryptor_;
   DataBuffer plain_;  // a chunk decrypted on the calling thread
   int decoderThreads_ = 0;
+  bool keepExisting_ = false;
   DecoderPool* pool_ = nullptr;
   uint32_t poolWanted_ = 0;
   ChunkSlot* inlineSlot_ = nullptr;

@@ -9,9 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
+#include "fs/confined_paths.h"
 #include "fs/file.h"
 #include "fs/file_internal.h"
 #include "fs/file_time.h"
@@ -107,7 +111,117 @@ bool setTimes(int fd, const struct timespec times[2], LogBase* log) {
   return false;
 }
 
+// ---- Confined paths ----
+
+std::atomic<bool> gConfined{false};
+std::mutex gRefusedMutex;
+std::string gRefusedLink;
+
+void refuseLink(const std::string& path) {
+  std::lock_guard<std::mutex> lock(gRefusedMutex);
+  gRefusedLink = path;
+}
+
+// The directory that holds the last component of a path, opened for an
+// operation on that component, and the component. Without confinement, or
+// for an absolute path, the directory is the current one (AT_FDCWD) and the
+// component is the whole path, so the operation is the plain one.
+class ParentDir {
+ public:
+  explicit ParentDir(const std::string& path) : leaf_(path) {
+    if (!gConfined.load() || path.empty() || path[0] == '/') return;
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= path.size()) {
+      size_t end = path.find('/', at);
+      if (end == std::string::npos) end = path.size();
+      std::string part = path.substr(at, end - at);
+      if (!part.empty() && part != ".") parts.push_back(part);
+      at = end + 1;
+    }
+    leaf_ = parts.empty() ? "." : parts.back();
+    std::string walked;
+    for (size_t i = 0; i < parts.size(); ++i) {
+      if (parts[i] == "..") {
+        fail(EPERM);
+        return;
+      }
+      if (i + 1 == parts.size()) break;
+      walked += (walked.empty() ? "" : "/") + parts[i];
+      int next = openat(fd_, parts[i].c_str(),
+                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (next < 0) {
+        int err = errno;
+        struct stat st;
+        if ((err == ELOOP || err == ENOTDIR) &&
+            fstatat(fd_, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode)) {
+          refuseLink(walked);
+          err = ELOOP;
+        }
+        fail(err);
+        return;
+      }
+      if (fd_ != AT_FDCWD) ::close(fd_);
+      fd_ = next;
+    }
+    confined_ = true;
+    prefix_ = walked;
+  }
+  ~ParentDir() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ParentDir(const ParentDir&) = delete;
+  ParentDir& operator=(const ParentDir&) = delete;
+
+  // False with errno set when the walk failed.
+  bool ok() const {
+    if (!failed_) return true;
+    errno = err_;
+    return false;
+  }
+  int fd() const { return fd_; }
+  const char* leaf() const { return leaf_.c_str(); }
+  // Flags that keep the operation on the component itself.
+  int noFollow() const { return confined_ ? O_NOFOLLOW : 0; }
+  int statFlags() const { return confined_ ? AT_SYMLINK_NOFOLLOW : 0; }
+  // After an operation failed with `err`: a link in the component's place
+  // is remembered and reported as ELOOP.
+  int linkCheck(int err) const {
+    struct stat st;
+    if (confined_ && (err == ELOOP || err == ENOTDIR || err == EEXIST) &&
+        fstatat(fd_, leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
+      refuseLink(prefix_.empty() ? leaf_ : prefix_ + "/" + leaf_);
+      return ELOOP;
+    }
+    return err;
+  }
+ private:
+  void fail(int err) {
+    failed_ = true;
+    err_ = err;
+  }
+
+  int fd_ = AT_FDCWD;
+  std::string leaf_;
+  std::string prefix_;
+  bool confined_ = false;
+  bool failed_ = false;
+  int err_ = 0;
+};
+
 }  // namespace
+
+void setConfinedPaths(bool on) { gConfined.store(on); }
+bool confinedPaths() { return gConfined.load(); }
+
+std::string takeRefusedLink() {
+  std::lock_guard<std::mutex> lock(gRefusedMutex);
+  std::string out;
+  out.swap(gRefusedLink);
+  return out;
+}
 
 void logWindowsErrorCode(LogBase* log, uint32_t code) {
   if (!log) return;
@@ -328,6 +442,7 @@ bool MarlithHandle::setFileTimeExact(uint64_t fileTime, LogBase* log) {
     return false;
   }
   if (stream_ && handle_ == kNoHandle) fflush(stream_);
+  if (fileTime > kMaxFileTime) fileTime = kMaxFileTime;
   int64_t ticks = static_cast<int64_t>(fileTime) - kUnixEpochAsFileTime;
   int64_t sec = ticks / kFileTimeTicksPerSecond;
   int64_t rem = ticks % kFileTimeTicksPerSecond;
@@ -354,10 +469,10 @@ bool MarlithHandle::getLastWriteTime(uint64_t* fileTime, LogBase* log) {
     logOsError(log, errno, std::string());
     return false;
   }
-  *fileTime = static_cast<uint64_t>(kUnixEpochAsFileTime +
-                                    static_cast<int64_t>(st.st_mtim.tv_sec) *
-                                        kFileTimeTicksPerSecond +
-                                    st.st_mtim.tv_nsec / 100);
+  // A time the FILETIME cannot hold is clamped to 1601 or kMaxFileTime.
+  *fileTime = FileTime(static_cast<int64_t>(st.st_mtim.tv_sec)).toFileTime();
+  if (*fileTime > 0 && *fileTime < kMaxFileTime)
+    *fileTime += static_cast<uint64_t>(st.st_mtim.tv_nsec / 100);
   return true;
 }
 
@@ -395,7 +510,11 @@ bool openFileWin32(const XString& path, bool forRead, bool forWrite,
   }
 
   auto attempt = [&]() {
-    int fd = ::open(np.c_str(), flags, 0666);
+    ParentDir parent(np);
+    if (!parent.ok()) return -1;
+    int fd = ::openat(parent.fd(), parent.leaf(), flags | parent.noFollow(),
+                      0666);
+    if (fd < 0) errno = parent.linkCheck(errno);
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0) {
       // Windows does not open a directory as a file.
@@ -459,9 +578,13 @@ bool openFileWin32(const XString& path, bool forRead, bool forWrite,
 
 MarlithHandle* openDirForTimesWin32(const XString& path, LogBase* log) {
   std::string np = nativePath(path);
-  int fd = ::open(np.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ParentDir parent(np);
+  int fd = parent.ok() ? ::openat(parent.fd(), parent.leaf(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC |
+                                      parent.noFollow())
+                       : -1;
   if (fd < 0) {
-    logOsError(log, errno, np);
+    logOsError(log, parent.linkCheck(errno), np);
     return nullptr;
   }
   MarlithHandle* handle = new (std::nothrow) MarlithHandle();
@@ -485,7 +608,14 @@ bool getAttributes(const XString& path, uint32_t* attributes, uint32_t* osError,
   }
   std::string np = nativePath(path);
   struct stat st;
-  if (stat(np.c_str(), &st) != 0) {
+  ParentDir parent(np);
+  if (!parent.ok()) {
+    // A confined walk met a link (or a missing folder) on the way: to the
+    // caller the path is not there, so that making it fails at the link.
+    *osError = kErrorPathNotFound;
+    return false;
+  }
+  if (fstatat(parent.fd(), parent.leaf(), &st, parent.statFlags()) != 0) {
     *osError = windowsErrorOf(errno, np);
     return false;
   }
@@ -503,8 +633,14 @@ bool getAttributes(const XString& path, uint32_t* attributes, uint32_t* osError,
 bool setFileAttributes(const XString& path, uint32_t attributes, LogBase* log) {
   std::string np = nativePath(path);
   struct stat st;
-  if (stat(np.c_str(), &st) != 0) {
+  ParentDir parent(np);
+  if (!parent.ok() ||
+      fstatat(parent.fd(), parent.leaf(), &st, parent.statFlags()) != 0) {
     logOsError(log, errno, np);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) {  // only met when confined
+    logOsError(log, parent.linkCheck(ELOOP), np);
     return false;
   }
   mode_t mode = st.st_mode & 07777;
@@ -512,15 +648,17 @@ bool setFileAttributes(const XString& path, uint32_t attributes, LogBase* log) {
                       ? (mode & ~static_cast<mode_t>(0222))
                       : (mode | S_IWUSR);
   if (wanted == mode) return true;
-  if (chmod(np.c_str(), wanted) == 0) return true;
+  if (fchmodat(parent.fd(), parent.leaf(), wanted, 0) == 0) return true;
   logOsError(log, errno, np);
   return false;
 }
 
 bool createDirWin32(const XString& path, LogBase* log) {
   std::string np = nativePath(path);
-  if (mkdir(np.c_str(), 0777) == 0) return true;
-  int err = errno;
+  ParentDir parent(np);
+  if (parent.ok() && mkdirat(parent.fd(), parent.leaf(), 0777) == 0)
+    return true;
+  int err = parent.linkCheck(errno);
   if (log) {
     LogContextExitor ctx(log, "createDirWin32");
     logOsError(log, err, np);
@@ -530,14 +668,17 @@ bool createDirWin32(const XString& path, LogBase* log) {
 
 bool removeDirectory(const XString& path, LogBase* log) {
   std::string np = nativePath(path);
-  if (rmdir(np.c_str()) == 0) return true;
+  ParentDir parent(np);
+  if (parent.ok() && unlinkat(parent.fd(), parent.leaf(), AT_REMOVEDIR) == 0)
+    return true;
   logOsError(log, errno, np);
   return false;
 }
 
 bool deleteFile(const XString& path, LogBase* log) {
   std::string np = nativePath(path);
-  if (unlink(np.c_str()) == 0) return true;
+  ParentDir parent(np);
+  if (parent.ok() && unlinkat(parent.fd(), parent.leaf(), 0) == 0) return true;
   int err = errno;
   if (windowsErrorOf(err, np) == kErrorFileNotFound) return true;
   if (log) {

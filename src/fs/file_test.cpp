@@ -12,6 +12,8 @@
 #include <cstring>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -20,6 +22,11 @@
 #include <windows.h>
 
 #include <thread>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "fs/confined_paths.h"
 #endif
 
 #include "fs/directory_times.h"
@@ -517,6 +524,93 @@ TEST_F(FileTest, UserPathsAreOpenedAsGiven) {
     r.close();
     EXPECT_EQ(0, std::remove(p.c_str())) << name;
   }
+}
+#endif
+
+#ifndef _WIN32
+// Confined paths: below the current directory no operation follows a link,
+// in the middle of a path or at its end; each refusal names the link, and
+// nothing outside changes. Without confinement the same paths follow links.
+TEST_F(FileTest, ConfinedPathsFollowNoLink) {
+  std::string dir = root_;
+  std::replace(dir.begin(), dir.end(), '\\', '/');
+  ASSERT_EQ(0, mkdir((dir + "/t").c_str(), 0777));
+  ASSERT_EQ(0, mkdir((dir + "/t/real").c_str(), 0777));
+  ASSERT_EQ(0, mkdir((dir + "/outside").c_str(), 0777));
+  ASSERT_TRUE(writeText(dir + "/victim.txt", "victim"));
+  ASSERT_TRUE(writeText(dir + "/outside/x", "x"));
+  ASSERT_EQ(0, symlink("../victim.txt", (dir + "/t/flink").c_str()));
+  ASSERT_EQ(0, symlink("../outside", (dir + "/t/dlink").c_str()));
+  int saved = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(saved, 0);
+  ASSERT_EQ(0, chdir((dir + "/t").c_str()));
+  setConfinedPaths(true);
+  takeRefusedLink();
+
+  struct Case {
+    const char* what;
+    std::function<bool()> op;
+    const char* link;
+  };
+  MarlithHandle h;
+  int kind = 0;
+  LogNull log;
+  const Case kCases[] = {
+      {"write a file link", [&] { return openForWriteWin32(X("flink"), h, &kind, nullptr); }, "flink"},
+      {"write below a folder link",
+       [&] { return openForWriteWin32(X(".\\dlink\\new.txt"), h, &kind, nullptr); }, "dlink"},
+      {"read-write below a folder link",
+       [&] { return openForReadWriteWin32(X("dlink/x"), false, h, &kind, nullptr); }, "dlink"},
+      {"make a folder below a folder link",
+       [&] { return createDirWin32(X("dlink/sub"), nullptr); }, "dlink"},
+      {"make a chain below a folder link",
+       [&] { return ensureDir(X("dlink\\a\\b"), nullptr, log); }, "dlink"},
+      {"make a folder over a link", [&] { return createDirWin32(X("flink"), nullptr); }, "flink"},
+      {"attributes of a file link",
+       [&] { return setFileAttributes(X("flink"), kFileAttributeReadOnly, nullptr); }, "flink"},
+      {"times of a folder link",
+       [&] {
+         std::unique_ptr<MarlithHandle> d(openDirForTimesWin32(X("dlink"), nullptr));
+         return d != nullptr;
+       },
+       "dlink"},
+      {"delete below a folder link", [&] { return deleteFile(X("dlink/x"), nullptr) &&
+                                                  access((dir + "/outside/x").c_str(), F_OK) != 0; },
+       "dlink"},
+      {"a parent component", [&] { return createDirWin32(X("real/../../up"), nullptr); }, ""},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_FALSE(c.op()) << c.what;
+    EXPECT_EQ(c.link, takeRefusedLink()) << c.what;
+  }
+  // The attributes of a link are its own, not its target's.
+  uint32_t a = 0, err = 0;
+  EXPECT_TRUE(getAttributes(X("dlink"), &a, &err, nullptr));
+  EXPECT_FALSE(a & kFileAttributeDirectory);
+  // What lies below the directory without links works as before.
+  EXPECT_TRUE(ensureDir(X("real\\a\\b"), nullptr, log));
+  EXPECT_TRUE(openForWriteWin32(X("real/a/b/ok.txt"), h, &kind, nullptr));
+  h.close();
+  EXPECT_TRUE(fileExists(X("./real/a/b/ok.txt"), nullptr));
+  setConfinedPaths(false);
+  EXPECT_EQ("victim", readText(dir + "/victim.txt"));
+  EXPECT_EQ("x", readText(dir + "/outside/x"));
+  struct stat st;
+  EXPECT_NE(0, stat((dir + "/outside/new.txt").c_str(), &st));
+  EXPECT_NE(0, stat((dir + "/up").c_str(), &st));
+  EXPECT_EQ(0, lstat((dir + "/t/flink").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  // Unconfined, the same path goes through the link.
+  EXPECT_TRUE(openForWriteWin32(X("dlink/new.txt"), h, &kind, nullptr));
+  h.close();
+  EXPECT_EQ(0, stat((dir + "/outside/new.txt").c_str(), &st));
+  ASSERT_EQ(0, fchdir(saved));
+  close(saved);
+  for (const char* p : {"/outside/new.txt", "/outside/x", "/t/real/a/b/ok.txt",
+                        "/t/flink", "/t/dlink", "/victim.txt"})
+    unlink((dir + p).c_str());
+  for (const char* p : {"/t/real/a/b", "/t/real/a", "/t/real", "/t", "/outside"})
+    rmdir((dir + p).c_str());
 }
 #endif
 

@@ -31,11 +31,18 @@ bool toLocalFields(int64_t utcSeconds, struct tm* fields) {
 }  // namespace
 
 FileTime FileTime::fromFileTime(uint64_t fileTime) {
+  if (fileTime > kMaxFileTime) fileTime = kMaxFileTime;
   int64_t ticks = static_cast<int64_t>(fileTime) - kUnixEpochAsFileTime;
   return FileTime(ticks / kFileTimeTicksPerSecond);
 }
 
 uint64_t FileTime::toFileTime() const {
+  constexpr int64_t kFirst = -kUnixEpochAsFileTime / kFileTimeTicksPerSecond;
+  constexpr int64_t kLast =
+      (static_cast<int64_t>(kMaxFileTime) - kUnixEpochAsFileTime) /
+      kFileTimeTicksPerSecond;
+  if (seconds_ <= kFirst) return 0;
+  if (seconds_ > kLast) return kMaxFileTime;
   return static_cast<uint64_t>(seconds_ * kFileTimeTicksPerSecond +
                                kUnixEpochAsFileTime);
 }

@@ -12,6 +12,9 @@ namespace sfx {
 // leap years: 134774 days x 86400 s x 10^7).
 constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 constexpr int64_t kFileTimeTicksPerSecond = 10000000LL;
+// The latest FILETIME the conversions represent (Windows refuses larger
+// ones); a later one is taken as this one.
+constexpr uint64_t kMaxFileTime = 0x7FFFFFFFFFFFFFFFULL;
 
 // A point in time at whole-second precision.
 class FileTime {
@@ -20,9 +23,11 @@ class FileTime {
   explicit FileTime(int64_t secondsSince1970) : seconds_(secondsSince1970) {}
 
   // From a FILETIME (100-ns units since 1601-01-01 UTC): the difference to
-  // the 1970 epoch divided by 10^7, the remainder dropped.
+  // the 1970 epoch divided by 10^7, the remainder dropped. A FILETIME past
+  // kMaxFileTime is taken as kMaxFileTime.
   static FileTime fromFileTime(uint64_t fileTime);
-  // Back to a FILETIME: (seconds + 11644473600) x 10^7.
+  // Back to a FILETIME: (seconds + 11644473600) x 10^7, clamped to 0 (1601)
+  // and kMaxFileTime.
   uint64_t toFileTime() const;
 
   int64_t seconds() const { return seconds_; }

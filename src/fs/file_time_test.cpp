@@ -30,6 +30,29 @@ TEST(FileTimeTest, ConvertsToAndFromFileTimeAtWholeSeconds) {
   EXPECT_EQ(116444736000000000ULL, FileTime(0).toFileTime());
 }
 
+// A FILETIME past the largest one, or seconds outside 1601 to that one,
+// are clamped and never overflow (the sanitizer build aborts on overflow).
+TEST(FileTimeTest, OutOfRangeTimesAreClamped) {
+  const int64_t latest = FileTime::fromFileTime(kMaxFileTime).seconds();
+  EXPECT_EQ(910692730085LL, latest);  // 30828-09-14
+  for (uint64_t t : {0x8000000000000000ULL, 0x8000000000000001ULL, ~0ULL})
+    EXPECT_EQ(latest, FileTime::fromFileTime(t).seconds()) << t;
+  EXPECT_EQ(-11644473600LL, FileTime::fromFileTime(0).seconds());
+  const struct {
+    int64_t seconds;
+    uint64_t fileTime;
+  } kCases[] = {
+      {INT64_MIN, 0},
+      {-11644473601LL, 0},
+      {-11644473600LL, 0},
+      {latest, kMaxFileTime - kMaxFileTime % 10000000},
+      {latest + 1, kMaxFileTime},
+      {INT64_MAX, kMaxFileTime},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.fileTime, FileTime(c.seconds).toFileTime()) << c.seconds;
+}
+
 TEST(FileTimeTest, OffsetsAndShiftInAZoneWithSummerTime) {
   ScopedTimeZone zone(kCentralEuropeTz);
   EXPECT_EQ(3600, localUtcOffsetAt(kJanuary));

@@ -67,11 +67,18 @@ bool environmentValue(const char* name, std::string* value) {
   return true;
 }
 
+// A FILETIME past the largest one Windows converts is taken as that one.
+constexpr uint64_t kLatestFileTime = 0x7FFFFFFFFFFFFFFFULL;
+
 bool localFileTimeToUtc(uint64_t local, uint64_t* utc) {
   if (!utc) return false;
-  int64_t shifted =
-      static_cast<int64_t>(local) -
-      static_cast<int64_t>(currentUtcOffsetSeconds()) * kTicksPerSecond;
+  if (local > kLatestFileTime) local = kLatestFileTime;
+  int64_t shifted = 0;
+  if (__builtin_sub_overflow(
+          static_cast<int64_t>(local),
+          static_cast<int64_t>(currentUtcOffsetSeconds()) * kTicksPerSecond,
+          &shifted))
+    shifted = static_cast<int64_t>(kLatestFileTime);
   if (shifted < 0) return false;
   *utc = static_cast<uint64_t>(shifted);
   return true;
@@ -79,9 +86,13 @@ bool localFileTimeToUtc(uint64_t local, uint64_t* utc) {
 
 bool utcFileTimeToLocal(uint64_t utc, uint64_t* local) {
   if (!local) return false;
-  int64_t shifted =
-      static_cast<int64_t>(utc) +
-      static_cast<int64_t>(currentUtcOffsetSeconds()) * kTicksPerSecond;
+  if (utc > kLatestFileTime) utc = kLatestFileTime;
+  int64_t shifted = 0;
+  if (__builtin_add_overflow(
+          static_cast<int64_t>(utc),
+          static_cast<int64_t>(currentUtcOffsetSeconds()) * kTicksPerSecond,
+          &shifted))
+    shifted = static_cast<int64_t>(kLatestFileTime);
   if (shifted < 0) return false;
   *local = static_cast<uint64_t>(shifted);
   return true;

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <time.h>
+
 #include <cstring>
+#include <string>
 
 namespace sfx {
 namespace {
@@ -45,6 +49,35 @@ TEST(OsTest, LocalAndUtcFileTimesRoundTrip) {
   EXPECT_LE(static_cast<int64_t>(kLocal - utc), kFourteenHours);
   EXPECT_GE(static_cast<int64_t>(kLocal - utc), -kFourteenHours);
 }
+
+#ifndef _WIN32
+// Times past the largest FILETIME, in a zone east and one west of UTC:
+// clamped, never computed with an overflowing subtraction or addition.
+TEST(OsTest, OutOfRangeFileTimesAreClamped) {
+  const unsigned long long kLatest = 0x7FFFFFFFFFFFFFFFULL;
+  for (const char* tz : {"<+01>-1", "<-01>1"}) {
+    const char* old = getenv("TZ");
+    std::string saved = old ? old : "";
+    setenv("TZ", tz, 1);
+    tzset();
+    for (uint64_t t : {0x8000000000000001ULL, ~0ULL, kLatest}) {
+      uint64_t utc = 0, local = 0;
+      ASSERT_TRUE(localFileTimeToUtc(t, &utc)) << tz << " " << t;
+      ASSERT_TRUE(utcFileTimeToLocal(t, &local)) << tz << " " << t;
+      EXPECT_LE(utc, kLatest);
+      EXPECT_LE(local, kLatest);
+      EXPECT_GE(utc, kLatest - 3600ULL * 10000000);
+      EXPECT_GE(local, kLatest - 3600ULL * 10000000);
+    }
+    if (old) {
+      setenv("TZ", saved.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+}
+#endif
 
 TEST(OsTest, LocalNowIsAfter2020) {
   EXPECT_GT(localNowFileTime(), 132223104000000000ULL);  // 2020-01-01

@@ -198,7 +198,7 @@ case_branding_hostile() {
     "lying image count|the image count does not match the file|--icon $w/lying.ico"
     "64 KB version string|the value has 65536 characters; at most 1024 are allowed|--version-info ProductName=$long"
     "looping resource directory|the resource directory loops|--stub $w/loop.exe --elevate"
-    "stub with a payload|bytes after its last section|--stub $w/packed.exe --elevate"
+    "stub with a payload|carries a payload already|--stub $w/packed.exe --elevate"
     "missing icon|cannot read '$w/none.ico'|--icon $w/none.ico"
     "not a manifest|holds no assembly element|--manifest $ico"
     "unknown string|the stub has no string 104|--string 104=x"

@@ -882,6 +882,34 @@ bool setString(PeImage* image, uint16_t id, const std::string& text,
 
 // ---- Applying -------------------------------------------------------------
 
+namespace {
+
+constexpr uint16_t kSubsystemWindowsGui = 2;
+
+// The checks of checkStub that hold for a finished self-extractor too.
+bool checkStubImage(const PeImage& image, std::string* error) {
+  if (image.subsystem() != kSubsystemWindowsGui) {
+    *error = "not a Windows GUI executable (subsystem " +
+             std::to_string(image.subsystem()) + ")";
+    return false;
+  }
+  return image.checkLayout(error);
+}
+
+}  // namespace
+
+bool checkStub(const std::vector<uint8_t>& stub, std::string* error) {
+  PeImage image;
+  if (!image.parse(stub, error) || !checkStubImage(image, error)) return false;
+  if (containsMarker(stub)) {
+    *error =
+        "it carries a payload already (it is a self-extractor); give the "
+        "bare stub";
+    return false;
+  }
+  return true;
+}
+
 bool applyBranding(const BrandingOptions& o, std::vector<uint8_t>* stub,
                    std::string* error) {
   if (!o.any()) return true;
@@ -940,22 +968,18 @@ bool applyBranding(const BrandingOptions& o, std::vector<uint8_t>* stub,
   return true;
 }
 
-bool finishBranding(const BrandingOptions& o, const std::string& path,
+bool finishBranding(const BrandingOptions& o, FILE* f, const std::string& path,
                     std::string* error) {
   if (!o.any()) return true;
-  FILE* f = fopen(path.c_str(), "r+b");
-  if (!f) {
-    *error = "cannot reopen '" + path + "': " + strerror(errno);
-    return false;
-  }
   std::vector<uint8_t> head(4096);
-  size_t got = fread(head.data(), 1, head.size(), f);
+  bool ok = fflush(f) == 0 && fseek(f, 0, SEEK_SET) == 0;
+  size_t got = ok ? fread(head.data(), 1, head.size(), f) : 0;
   head.resize(got);
   // Only the headers are needed for the checksum's place (applyBranding
   // checked them).
   size_t peOffset = got >= 64 ? rd32(&head[0x3c]) : 0;
   size_t at = peOffset + 24 + 64;
-  bool ok = got >= 64 && at + 4 <= got;
+  ok = ok && got >= 64 && at + 4 <= got;
   if (ok) {
     PeChecksum sum(at);
     std::vector<uint8_t> buf(1 << 20);
@@ -967,10 +991,12 @@ bool finishBranding(const BrandingOptions& o, const std::string& path,
     uint32_t v = sum.finish();
     uint8_t le[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16),
                      uint8_t(v >> 24)};
-    ok = ok && fseek(f, long(at), SEEK_SET) == 0 && fwrite(le, 1, 4, f) == 4;
+    ok = ok && fseek(f, long(at), SEEK_SET) == 0 && fwrite(le, 1, 4, f) == 4 &&
+         fflush(f) == 0;
   }
-  if (fclose(f) != 0) ok = false;
-  if (!ok) *error = "cannot update the checksum of '" + path + "'";
+  if (!ok)
+    *error = "cannot update the checksum of '" + path + "': " +
+             (errno ? strerror(errno) : "unexpected end of file");
   return ok;
 }
 
@@ -1126,6 +1152,8 @@ int runInfo(int argc, char** argv) {
   printf("file: %s, %llu bytes\n", path.c_str(), (unsigned long long)fileSize);
   printf("architecture: %s\n", image.architecture().c_str());
   printf("image: %llu bytes\n", (unsigned long long)image.imageEnd());
+  bool refused = !checkStubImage(image, &why);
+  if (refused) printf("stub: refused as --stub: %s\n", why.c_str());
   if (image.certificateSize()) {
     printf("signature: %llu bytes at offset %llu\n",
            (unsigned long long)image.certificateSize(),
@@ -1147,7 +1175,7 @@ int runInfo(int argc, char** argv) {
   archive.setSource(&file);
   if (!archive.findMarker(log, nullptr)) {
     printf("payload: none\n");
-    return 0;
+    return refused ? 1 : 0;
   }
   uint64_t offset = uint64_t(file.getPosition()) - 8;
   uint64_t end = fileSize;

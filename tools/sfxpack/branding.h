@@ -5,6 +5,7 @@
 #define SFX_TOOLS_SFXPACK_BRANDING_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,11 +40,17 @@ bool parseBrandingOption(int argc, char** argv, int* i, BrandingOptions* o,
 bool applyBranding(const BrandingOptions& o, std::vector<uint8_t>* stub,
                    std::string* error);
 
-// After the payload has been appended to the branded stub in `path`: sets
-// the PE checksum to that of the whole file. Does nothing when no branding
-// was asked for.
-bool finishBranding(const BrandingOptions& o, const std::string& path,
+// After the payload has been appended to the branded stub in `f` (open for
+// reading and writing, named `path` in messages): sets the PE checksum to
+// that of the whole file. Does nothing when no branding was asked for.
+bool finishBranding(const BrandingOptions& o, FILE* f, const std::string& path,
                     std::string* error);
+
+// Whether `stub` can serve as a stub: a PE32 or PE32+ Windows GUI
+// executable with a sound layout (PeImage::checkLayout) and without a
+// payload (the payload marker appears nowhere in it). On refusal returns
+// false with *error set to a one-line reason.
+bool checkStub(const std::vector<uint8_t>& stub, std::string* error);
 
 // "sfxpack info FILE.exe": prints the architecture, the resources, the
 // payload's place and the stored configuration. Returns the exit status.

@@ -566,7 +566,11 @@ TEST_F(ApplyBrandingTest, ChecksumCoversThePayload) {
     std::vector<uint8_t> whole = file;
     for (size_t k = 0; k < payload; ++k) whole.push_back(uint8_t(k * 31 + 7));
     std::string path = writeTemp("sum.exe", whole);
-    ASSERT_TRUE(finishBranding(o, path, &error)) << error;
+    FILE* f = fopen(path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    bool finished = finishBranding(o, f, path, &error);
+    fclose(f);
+    ASSERT_TRUE(finished) << error;
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> back((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());

@@ -4,7 +4,9 @@
 //
 // Options and commands are tables: a new option is one row (its spellings,
 // value, help line and a small function that stores it in Options).
+#include <fcntl.h>
 #include <malloc.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -357,14 +360,37 @@ const OptionRow kReadOptions[] = {
        o->passwordFrom = v;
        return kGoOn;
      }},
-    {"-v|--verbose", nullptr, "on failure, also the reader's internal log",
+    {"-q|--quiet", nullptr, "no header, total or summary line",
+     [](Options* o, const std::string&) {
+       o->quiet = true;
+       o->read.quiet = true;
+       return kGoOn;
+     }},
+    {"-v|--verbose", nullptr,
+     "on failure, also the reader's internal log (extract: each file kept)",
      [](Options* o, const std::string&) {
        o->verbose = true;
+       o->read.verbose = true;
        return kGoOn;
      }},
 };
 
 const OptionRow kExtractOptions[] = {
+    {"--overwrite", nullptr, "replace files that exist already",
+     [](Options* o, const std::string&) {
+       if (o->read.existing == ExistingFiles::kSkip)
+         return usageError("give either --overwrite or --skip-existing");
+       o->read.existing = ExistingFiles::kOverwrite;
+       return kGoOn;
+     }},
+    {"--skip-existing", nullptr,
+     "keep files that exist already (default: refuse them all)",
+     [](Options* o, const std::string&) {
+       if (o->read.existing == ExistingFiles::kOverwrite)
+         return usageError("give either --overwrite or --skip-existing");
+       o->read.existing = ExistingFiles::kSkip;
+       return kGoOn;
+     }},
     {"-C", "DIR", "extract below DIR (default: the current directory)",
      [](Options* o, const std::string& v) {
        if (v.empty()) return usageError("-C is empty");
@@ -489,9 +515,10 @@ const CommandDoc kCommandDocs[] = {
 void printHelp() {
   printf(
       "Usage: sfxpack create -o OUT.exe [options] [DIR|FILE ...]\n"
-      "       sfxpack list FILE.exe [--password PW]\n"
-      "       sfxpack test FILE.exe [--password PW]\n"
+      "       sfxpack list FILE.exe [-q] [-v] [--password PW]\n"
+      "       sfxpack test FILE.exe [-q] [-v] [--password PW]\n"
       "       sfxpack extract FILE.exe [-C DIR] [--password PW] [--threads N]\n"
+      "                       [--overwrite|--skip-existing] [-q] [-v]\n"
       "       sfxpack config FILE.exe\n"
       "       sfxpack info FILE.exe\n"
       "       sfxpack --version\n"
@@ -533,6 +560,9 @@ void printHelp() {
       "the\n"
       "first entry that does not decode. config prints the stored "
       "configuration.\n"
+      "extract never follows a symbolic link below DIR, and refuses to\n"
+      "replace files that exist already: it lists them and writes nothing\n"
+      "unless --overwrite or --skip-existing is given.\n"
       "extract decodes on --threads N threads (default: one per core, at "
       "most 2;\n"
       "1: the reading thread alone); the files are the same for any count.\n"
@@ -649,7 +679,15 @@ const EmbeddedStub* embeddedStub(const std::string& arch) {
 // The stub's bytes: the file given with --stub, else the built-in one.
 bool loadStub(const Options& o, std::vector<uint8_t>* stub,
               std::string* error) {
-  if (!o.stub.empty()) return readFile(o.stub, stub, error);
+  if (!o.stub.empty()) {
+    std::string why;
+    if (!readFile(o.stub, stub, error)) return false;
+    if (!checkStub(*stub, &why)) {
+      *error = "--stub " + o.stub + ": " + why;
+      return false;
+    }
+    return true;
+  }
   const EmbeddedStub* s = embeddedStub(o.arch);
   if (!s) {
     *error = "this sfxpack has no built-in " + o.arch +
@@ -687,6 +725,134 @@ bool checkPlanNames(Options& o, PackPlan* plan) {
   }
   return true;
 }
+
+// ---- the temporary output ----------------------------------------------
+
+// The temporary output's name while it exists, for the signal handlers.
+char gTempPath[4096];
+volatile sig_atomic_t gTempSet = 0;
+
+// SIGINT, SIGTERM and SIGHUP while the output is written: the temporary
+// file goes, and the run ends with the conventional status (128 + signal).
+extern "C" void onFatalSignal(int sig) {
+  if (gTempSet) unlink(gTempPath);
+  _exit(128 + sig);
+}
+
+// Blocks the three signals for its life, so that the temporary file and
+// gTempPath change together.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+ private:
+  sigset_t saved_;
+};
+
+// The file an output is written to before it is renamed over the output:
+// created next to it under a name of its own, exclusively and never
+// through a link, with the mode the umask leaves of 0777. Removed unless
+// committed, and by the signal handlers.
+class TempOutput {
+ public:
+  TempOutput() = default;
+  TempOutput(const TempOutput&) = delete;
+  TempOutput& operator=(const TempOutput&) = delete;
+  ~TempOutput() { discard(); }
+
+  bool create(const std::string& output, std::string* error) {
+    output_ = output;
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = onFatalSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char suffix[16];
+      snprintf(suffix, sizeof suffix, ".%08x.part",
+               static_cast<unsigned>(random()));
+      std::string name = output + suffix;
+      if (name.size() >= sizeof gTempPath) {
+        *error = "cannot create '" + output + "': " + strerror(ENAMETOOLONG);
+        return false;
+      }
+      SignalsHeld held;
+      int fd = open(name.c_str(),
+                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777);
+      if (fd < 0) {
+        if (errno == EEXIST) continue;
+        *error = "cannot create '" + name + "': " + strerror(errno);
+        return false;
+      }
+      memcpy(gTempPath, name.c_str(), name.size() + 1);
+      gTempSet = 1;
+      path_ = name;
+      stream_ = fdopen(fd, "w+b");
+      if (!stream_) {
+        *error = "cannot create '" + name + "': " + strerror(errno);
+        close(fd);
+        discard();
+        return false;
+      }
+      return true;
+    }
+    *error = "cannot create a temporary file next to '" + output + "'";
+    return false;
+  }
+
+  FILE* stream() const { return stream_; }
+  const std::string& path() const { return path_; }
+
+  // Flushes the file to the disk and renames it over the output.
+  bool commit(std::string* error) {
+    bool ok = fflush(stream_) == 0 && fsync(fileno(stream_)) == 0;
+    int err = errno;
+    if (fclose(stream_) != 0 && ok) {
+      ok = false;
+      err = errno;
+    }
+    stream_ = nullptr;
+    if (!ok) {
+      *error = "cannot write '" + path_ + "': " + strerror(err);
+      discard();
+      return false;
+    }
+    SignalsHeld held;
+    ok = rename(path_.c_str(), output_.c_str()) == 0;
+    if (!ok) {
+      *error = "cannot create '" + output_ + "': " + strerror(errno);
+      unlink(path_.c_str());
+    }
+    gTempSet = 0;
+    path_.clear();
+    return ok;
+  }
+
+  // Closes and removes the file, if it is still there.
+  void discard() {
+    if (stream_) fclose(stream_);
+    stream_ = nullptr;
+    if (path_.empty()) return;
+    SignalsHeld held;
+    unlink(path_.c_str());
+    gTempSet = 0;
+    path_.clear();
+  }
+
+ private:
+  std::string output_;
+  std::string path_;
+  FILE* stream_ = nullptr;
+};
 
 int runCreate(Options& o) {
   auto start = std::chrono::steady_clock::now();
@@ -756,36 +922,30 @@ int runCreate(Options& o) {
   if (!loadStub(o, &stub, &error)) return failure(error, false);
   if (!applyBranding(o.branding, &stub, &error)) return failure(error, false);
 
-  // Written next to the output, then renamed over it: a failed run leaves no
-  // half-written executable behind.
-  std::string tmp = o.output + ".part";
-  FILE* out = fopen(tmp.c_str(), "wb");
-  if (!out)
-    return failure("cannot create '" + tmp + "': " + strerror(errno), false);
+  // Written next to the output, then renamed over it: a failed or
+  // interrupted run leaves no half-written executable behind and the old
+  // output as it was.
+  TempOutput out;
+  if (!out.create(o.output, &error)) return failure(error, false);
   ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
   o.pack.progress = [&bar](uint64_t done, uint64_t total) {
     bar.update(done, total);
   };
   PackStats stats;
-  bool ok = fwrite(stub.data(), 1, stub.size(), out) == stub.size();
-  if (!ok) error = "cannot write '" + tmp + "': " + strerror(errno);
-  ok = ok && writePayload(o.pack, plan, out, &stats, &error);
+  bool ok = fwrite(stub.data(), 1, stub.size(), out.stream()) == stub.size();
+  if (!ok) error = "cannot write '" + out.path() + "': " + strerror(errno);
+  ok = ok && writePayload(o.pack, plan, out.stream(), &stats, &error);
   bar.clear();
-  if (fclose(out) != 0 && ok) {
-    ok = false;
-    error = "cannot write '" + tmp + "': " + strerror(errno);
-  }
-  ok = ok && finishBranding(o.branding, tmp, &error);
+  ok = ok && finishBranding(o.branding, out.stream(), out.path(), &error);
   if (!ok) {
-    unlink(tmp.c_str());
+    // The writer's own messages do not name the file they concern.
+    if (error.compare(0, 12, "write failed") == 0 ||
+        error.compare(0, 32, "cannot write the integrity record") == 0)
+      error = "cannot write '" + out.path() + "': " + error;
+    out.discard();
     return failure(error, false);
   }
-  chmod(tmp.c_str(), 0755);
-  if (rename(tmp.c_str(), o.output.c_str()) != 0) {
-    error = "cannot create '" + o.output + "': " + strerror(errno);
-    unlink(tmp.c_str());
-    return failure(error, false);
-  }
+  if (!out.commit(&error)) return failure(error, false);
   if (!o.quiet) {
     double secs =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
@@ -920,8 +1080,12 @@ int cmdCreate(int argc, char** argv) {
   if (status != kGoOn) return status;
   o.pack.inputs = operands;
   if (o.output.empty() && !o.dryRun) return usageError("missing -o OUT.exe");
+  if (o.output == "-")
+    return usageError("-o -: the output must be a file, not standard output");
   if (!o.stub.empty() && o.archGiven)
     return usageError("give either --stub or --arch, not both");
+  if (operands.empty())
+    return usageError("nothing to pack: give the folders and files to store");
   if (!o.output.empty() && !o.dryRun && !endsWithExe(o.output) && !o.forceName)
     return usageError("'" + o.output +
                       "' does not end in .exe, and Windows starts nothing "
@@ -948,6 +1112,7 @@ int cmdCreate(int argc, char** argv) {
   }
   status = resolvePassword(&o, true, &o.pack.password);
   if (status != kGoOn) return status;
+  o.pack.output = o.output;
   return runCreate(o);
 }
 
@@ -980,6 +1145,7 @@ int runRead(int argc, char** argv, ReadMode mode) {
   if (!readArchive(opts, mode, stdout, &stats, &error)) {
     return failure(opts.archive + ": " + error, o.verbose);
   }
+  if (o.quiet) return kExitOk;
   if (mode == ReadMode::kList) {
     printf("%llu files, %llu directories, %llu bytes\n",
            static_cast<unsigned long long>(stats.files),
@@ -989,6 +1155,10 @@ int runRead(int argc, char** argv, ReadMode mode) {
     printf("sfxpack: %s: OK, %llu files, %llu directories\n",
            opts.archive.c_str(), static_cast<unsigned long long>(stats.files),
            static_cast<unsigned long long>(stats.directories));
+  } else if (stats.kept > 0) {
+    printf("sfxpack: kept %llu existing file%s (--skip-existing)\n",
+           static_cast<unsigned long long>(stats.kept),
+           stats.kept == 1 ? "" : "s");
   }
   return kExitOk;
 }

@@ -113,14 +113,28 @@ std::string cutToUnits(const std::string& s, size_t units) {
   return s.substr(0, i);
 }
 
-// "name~N.ext" for "name.ext" (a leading dot is not an extension).
+// The name with each trailing dot or space made "_": a cut can leave one
+// at the end.
+std::string endClean(std::string s) {
+  for (size_t i = s.size(); i > 0 && (s[i - 1] == '.' || s[i - 1] == ' ');
+       --i) {
+    s[i - 1] = '_';
+  }
+  return s;
+}
+
+// "name~N.ext" for "name.ext" (a leading dot is not an extension), within
+// kMaxComponentUnits: the stem is shortened, and the extension too when it
+// would leave no room for a character of the stem.
 std::string numbered(const std::string& component, unsigned n) {
   size_t dot = component.rfind('.');
   if (dot == 0 || dot == std::string::npos) dot = component.size();
   std::string suffix = "~" + std::to_string(n);
   std::string stem = component.substr(0, dot), ext = component.substr(dot);
+  size_t extRoom = kMaxComponentUnits - utf16Units(suffix) - 1;
+  if (utf16Units(ext) > extRoom) ext = cutToUnits(ext, extRoom);
   size_t room = kMaxComponentUnits - utf16Units(suffix + ext);
-  return cutToUnits(stem, room) + suffix + ext;
+  return endClean(cutToUnits(stem, room) + suffix + ext);
 }
 
 }  // namespace
@@ -227,9 +241,9 @@ std::string repairComponent(const std::string& component) {
                               utf16Units(s.substr(dot)) <= 16
                           ? s.substr(dot)
                           : "";
-    s = cutToUnits(s.substr(0, s.size() - ext.size()),
-                   kMaxComponentUnits - utf16Units(ext)) +
-        ext;
+    s = endClean(cutToUnits(s.substr(0, s.size() - ext.size()),
+                            kMaxComponentUnits - utf16Units(ext)) +
+                 ext);
   }
   return s;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,38 @@ TEST(NameCheck, RenamingGivesUniqueNamesAndKeepsGoodOnes) {
   EXPECT_EQ("a_b.txt", nodes[1].component);
   EXPECT_EQ("ok.txt", nodes[5].component);
   EXPECT_TRUE(checkNames(&nodes, false).empty());
+}
+
+// Siblings whose repaired names collide and must be numbered, where the
+// extension alone fills (nearly) the whole name, or where a cut ends on a
+// dot or space: every repaired name passes the checks again, and no two
+// siblings are left equal under folding.
+TEST(NameCheck, RepairedNamesAlwaysPassTheChecks) {
+  auto x = [](size_t n, char c = 'x') { return std::string(n, c); };
+  const std::vector<std::vector<std::string>> kGroups = {
+      {"a." + x(253), "A." + x(253)},             // 255 units, extension 254
+      {"a." + x(254), "A." + x(254)},             // too long, extension 255
+      {"a." + x(300), "A." + x(300), "b." + x(300)},
+      {"." + x(254), "." + x(254, 'X')},          // a dot name: no extension
+      {x(254) + ". b", x(254) + ". B"},           // the cut ends on ". "
+      {x(250) + "   .." + x(10)},                 // the cut ends on spaces
+      {"n." + x(252) + " ", "N." + x(252) + "_"},  // repaired, then numbered
+      {"CON." + x(251), "con." + x(251)},
+  };
+  for (const auto& group : kGroups) {
+    std::vector<NameNode> nodes;
+    for (const std::string& n : group) nodes.push_back({kNoParent, n, n});
+    checkNames(&nodes, true);
+    std::set<std::string> folded;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+      const std::string& got = nodes[i].component;
+      EXPECT_EQ(0u, componentProblems(got))
+          << group[i].substr(0, 12) << "... -> " << got << " ("
+          << utf16Units(got) << " units)";
+      EXPECT_TRUE(folded.insert(foldedName(got)).second) << got;
+    }
+    EXPECT_TRUE(checkNames(&nodes, false).empty());
+  }
 }
 
 TEST(NameCheck, PrintableNameEscapesWhatWouldBreakALine) {

@@ -38,16 +38,24 @@ constexpr uint32_t kAttrHidden = 0x02;
 constexpr uint32_t kAttrDirectory = 0x10;
 constexpr char kVerifierText[] = "qmzv";
 
-// Modification time as a FILETIME in this machine's local time zone.
+}  // namespace
+
 uint64_t localFileTimeOf(const struct stat& st) {
-  constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
+  constexpr int64_t kUnixEpoch = 116444736000000000LL;
+  constexpr int64_t kFirst = -11644473600LL;  // 1601-01-01
+  constexpr int64_t kLast =
+      (static_cast<int64_t>(kMaxStoredFileTime) - kUnixEpoch) / 10000000LL;
   time_t t = st.st_mtim.tv_sec;
   struct tm local;
   long offset = localtime_r(&t, &local) ? local.tm_gmtoff : 0;
-  int64_t secs = static_cast<int64_t>(t) + offset;
-  if (secs < -11644473600LL) secs = -11644473600LL;  // before 1601: clamp
-  return static_cast<uint64_t>(static_cast<int64_t>(kUnixEpoch) +
-                               secs * 10000000LL + st.st_mtim.tv_nsec / 100);
+  int64_t secs = 0;
+  if (__builtin_add_overflow(static_cast<int64_t>(t), offset, &secs))
+    secs = t < 0 ? kFirst : kLast;
+  // Before 1601 or past the latest FILETIME: the nearest time there is.
+  if (secs < kFirst) return 0;
+  if (secs >= kLast) return kMaxStoredFileTime;
+  return static_cast<uint64_t>(kUnixEpoch + secs * 10000000LL +
+                               st.st_mtim.tv_nsec / 100);
 }
 
 // The time stored for `st` when SOURCE_DATE_EPOCH is `epoch`: clamped to
@@ -64,6 +72,8 @@ uint64_t clampedFileTimeOf(const struct stat& st, int64_t epoch) {
   return static_cast<uint64_t>(static_cast<int64_t>(kUnixEpoch) +
                                secs * 10000000LL + hundredNs);
 }
+
+namespace {
 
 // Encrypts one piece on its own, as every name, chunk and the verifier are.
 class PieceCipher {
@@ -508,6 +518,24 @@ struct Scanner {
   std::vector<std::string> refused;  // links that cannot be stored
   std::string rootReal;              // the real path of the current input
   std::vector<std::string> walking;  // real paths of the directories open
+  bool haveOutput = false;           // opts.output exists: its identity
+  dev_t outputDevice = 0;
+  ino_t outputInode = 0;
+
+  bool isOutput(const struct stat& st) const {
+    return haveOutput && st.st_dev == outputDevice && st.st_ino == outputInode;
+  }
+
+  // False with *error set when the file cannot be opened for reading.
+  static bool readable(const std::string& path, std::string* error) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+      *error = "cannot read '" + path + "': " + strerror(errno);
+      return false;
+    }
+    close(fd);
+    return true;
+  }
 
   static std::string realPath(const std::string& path) {
     char* r = realpath(path.c_str(), nullptr);
@@ -639,7 +667,10 @@ struct Scanner {
       if (S_ISDIR(st.st_mode)) {
         size_t me = add(child, leaf, parent, st);
         if (!addTree(child, childReal, me, error)) return false;
+      } else if (S_ISREG(st.st_mode) && isOutput(st)) {
+        notes.push_back("leaving out '" + child + "': it is the output");
       } else if (S_ISREG(st.st_mode)) {
+        if (!readable(child, error)) return false;
         add(child, leaf, parent, st);
       } else {
         notes.push_back("skipping '" + child + "': not a regular file");
@@ -666,6 +697,12 @@ struct Scanner {
     }
     std::string leaf = fs::path(input).filename().string();
     if (excluded(leaf, kNoParent, input, st)) return true;
+    if (isOutput(st)) {
+      *error = "'" + input + "' is the output '" + opts.output +
+               "': an input cannot be replaced by the executable";
+      return false;
+    }
+    if (!readable(input, error)) return false;
     add(input, leaf, kNoParent, st);
     return true;
   }
@@ -754,6 +791,12 @@ bool scanInputs(const PackOptions& opts, PackPlan* plan,
                 std::vector<std::string>* notes, std::string* error) {
   *plan = PackPlan();
   Scanner scanner{opts, *plan, *notes, {}, "", {}};
+  struct stat out;
+  if (!opts.output.empty() && stat(opts.output.c_str(), &out) == 0) {
+    scanner.haveOutput = true;
+    scanner.outputDevice = out.st_dev;
+    scanner.outputInode = out.st_ino;
+  }
   for (const std::string& input : opts.inputs) {
     if (!scanner.addInput(input, error)) return false;
   }
@@ -828,6 +871,11 @@ bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
   for (size_t i = 0; i < plan.entries.size(); ++i) {
     const PackEntry& e = plan.entries[i];
     std::string name = storedPath(plan.names, i);
+    if (e.fileTime > kMaxStoredFileTime) {
+      *error = "cannot store the modification time of '" + e.source +
+               "': it lies past the latest time Windows represents";
+      return false;
+    }
     if (!(e.isDirectory ? writer.addDirectory(e, name, error)
                         : writer.addFile(e, name, error)))
       return false;

@@ -5,6 +5,8 @@
 #ifndef SFX_TOOLS_SFXPACK_PACKER_H_
 #define SFX_TOOLS_SFXPACK_PACKER_H_
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -19,6 +21,9 @@ namespace sfxpack {
 struct PackOptions {
   std::vector<std::pair<std::string, std::string>> args;  // xmlConfig first
   std::vector<std::string> inputs;
+  // The file being written, when it exists already: never stored (left out
+  // of a folder with a note) and never read as an input (refused).
+  std::string output;
   size_t chunkSize = 1 << 20;  // bytes of file data per chunk
   int level = 6;               // libdeflate level 0 (store) to 12
   bool hiddenDotfiles = false;
@@ -50,6 +55,14 @@ struct PackStats {
 // stub's 2,048,576-byte limit even when the chunk is stored.
 constexpr size_t kMaxChunkInput = 2000000;
 
+// The latest modification time stored (a later one cannot be represented
+// on Windows): writePayload refuses an entry past it.
+constexpr uint64_t kMaxStoredFileTime = 0x7FFFFFFFFFFFFFFFULL;
+
+// The modification time of `st` as a FILETIME in this machine's local time
+// zone, clamped to 1601-01-01 and to kMaxStoredFileTime.
+uint64_t localFileTimeOf(const struct stat& st);
+
 // One directory or file to store, found by scanInputs.
 struct PackEntry {
   std::string source;  // the path it is read from
@@ -73,8 +86,10 @@ struct PackPlan {
 // the tree of the same input always, a link leading elsewhere only with
 // opts.followLinks; a link that would enter a directory being walked
 // already (a loop) and a dangling link are refused. Things other than files
-// and directories are skipped with a line in *notes. Returns false with
-// *error set when an input cannot be read; refused links are all listed in
+// and directories are skipped with a line in *notes, and so is the file
+// opts.output names (the same device and inode) met in a folder. Every file
+// is opened once to see that it can be read. Returns false with *error set
+// when an input cannot be read or is the output; refused links are all listed in
 // *error, one a line, and nothing is returned in *plan then.
 bool scanInputs(const PackOptions& opts, PackPlan* plan,
                 std::vector<std::string>* notes, std::string* error);

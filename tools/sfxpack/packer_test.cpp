@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -427,6 +428,51 @@ TEST_F(PackerTest, RecordThatDoesNotFitTheArgumentsIsRefused) {
       EXPECT_NE(std::string::npos, error.find("--no-integrity")) << error;
     }
   }
+}
+
+// Modification times outside what a FILETIME holds are clamped when read;
+// a time past the latest one is refused when written.
+TEST(PackerTimeTest, TimesOutOfRange) {
+  struct stat st;
+  memset(&st, 0, sizeof st);
+  const struct {
+    int64_t seconds;
+    uint64_t fileTime;
+  } kCases[] = {
+      {INT64_MIN, 0},
+      {-11644473600LL - 86400 * 2, 0},  // before 1601 in any zone
+      {INT64_MAX, kMaxStoredFileTime},
+      {(INT64_MAX / 10000000) + 1, kMaxStoredFileTime},
+  };
+  for (const auto& c : kCases) {
+    st.st_mtim.tv_sec = static_cast<time_t>(c.seconds);
+    st.st_mtim.tv_nsec = 999999999;
+    EXPECT_EQ(c.fileTime, localFileTimeOf(st)) << c.seconds;
+  }
+  st.st_mtim.tv_sec = 1000000000;  // 2001: whole ticks kept
+  st.st_mtim.tv_nsec = 500;
+  EXPECT_EQ(5u, localFileTimeOf(st) % 10);
+}
+
+TEST_F(PackerTest, TimeThatCannotBeRepresentedIsRefused) {
+  writeFile("a.txt", sampleData(10, true));
+  PackOptions opts;
+  opts.inputs = {(root_ / "in").string()};
+  opts.args = {{"xmlConfig", "<SfxConfig/>"}};
+  PackPlan plan;
+  std::vector<std::string> notes;
+  std::string error;
+  ASSERT_TRUE(scanInputs(opts, &plan, &notes, &error)) << error;
+  ASSERT_FALSE(plan.entries.empty());
+  plan.entries.back().fileTime = 0x8000000000000001ULL;
+  std::string path = (root_ / "out.bin").string();
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(nullptr, f);
+  PackStats stats;
+  EXPECT_FALSE(writePayload(opts, plan, f, &stats, &error));
+  fclose(f);
+  EXPECT_NE(std::string::npos, error.find("cannot store the modification time"))
+      << error;
 }
 
 }  // namespace

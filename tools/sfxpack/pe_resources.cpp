@@ -189,7 +189,26 @@ bool PeImage::parse(std::vector<uint8_t> file, std::string* error) {
     certOffset_ = rd32(f, dataDirOffset_ + kDirSecurity * 8);
     certSize_ = rd32(f, dataDirOffset_ + kDirSecurity * 8 + 4);
   }
-  return parseResources(error);
+  if (!parseResources(error)) return false;
+  // One resource listed twice (the same type, name and language) would be
+  // one in a rewritten tree: such a tree is refused as damaged.
+  std::set<std::u16string> keys;
+  for (const Resource& r : resources_) {
+    std::u16string key;
+    for (const ResId* id : {&r.type, &r.name}) {
+      key += char16_t(id->isNumber() ? 0 : id->name.size() + 1);
+      key += id->isNumber() ? std::u16string(1, char16_t(id->id)) : id->name;
+    }
+    key += char16_t(r.lang);
+    if (!keys.insert(key).second) {
+      *error = "the resource directory lists type " + r.type.text() +
+               ", name " + r.name.text() + ", language " +
+               std::to_string(r.lang) + " twice";
+      resources_.clear();
+      return false;
+    }
+  }
+  return true;
 }
 
 bool PeImage::parseResources(std::string* error) {
@@ -347,6 +366,37 @@ void PeImage::put(Resource r) {
   resources_.push_back(std::move(r));
 }
 
+uint16_t PeImage::subsystem() const { return rd16(file_, optOffset_ + 68); }
+
+bool PeImage::checkLayout(std::string* error) const {
+  if (sizeOfHeaders_ > file_.size()) {
+    *error = "the headers claim " + std::to_string(sizeOfHeaders_) +
+             " bytes, more than the file's " + std::to_string(file_.size());
+    return false;
+  }
+  std::vector<std::pair<uint64_t, uint64_t>> raw;  // [start, end)
+  for (size_t i = 0; i < sections_.size(); ++i) {
+    const Section& s = sections_[i];
+    if (!s.rawSize) continue;
+    if (s.rawOffset < sizeOfHeaders_) {
+      *error = "section " + std::to_string(i + 1) + "'s data at offset " +
+               std::to_string(s.rawOffset) + " lies inside the headers (" +
+               std::to_string(sizeOfHeaders_) + " bytes)";
+      return false;
+    }
+    raw.emplace_back(s.rawOffset, uint64_t(s.rawOffset) + s.rawSize);
+  }
+  std::sort(raw.begin(), raw.end());
+  for (size_t i = 1; i < raw.size(); ++i) {
+    if (raw[i].first < raw[i - 1].second) {
+      *error = "two sections' data overlap at offset " +
+               std::to_string(raw[i].first);
+      return false;
+    }
+  }
+  return true;
+}
+
 bool PeImage::checkRewritable(std::string* error) const {
   if (certSize_ != 0) {
     *error =
@@ -474,7 +524,7 @@ std::vector<uint8_t> PeImage::buildResourceSection(uint32_t rva) const {
 }
 
 bool PeImage::write(std::vector<uint8_t>* out, std::string* error) const {
-  if (!checkRewritable(error)) return false;
+  if (!checkLayout(error) || !checkRewritable(error)) return false;
   uint64_t rawBytes = 0;
   for (const Resource& r : resources_) rawBytes += r.data.size() + 8;
   if (rawBytes > kMaxResourceBytes) {
@@ -496,7 +546,9 @@ bool PeImage::write(std::vector<uint8_t>* out, std::string* error) const {
   // In place: the resource section starts with the tree and is the last
   // section, or only the relocation section follows it. Nothing else may
   // point into the sections that change, and no relocation may patch them.
-  bool inPlace = rs >= 0 && sections_[rs].virtualAddress == resRva;
+  bool inPlace = rs >= 0 && sections_[rs].virtualAddress == resRva &&
+                 sections_[rs].rawSize != 0 &&
+                 sections_[rs].rawOffset >= sizeOfHeaders_;
   int relocIndex = -1;
   if (inPlace && rs + 1 < int(sections_.size())) {
     uint32_t relRva = dirRva(kDirBaseReloc);
@@ -578,7 +630,10 @@ bool PeImage::write(std::vector<uint8_t>* out, std::string* error) const {
     for (const Section& s : sections_) {
       if (s.rawSize) firstRaw = std::min<uint64_t>(firstRaw, s.rawOffset);
     }
-    if (end > sizeOfHeaders_ || end > firstRaw) {
+    bool free = end <= sizeOfHeaders_ && end <= firstRaw && end <= file_.size();
+    for (size_t k = end - kSectionHeaderSize; free && k < end; ++k)
+      free = file_[k] == 0;
+    if (!free) {
       *error = "no room in the stub's section table for a new resource section";
       return false;
     }

@@ -91,6 +91,15 @@ class PeImage {
   // Replaces the resource of the same type, name and language, or adds it.
   void put(Resource r);
 
+  // The optional header's Subsystem (2: Windows GUI, 3: console).
+  uint16_t subsystem() const;
+
+  // Whether the layout is sound: the headers lie within the file, every
+  // section's raw data starts at or after SizeOfHeaders and ends within the
+  // file, and no two sections' raw data overlap. write() refuses an image
+  // that is not. On refusal returns false with *error set.
+  bool checkLayout(std::string* error) const;
+
   // Whether write() can rebuild this image: not signed, nothing after its
   // last section, no symbol table. On refusal returns false with *error set.
   bool checkRewritable(std::string* error) const;
@@ -99,7 +108,10 @@ class PeImage {
   // place when only relocations follow it (they move up), else a new last
   // section ".rsrc" that the resource directory points to. Section table,
   // SizeOfImage, SizeOfInitializedData and the checksum are updated; the
-  // alignments are kept. On failure returns false with *error set.
+  // alignments are kept. The image is never cut below its headers, and a
+  // new section header goes only into bytes of the headers that are zero
+  // and lie before the first section's data. On failure returns false with
+  // *error set.
   bool write(std::vector<uint8_t>* out, std::string* error) const;
 
   // Offset of the optional header's CheckSum field in the file.

@@ -208,6 +208,59 @@ TEST(PeImageTest, RefusesWhatItCannotRewriteSafely) {
   }
 }
 
+// Layouts the writer must not trust: section data inside the headers (the
+// in-place rewrite would cut the image there), headers that claim more than
+// the file holds (a new section header would land on the new resources),
+// overlapping sections, and a section-table slot that is not free. Each is
+// refused by checkLayout and by write, with nothing written.
+TEST(PeImageTest, RefusesUnsoundLayouts) {
+  const size_t table = testing::sectionTable(false);
+  struct Case {
+    const char* what;
+    Layout layout;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    const char* message;
+    bool layoutRefused;  // checkLayout refuses it too
+  };
+  const Case cases[] = {
+      {"resource data at offset 0", Layout::kRsrcThenReloc,
+       [&](std::vector<uint8_t>& f) { put32(f, table + 40 + 20, 0); },
+       "inside the headers", true},
+      {"code inside the headers", Layout::kRsrcThenReloc,
+       [&](std::vector<uint8_t>& f) { put32(f, table + 20, 0x100); },
+       "inside the headers", true},
+      {"headers larger than the file", Layout::kRsrcInMiddle,
+       [](std::vector<uint8_t>& f) {
+         put32(f, testing::kOpt + 60, uint32_t(f.size() + 0x1000));
+       },
+       "more than the file", true},
+      {"overlapping sections", Layout::kRsrcInMiddle,
+       [&](std::vector<uint8_t>& f) {
+         put32(f, table + 2 * 40 + 20, testing::get32(f, table + 40 + 20));
+       },
+       "overlap", true},
+      {"a used slot after the section table", Layout::kRsrcInMiddle,
+       [&](std::vector<uint8_t>& f) { f[table + 3 * 40 + 7] = 0x5a; },
+       "no room", false},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> file = makeImage(false, c.layout);
+    c.damage(file);
+    PeImage image;
+    std::string error;
+    ASSERT_TRUE(image.parse(file, &error)) << c.what << ": " << error;
+    EXPECT_EQ(!c.layoutRefused, image.checkLayout(&error)) << c.what;
+    image.put(Resource{ResId::number(kRtManifest), ResId::number(1), 0x409, 0,
+                       std::vector<uint8_t>(600, 'm')});
+    std::vector<uint8_t> out;
+    error.clear();
+    EXPECT_FALSE(image.write(&out, &error)) << c.what;
+    EXPECT_NE(std::string::npos, error.find(c.message))
+        << c.what << ": " << error;
+    EXPECT_TRUE(out.empty()) << c.what;
+  }
+}
+
 // Damaged and hostile images: each is refused with its reason, quickly.
 TEST(PeImageTest, HostileImages) {
   std::vector<testing::Section> secs;

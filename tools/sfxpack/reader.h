@@ -16,12 +16,22 @@ enum class ReadMode {
   kExtract,  // every entry created below the target directory
 };
 
+// What extract does with a file that exists already in the target.
+enum class ExistingFiles {
+  kRefuse,     // list them all and write nothing (the default)
+  kOverwrite,  // replace them (--overwrite)
+  kSkip,       // keep them, leave their entries out (--skip-existing)
+};
+
 struct ReadOptions {
   std::string archive;   // the self-extractor to read
   std::string password;  // tried when the payload is encrypted
   bool havePassword = false;
   std::string directory;  // kExtract: where the entries go ("." if empty)
   int threads = 0;  // kExtract: decoder threads (0: one per core, 1: none)
+  ExistingFiles existing = ExistingFiles::kRefuse;  // kExtract
+  bool verbose = false;  // kExtract: one line a file kept (kSkip)
+  bool quiet = false;    // kList: no header line
 };
 
 struct ReadStats {
@@ -30,6 +40,7 @@ struct ReadStats {
   uint64_t others = 0;      // entries of another type, read and skipped
   uint64_t plainBytes = 0;  // kList only: the files' inflated sizes
   uint64_t damaged = 0;     // entries that differ from the integrity record
+  uint64_t kept = 0;        // kExtract, kSkip: files that existed, kept
 };
 
 // Reads the payload of opts.archive from its marker to the end-of-archive
@@ -44,6 +55,13 @@ struct ReadStats {
 // self-extractor is damaged. On any other failure returns false at once
 // with *error set to a one-line reason followed by the reader's log of the
 // failing step.
+//
+// kExtract stays inside the target directory: below it no symbolic link is
+// followed (fs/confined_paths.h); an entry that meets one fails with *error
+// naming the link. When the target holds anything, the payload is read
+// once without writing first: when a link lies on an entry's way, or, with
+// ExistingFiles::kRefuse, files of the payload exist already, each is
+// listed on `report` and nothing is written.
 bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
                  ReadStats* stats, std::string* error, FILE* report = stderr);
 

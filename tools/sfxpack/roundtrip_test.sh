@@ -54,7 +54,7 @@ while IFS= read -r -d '' d; do
   touch -d "@$((1600000000 + i * 3607))" "$d"
 done < <(find "$in" -mindepth 1 -depth -type d -print0)
 
-printf 'MZ stub' >"$work/stub.exe"
+bash "$(dirname "$0")/make_test_stub.sh" "$work/stub.exe"
 files_of() { (cd "$1" && find . -type f | LC_ALL=C sort); }
 dirs_of() { (cd "$1" && find . -mindepth 1 -type d | LC_ALL=C sort); }
 expected_files=$(files_of "$in")
