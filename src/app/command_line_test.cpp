@@ -51,7 +51,8 @@ class ParseCommandLineTest : public ::testing::Test {
     if (logFile_) {
       fclose(logFile_);
       logFile_ = nullptr;
-      std::ifstream in(logPath_.getString(), std::ios::binary);
+      std::ifstream in(std::filesystem::u8path(logPath_.getString()),
+                       std::ios::binary);
       std::stringstream ss;
       ss << in.rdbuf();
       log = ss.str();
@@ -64,11 +65,15 @@ class ParseCommandLineTest : public ::testing::Test {
     return x.getUtf8();
   }
   std::string logFileName(const char* leaf) {
-    path_ = (std::filesystem::temp_directory_path() / leaf).string();
+    // UTF-8 both ways: the name may hold letters outside the ANSI page.
+    path_ = (std::filesystem::temp_directory_path() /
+             std::filesystem::u8path(leaf))
+                .u8string();
     return path_;
   }
   void TearDown() override {
-    if (!path_.empty()) std::remove(path_.c_str());
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove(std::filesystem::u8path(path_), ec);
   }
 
   SfxConfig config_;
