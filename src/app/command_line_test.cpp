@@ -51,7 +51,8 @@ class ParseCommandLineTest : public ::testing::Test {
     if (logFile_) {
       fclose(logFile_);
       logFile_ = nullptr;
-      std::ifstream in(logPath_.getString(), std::ios::binary);
+      std::ifstream in(std::filesystem::u8path(logPath_.getString()),
+                       std::ios::binary);
       std::stringstream ss;
       ss << in.rdbuf();
       log = ss.str();
@@ -64,11 +65,15 @@ class ParseCommandLineTest : public ::testing::Test {
     return x.getUtf8();
   }
   std::string logFileName(const char* leaf) {
-    path_ = (std::filesystem::temp_directory_path() / leaf).string();
+    // UTF-8 both ways: the name may hold letters outside the ANSI page.
+    path_ = (std::filesystem::temp_directory_path() /
+             std::filesystem::u8path(leaf))
+                .u8string();
     return path_;
   }
   void TearDown() override {
-    if (!path_.empty()) std::remove(path_.c_str());
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove(std::filesystem::u8path(path_), ec);
   }
 
   SfxConfig config_;
@@ -87,7 +92,8 @@ TEST_F(ParseCommandLineTest, UnzipDirInQuotesSetsBothDirectories) {
 
 TEST_F(ParseCommandLineTest, QuotedDirectoryEndingInBackslashSwallowsTheRest) {
   run("-unzipDir \"C:\\dir\\\" -pwd secret");
-  EXPECT_EQ("C:\\dir\\ -pwd secret", text("UnzipDir"));
+  // The token has no enclosing pair, so its quote stays with it.
+  EXPECT_EQ("\"C:\\dir\\\" -pwd secret", text("UnzipDir"));
   EXPECT_STREQ("", password_.getString());
 }
 
@@ -104,9 +110,88 @@ TEST_F(ParseCommandLineTest, OptionNamesIgnoreCase) {
   EXPECT_EQ(1, config_.getInt("Debug"));
 }
 
-TEST_F(ParseCommandLineTest, PasswordLosesItsQuotes) {
-  run("-pwd \"my 'pass' word\"");
-  EXPECT_STREQ("my pass word", password_.getString());
+TEST(RemoveEnclosingQuotesTest, OnlyTheEnclosingPairGoes) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"\"C:\\Bob's Files\"", "C:\\Bob's Files"},
+      {"'Bob\"s key'", "Bob\"s key"},
+      {"\"my 'pass' word\"", "my 'pass' word"},
+      {"Bob's key", "Bob's key"},
+      {"\"a\"b\"", "a\"b"},
+      {"\"mixed'", "\"mixed'"},  // not a pair
+      {"\"", "\""},
+      {"''", ""},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    StringBuffer v(c.in);
+    removeEnclosingQuotes(v);
+    EXPECT_STREQ(c.out, v.getString()) << c.in;
+  }
+}
+
+TEST_F(ParseCommandLineTest, QuotesInsideValuesStay) {
+  run("-pwd \"Bob's key\" -unzipDir \"C:\\Bob's Files\"");
+  EXPECT_STREQ("Bob's key", password_.getString());
+  EXPECT_EQ("C:\\Bob's Files", text("UnzipDir"));
+  // Single quotes do not join tokens; they only enclose a value.
+  run("-pwd 'say\"hi\"'");
+  EXPECT_STREQ("say\"hi\"", password_.getString());
+}
+
+TEST_F(ParseCommandLineTest, Utf8ValuesKeepEveryCharacter) {
+  // Cyrillic and CJK folder names, a password outside any ANSI page.
+  run("-unzipDir \"C:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B\\\xE9\xA1\xB9\xE7\x9B\xAE\" "
+      "-pwd \xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C -ap \xE9\xA1\xB9");
+  EXPECT_EQ("C:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B\\\xE9\xA1\xB9\xE7\x9B\xAE",
+            text("UnzipDir"));
+  EXPECT_STREQ("\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C", password_.getString());
+  EXPECT_EQ("\xE9\xA1\xB9", text("SetupExeArgs"));
+}
+
+TEST(MaskPasswordsTest, EveryPasswordTokenIsMasked) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"-pwd secret -log x", "-pwd ******** -log x"},
+      {"-PWD \"two words\" -cleanup", "-PWD ******** -cleanup"},
+      {"-pwd a -pwd b", "-pwd ******** -pwd ********"},
+      {"-unzipDir d  -pwd\tsecret", "-unzipDir d  -pwd\t********"},
+      {"-pwd", "-pwd"},
+      {"-pwd \"C:\\x\\\" rest\" tail", "-pwd ******** tail"},
+      {"-log secret.log", "-log secret.log"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.out, maskPasswords(c.in)) << c.in;
+  }
+}
+
+TEST(SkipProgramNameTest, QuotedAndPlainNames) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"\"C:\\My Files\\a.exe\" -pwd x", "-pwd x"},
+      {"a.exe   -log  l", "-log  l"},
+      {"a.exe", ""},
+      {"\"C:\\a b.exe\"", ""},
+      {"\"a.exe\"-x", "-x"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.out, skipProgramName(c.in)) << c.in;
+  }
+}
+
+TEST(HasUnattendedSwitchTest, AnyCaseAnyPlace) {
+  EXPECT_TRUE(hasUnattendedSwitch("-unattended"));
+  EXPECT_TRUE(hasUnattendedSwitch("-log x -UNATTENDED -cleanup"));
+  EXPECT_FALSE(hasUnattendedSwitch("--unattended -unattendedx"));
+  EXPECT_FALSE(hasUnattendedSwitch(""));
 }
 
 TEST_F(ParseCommandLineTest, SetupArgsKeepEscapedQuotesAndExpandVariables) {
@@ -125,6 +210,17 @@ TEST_F(ParseCommandLineTest, IgnoredTokens) {
   EXPECT_STREQ("", password_.getString());
 }
 
+TEST_F(ParseCommandLineTest, UnknownSwitchesAreLoggedAsIgnored) {
+  std::string log = run(("-log " + logFileName("sfx_cl_unknown.log") +
+                         " -silent stray -Unattended -x")
+                            .c_str());
+  EXPECT_NE(std::string::npos, log.find("ignored unknown switch: -silent\n"));
+  EXPECT_NE(std::string::npos, log.find("ignored unknown switch: -x\n"));
+  EXPECT_EQ(std::string::npos, log.find("stray\n"));
+  EXPECT_EQ(std::string::npos, log.find("switch: -Unattended"));
+  EXPECT_EQ(1, config_.getInt("Unattended"));
+}
+
 TEST_F(ParseCommandLineTest, MissingArgumentEndsParsingWithAMessage) {
   std::string log =
       run((std::string("-log ") + logFileName("sfx_cl_missing.log") +
@@ -136,12 +232,14 @@ TEST_F(ParseCommandLineTest, MissingArgumentEndsParsingWithAMessage) {
 }
 
 TEST_F(ParseCommandLineTest, LogGetsCommandLineAndEarlierSummaryLines) {
-  std::string line = "-pwd p1 -unzipDir \"C:\\\xC3\xA9t\xC3\xA9\" -log " +
+  std::string rest = " -unzipDir \"C:\\\xC3\xA9t\xC3\xA9\" -log " +
                      logFileName("sfx_cl_summary.log") + " -ap x";
-  std::string log = run(line.c_str());
-  std::string expected = "command line: " + line +
+  std::string log = run(("-pwd p1" + rest).c_str());
+  // The password appears in neither line, nor does its length.
+  EXPECT_EQ(std::string::npos, log.find("p1"));
+  std::string expected = "command line: -pwd ********" + rest +
                          "\r\n"
-                         "-pwd p1\n"
+                         "-pwd ********\n"
                          "-unzipDir \"C:\\\xC3\xA9t\xC3\xA9\"\n"
                          "quoted-printable: \"C:\\=C3=A9t=C3=A9\"\n"
                          "-ap x\n";
@@ -163,13 +261,13 @@ TEST_F(ParseCommandLineTest, LogWithoutArgumentIsIgnored) {
   EXPECT_EQ(1, config_.getInt("Cleanup"));
 }
 
-#if defined(_WIN32)
-TEST_F(ParseCommandLineTest, QuotedLogPathDoesNotOpen) {
-  run("-log \"C:\\x.log\"");
-  EXPECT_EQ(nullptr, logFile_);
-  EXPECT_STREQ("\"C:\\x.log\"", logPath_.getString());
+TEST_F(ParseCommandLineTest, QuotedLogPathOpensWithoutItsQuotes) {
+  std::string path = logFileName("sfx cl quoted \xD0\xBB\xD0\xBE\xD0\xB3.log");
+  std::string log = run(("-log \"" + path + "\" -pwd k").c_str());
+  EXPECT_EQ(path, logPath_.getString());
+  EXPECT_NE(std::string::npos, log.find("command line: -log \""));
+  EXPECT_NE(std::string::npos, log.find("-pwd ********"));
 }
-#endif
 
 }  // namespace
 }  // namespace sfx

@@ -619,10 +619,15 @@ INT_PTR CALLBACK PasswordDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
       switch (LOWORD(wp)) {
         case IDOK: {
-          char text[kPasswordBytes] = {0};
-          GetDlgItemTextA(dlg, IDC_PASSWORD, text, kPasswordBytes);
+          // Read as UTF-16 and kept as UTF-8; the driver derives the key
+          // from these bytes first and from the ANSI bytes after them.
+          wchar_t text[kPasswordBytes] = {0};
+          GetDlgItemTextW(dlg, IDC_PASSWORD, text, kPasswordBytes);
+          XString typed;
+          typed.setSecure(true);
+          typed.setFromUtf16(reinterpret_cast<const char16_t*>(text));
           g_launcher.password.secureClear();
-          g_launcher.password.append(text);
+          g_launcher.password.append(typed.getUtf8());
           SecureZeroMemory(text, sizeof(text));
           g_launcher.passwordCancelled = false;
           EndDialog(dlg, IDOK);

@@ -17,6 +17,7 @@
 #include "app/driver.h"
 #include "app/fresh_dir.h"
 #include "app/launcher.h"
+#include "app/password_bytes.h"
 #include "app/resource.h"
 #include "app/startup_marks.h"
 #include "app/undo_list.h"
@@ -45,8 +46,10 @@ const wchar_t* wide(const XString& x) {
   return reinterpret_cast<const wchar_t*>(x.getUtf16());
 }
 
-// A UTF-16 message box with OK only, `text` given as UTF-8.
+// A UTF-16 message box with OK only, `text` given as UTF-8; in an
+// unattended run the text goes to the run log or the error file instead.
 void messageBoxUtf8(HWND owner, const char* text, const char* caption) {
+  if (reportInsteadOfBox(text)) return;
   XString t, c;
   t.setFromUtf8(text);
   c.setFromUtf8(caption);
@@ -83,8 +86,35 @@ void configText(const char* key, StringBuffer& out) {
   out.setString(x.getUtf8());
 }
 
-void processUndo(ExtPtrArray& list) {
-  processUndoList(list, configVerbose(), runLog);
+void processUndo(ExtPtrArray& list, UndoRetry* retry = nullptr) {
+  processUndoList(list, configVerbose(), runLog, retry);
+}
+
+void sleepMs(uint32_t ms) { Sleep(ms); }
+
+// How long cleanup after a setup step keeps trying a file or folder that
+// is still in use, and how often.
+constexpr uint32_t kCleanupRetryBudgetMs = 5000;
+constexpr uint32_t kCleanupRetryStepMs = 250;
+
+// Whether cleanup after the setup step retries (set once a setup program
+// was waited for) and the retry budget, shared by both undo lists.
+bool g_retryCleanup = false;
+UndoRetry g_cleanupRetry = {kCleanupRetryBudgetMs, kCleanupRetryStepMs,
+                            sleepMs};
+
+UndoRetry* cleanupRetry() { return g_retryCleanup ? &g_cleanupRetry : nullptr; }
+
+// Tries each byte form of the password (passwordCandidates) against the
+// verifier; the archive keeps the one that matched.
+bool passwordMatches(DataBuffer& verifierCache) {
+  for (const std::string& candidate :
+       passwordCandidates(g_launcher.password.getString())) {
+    g_launcher.archive.setPassword(candidate.c_str());
+    LogNull quiet;
+    if (g_launcher.archive.checkPassword(quiet, verifierCache)) return true;
+  }
+  return false;
 }
 
 void logTopLevelUndo(const ExtPtrArray& topUndo) {
@@ -102,20 +132,32 @@ void logTopLevelUndo(const ExtPtrArray& topUndo) {
 bool promptAndVerifyPassword(HWND window) {
   DataBuffer verifierCache;
   for (;;) {
-    if (g_launcher.password.isEmpty()) runPasswordDialog(window);
+    if (g_launcher.password.isEmpty()) {
+      if (isUnattended()) {
+        // No dialog may ask: a missing password ends the run.
+        runLog("no password given (-pwd)\r\n");
+        reportInsteadOfBox("This archive needs a password: give it with -pwd.");
+        g_launcher.failureCode = kExitPassword;
+        return false;
+      }
+      runPasswordDialog(window);
+    }
     if (g_launcher.passwordCancelled) return false;
     if (g_launcher.password.isEmpty()) continue;
-    g_launcher.archive.setPassword(g_launcher.password.getString());
-    LogNull quiet;
-    if (g_launcher.archive.checkPassword(quiet, verifierCache)) return true;
+    if (passwordMatches(verifierCache)) return true;
     StringBuffer title, text;
     configText("ErrPwdTitle", title);
     configText("ErrPwdCaption", text);
     if (title.isEmpty()) title.setString("Error");
     if (text.isEmpty()) text.setString("Incorrect password.");
+    g_launcher.password.secureClear();
+    if (isUnattended()) {
+      reportInsteadOfBox(text.getString());
+      g_launcher.failureCode = kExitPassword;
+      return false;
+    }
     if (!isSilent())
       messageBoxUtf8(window, text.getString(), title.getString());
-    g_launcher.password.secureClear();
   }
 }
 
@@ -198,6 +240,7 @@ bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
   if (!ok && archive.integrityDamaged()) {
     const char* name = archive.damagedName().getString();
     runLog("self-extractor is damaged, download it again: [%s]\r\n", name);
+    g_launcher.failureCode = kExitDamaged;
     if (!cleanup) processUndo(created);
     errorText.setString("Cannot extract ");
     errorText.append(*name ? name : "the files");
@@ -231,6 +274,8 @@ namespace {
 void reportLaunchFailure(HWND window, const StringBuffer& exe,
                          const StringBuffer& unzipDir) {
   runLog("failed to run: [%s]\r\n", exe.getString());
+  // A setup step that never ran is no success, in any mode.
+  g_launcher.exitCode = kExitSetupNotStarted;
   StringBuffer text("Failed to run ");
   text.appendSb(exe);
   text.append(", working dir = ");
@@ -238,6 +283,46 @@ void reportLaunchFailure(HWND window, const StringBuffer& exe,
   text.append(" (check to see if this file is in the EXE)");
   messageBoxUtf8(window, text.getString(), "Error");
 }
+
+// The job object of WaitForAll. The stub puts itself into the job before
+// it starts the setup program, so that the program and everything it
+// starts, by any route and from its first instruction, belong to the job
+// (a process started by ShellExecuteEx cannot be held suspended until it
+// is assigned). The stub then waits until the job holds no process but its
+// own; the job's completion port cannot report "no active process" while
+// the stub itself is a member, so its process count is read instead.
+class SetupJob {
+ public:
+  ~SetupJob() {
+    if (job_) CloseHandle(job_);
+  }
+  bool join() {
+    job_ = CreateJobObjectW(nullptr, nullptr);
+    if (!job_) return false;
+    joined_ = AssignProcessToJobObject(job_, GetCurrentProcess()) != 0;
+    return joined_;
+  }
+  bool joined() const { return joined_; }
+  // Returns when no other process of the job is running (or the count
+  // cannot be read).
+  void waitForOthers() {
+    for (;;) {
+      JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+      if (!QueryInformationJobObject(job_, JobObjectBasicAccountingInformation,
+                                     &info, sizeof info, nullptr)) {
+        runLog("WaitForAll: the job's process count cannot be read\r\n");
+        return;
+      }
+      if (info.ActiveProcesses <= 1) return;
+      Sleep(kJobPollMs);
+    }
+  }
+
+ private:
+  static constexpr DWORD kJobPollMs = 100;
+  HANDLE job_ = nullptr;
+  bool joined_ = false;
+};
 
 bool autoExitNow() {
   StringBuffer autoExit;
@@ -261,7 +346,8 @@ void runSetup(HWND window, const StringBuffer& setupExe,
   if (isShellSetupName(exe.getString())) {
     bool launched = runShellCommand(config.getWaitForSetup(), args.getString());
     if (autoExitNow()) exit(0);
-    processUndo(undo);
+    g_retryCleanup = launched && config.getWaitForSetup();
+    processUndo(undo, cleanupRetry());
     if (!launched) reportLaunchFailure(window, exe, unzipDir);
     return;
   }
@@ -283,6 +369,14 @@ void runSetup(HWND window, const StringBuffer& setupExe,
   sei.lpParameters = wide(argsX);
   sei.lpDirectory = wide(dirX);
   sei.nShow = SW_SHOW;
+  // Unattended, the shell shows no box of its own either.
+  if (isUnattended()) sei.fMask |= SEE_MASK_FLAG_NO_UI;
+  bool waitAll = config.getWaitForSetup() && config.getFlag("WaitForAll") &&
+                 !autoExitNow();
+  SetupJob job;
+  if (waitAll && !job.join()) {
+    runLog("WaitForAll: no job object, waiting for the setup EXE alone\r\n");
+  }
   if (!shellExecuteEx(&sei)) {
     processUndo(undo);
     reportLaunchFailure(window, exe, unzipDir);
@@ -305,7 +399,13 @@ void runSetup(HWND window, const StringBuffer& setupExe,
     }
     CloseHandle(sei.hProcess);
   }
-  processUndo(undo);
+  if (job.joined()) {
+    runLog("waiting for every process the setup EXE started...\r\n");
+    job.waitForOthers();
+    runLog("all processes of the setup EXE have ended\r\n");
+  }
+  g_retryCleanup = true;
+  processUndo(undo, cleanupRetry());
 }
 
 // The steps of unzipAndRun; the caller turns a false result into the
@@ -407,11 +507,14 @@ bool unzipAndRunSteps(HWND window) {
     }
   } else {
     processUndo(undo);
-    if (!isSilent()) messageBoxUtf8(window, errorText.getString(), "Error");
+    // Unattended, the reason reaches the log even when the run is silent.
+    if (isUnattended() || !isSilent())
+      messageBoxUtf8(window, errorText.getString(), "Error");
   }
 
   setCurrentDir(savedDir);
-  processUndo(topUndo);
+  // The unzip folder itself is retried only when cleanup emptied it.
+  processUndo(topUndo, cleanup ? cleanupRetry() : nullptr);
   return ok;
 }
 
@@ -420,7 +523,7 @@ bool unzipAndRunSteps(HWND window) {
 bool unzipAndRun(HWND window) {
   bool ok = unzipAndRunSteps(window);
   // A caller must never see success for a failed unpack, whatever the mode.
-  if (!ok) g_launcher.exitCode = 1;
+  if (!ok) g_launcher.exitCode = g_launcher.failureCode;
   return ok;
 }
 

@@ -69,6 +69,7 @@ ATOM registerWindowClass(HINSTANCE instance) {
 
 // The "Error" box of start-up (unless silent), `text` given as UTF-8.
 void errorBox(HWND owner, const char* text) {
+  if (reportInsteadOfBox(text)) return;
   if (isSilent()) return;
   XString t, c;
   t.setFromUtf8(text);
@@ -116,12 +117,39 @@ void runLog(const char* format, ...) {
 void reopenLog(int point) {
   if (!g_launcher.logFile) return;
   fclose(g_launcher.logFile);
-  g_launcher.logFile = fopen(g_launcher.logPath.getString(), "ab");
+  g_launcher.logFile = openUtf8(g_launcher.logPath.getString(), "ab");
   if (g_launcher.logFile)
     runLog("Log opened from internal point %d\r\n", point);
 }
 
 bool isSilent() { return g_launcher.config.isSilent(); }
+
+bool isUnattended() { return g_launcher.unattended; }
+
+bool reportInsteadOfBox(const char* text) {
+  if (!g_launcher.unattended) return false;
+  if (g_launcher.logFile) {
+    runLog("error: %s\r\n", text);
+    return true;
+  }
+  // Beside the executable: the current directory of a deployment tool is
+  // anybody's guess. The first report of the run replaces the file.
+  static bool written = false;
+  XString exePath;
+  getModulePath(exePath);
+  std::string path = exePath.getUtf8();
+  size_t slash = path.find_last_of("\\/");
+  path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+         kErrorFileName;
+  FILE* f = openUtf8(path.c_str(), written ? "a" : "w");
+  if (!f) return true;
+  written = true;
+  StringBuffer lf(text);
+  lf.toLF();
+  fprintf(f, "error: %s\n", lf.getString());
+  fclose(f);
+  return true;
+}
 
 bool GetSettings(HWND owner) {
   XString exePath;
@@ -187,7 +215,7 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
   if (!hidden) return FALSE;
   STARTUP_MARK("hidden window created");
 
-  GetSettings(hidden);
+  bool settingsRead = GetSettings(hidden);
 
   CommandLineTarget target;
   target.config = &g_launcher.config;
@@ -210,6 +238,23 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
   }
 
   SfxConfig& config = g_launcher.config;
+  if (config.getInt("Unattended") != 0) g_launcher.unattended = true;
+  if (g_launcher.unattended) {
+    // No dialog: the run is automatic whatever the Show keys say, and one
+    // that cannot read its own payload ends at once.
+    runLog("Unattended run...\r\n");
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
+                 SEM_NOOPENFILEERRORBOX);
+    *noMessageLoop = true;
+    if (!settingsRead) {
+      runLog("self-extractor is damaged, download it again\r\n");
+      g_launcher.exitCode = kExitDamaged;
+      return TRUE;
+    }
+    runLog("Automatically unzipping...\r\n");
+    unzipAndRun(hidden);
+    return TRUE;
+  }
   if (!config.getShowMain() && config.unzipDirKnown()) {
     if (!config.getShowProgress()) {
       runLog("Automatically unzipping...\r\n");
@@ -234,11 +279,22 @@ BOOL InitInstance(HINSTANCE instance, int /*showCommand*/,
 
 }  // namespace sfx
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine,
-                   int showCommand) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   using sfx::g_launcher;
   STARTUP_MARK("WinMain entered");
   sfx::restrictDllSearch();
+  // The command line as Unicode, in UTF-8, without the program name: paths
+  // and passwords keep every character whatever the ANSI code page.
+  sfx::XString wideLine;
+  wideLine.setFromUtf16(reinterpret_cast<const char16_t*>(GetCommandLineW()));
+  std::string line = sfx::skipProgramName(wideLine.getUtf8());
+  const char* commandLine = line.c_str();
+  if (sfx::hasUnattendedSwitch(commandLine)) {
+    g_launcher.unattended = true;
+    // Nor any box of the system's (a missing disk, a crash report).
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
+                 SEM_NOOPENFILEERRORBOX);
+  }
   LoadStringW(instance, IDS_APP_TITLE, g_launcher.title, 100);
   LoadStringW(instance, IDS_WINDOW_CLASS, g_launcher.className, 100);
   sfx::registerWindowClass(instance);
@@ -247,7 +303,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine,
   bool noMessageLoop = false;
   if (!sfx::InitInstance(instance, showCommand, commandLine, &noMessageLoop)) {
     sfx::runLog("InitInstance failed.\r\n");
-    return 1;
+    sfx::runLog("exitCode = %d\r\n", g_launcher.exitCode != 0
+                                           ? g_launcher.exitCode
+                                           : sfx::kExitUnpackFailed);
+    return g_launcher.exitCode != 0 ? g_launcher.exitCode
+                                    : sfx::kExitUnpackFailed;
   }
   if (noMessageLoop) {
     STARTUP_MARK("run finished");

@@ -21,6 +21,12 @@ class LauncherProgressEvent : public ProgressEvent {
   void percentDone(uint32_t percent, bool* abort) override;
 };
 
+// The stub's exit codes besides 0 and the setup program's own code.
+constexpr int32_t kExitUnpackFailed = 1;    // nothing usable was unpacked
+constexpr int32_t kExitDamaged = 2;         // the self-extractor is damaged
+constexpr int32_t kExitPassword = 3;        // unattended: no or wrong password
+constexpr int32_t kExitSetupNotStarted = 4; // the setup program did not start
+
 // One instance for the life of the process.
 struct LauncherState {
   HINSTANCE instance = nullptr;
@@ -36,6 +42,11 @@ struct LauncherState {
   int64_t exeFileSize = 0;
   int32_t lastPercent = 0;
   bool setupDetached = false;
+  // No window of any kind: "-unattended" or the configuration's Unattended.
+  bool unattended = false;
+  // The exit code of a failed unzipAndRun (kExitUnpackFailed unless a step
+  // knows better).
+  int32_t failureCode = kExitUnpackFailed;
   // The temporary directory the main dialog drew (AutoTemp) and showed as
   // UnzipDir, UTF-8; empty when it drew none.
   StringBuffer drawnTempDir;
@@ -55,6 +66,12 @@ void runLog(const char* format, ...);
 void reopenLog(int point);
 // True exactly when ShowMain, ShowProgress and ShowFin are all false.
 bool isSilent();
+// True in an unattended run.
+bool isUnattended();
+// In an unattended run, writes "error: TEXT" to the run log, or, without a
+// run log, to the error file beside the executable, and returns true: the
+// caller shows no box. Otherwise returns false.
+bool reportInsteadOfBox(const char* text);
 
 // Opens the own executable, finds the payload, reads header and arguments
 // and loads the configuration. Failures show a message box unless silent.

@@ -21,7 +21,27 @@ bool appendUndoEntry(ExtPtrArray& list, const char* path, char type) {
   return true;
 }
 
-void processUndoList(ExtPtrArray& list, bool verbose, RunLogFn log) {
+namespace {
+
+// Repeats `attempt` while it fails and the retry budget lasts.
+template <typename Attempt>
+bool withRetries(Attempt attempt, UndoRetry* retry, RunLogFn log,
+                 const char* path) {
+  if (attempt()) return true;
+  while (retry && retry->sleep && retry->stepMs > 0 &&
+         retry->budgetMs >= retry->stepMs) {
+    retry->sleep(retry->stepMs);
+    retry->budgetMs -= retry->stepMs;
+    if (log) log("(retryDelete) %s\r\n", path);
+    if (attempt()) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void processUndoList(ExtPtrArray& list, bool verbose, RunLogFn log,
+                     UndoRetry* retry) {
   bool logLines = verbose && log;
   if (log) log("processing undo list...\r\n");
   while (list.getSize() > 0) {
@@ -33,7 +53,9 @@ void processUndoList(ExtPtrArray& list, bool verbose, RunLogFn log) {
     path.setFromUtf8Sb(*entry);
     if (type == kUndoFile) {
       if (logLines) log("(deleteFile) %s\r\n", entry->getString());
-      if (!deleteFile(path, nullptr) && logLines)
+      bool gone = withRetries([&] { return deleteFile(path, nullptr); }, retry,
+                              log, entry->getString());
+      if (!gone && logLines)
         log("(failedToDelete) %s\r\n", entry->getString());
     } else {
       if (logLines) {
@@ -41,7 +63,9 @@ void processUndoList(ExtPtrArray& list, bool verbose, RunLogFn log) {
         shown.replaceChar('\\', '/');
         log("(deleteDir) %s\r\n", shown.getString());
       }
-      if (!removeDirectory(path, nullptr) && logLines)
+      bool gone = withRetries([&] { return removeDirectory(path, nullptr); },
+                              retry, log, entry->getString());
+      if (!gone && logLines)
         log("(failedToDelete) %s\r\n", entry->getString());
     }
     delete entry;

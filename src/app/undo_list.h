@@ -5,6 +5,8 @@
 #ifndef SFX_APP_UNDO_LIST_H_
 #define SFX_APP_UNDO_LIST_H_
 
+#include <cstdint>
+
 namespace sfx {
 
 class ExtPtrArray;
@@ -28,7 +30,19 @@ bool appendUndoEntry(ExtPtrArray& list, const char* path, char type);
 // "(deleteFile) %s\r\n" or "(deleteDir) %s\r\n" line per entry (directory
 // paths with "/" separators) and "(failedToDelete) %s\r\n" after each
 // failure. A failure does not stop the loop. Each entry is destroyed.
-void processUndoList(ExtPtrArray& list, bool verbose, RunLogFn log);
+//
+// With `retry`, a deletion that fails is tried again every retry->stepMs
+// milliseconds (a process that the setup step started may still hold the
+// file or folder for a moment), each time with a "(retryDelete) %s\r\n"
+// line, until it works or retry->budgetMs, shared by the whole list, is
+// used up; retry->sleep waits.
+struct UndoRetry {
+  uint32_t budgetMs;
+  uint32_t stepMs;
+  void (*sleep)(uint32_t ms);
+};
+void processUndoList(ExtPtrArray& list, bool verbose, RunLogFn log,
+                     UndoRetry* retry = nullptr);
 
 }  // namespace sfx
 

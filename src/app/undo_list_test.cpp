@@ -163,5 +163,50 @@ TEST_F(UndoListTest, FileInUseStaysAndSoDoesItsDirectory) {
 }
 #endif
 
+// A folder still in use for a moment: here one that is not yet empty. The
+// retries wait and try again until it goes, or the budget is spent.
+std::string g_releaseWhat;
+int g_sleeps = 0;
+int g_releaseAfter = 0;
+void fakeSleep(uint32_t) {
+  ++g_sleeps;
+  if (g_sleeps == g_releaseAfter) stdfs::remove(g_releaseWhat);
+}
+
+TEST_F(UndoListTest, RetriesAFolderInUseWithinTheBudget) {
+  struct Case {
+    int releaseAfter;  // the sleep after which the folder can go (0: never)
+    bool gone;
+    int sleeps;  // sleeps taken: the budget is 1000 ms in steps of 250
+  } cases[] = {{2, true, 2}, {0, false, 4}, {4, true, 4}, {5, false, 4}};
+  for (const Case& c : cases) {
+    g_runLog.clear();
+    stdfs::create_directories(at("busy"));
+    makeFile("busy/left.txt");
+    add("busy", kUndoDir);
+    g_releaseWhat = at("busy/left.txt");
+    g_sleeps = 0;
+    g_releaseAfter = c.releaseAfter;
+    UndoRetry retry = {1000, 250, fakeSleep};
+    processUndoList(list_, false, captureLog, &retry);
+    EXPECT_EQ(c.gone, !stdfs::exists(at("busy"))) << c.releaseAfter;
+    EXPECT_EQ(c.sleeps, g_sleeps) << c.releaseAfter;
+    size_t lines = 0;
+    for (size_t at = 0; (at = g_runLog.find("(retryDelete) ", at)) != std::string::npos; ++at)
+      ++lines;
+    EXPECT_EQ(static_cast<size_t>(c.sleeps), lines) << g_runLog;
+    std::error_code ec;
+    stdfs::remove_all(root_ / "busy", ec);
+  }
+  // Without a retry, one attempt only.
+  stdfs::create_directories(at("busy"));
+  makeFile("busy/left.txt");
+  add("busy", kUndoDir);
+  g_sleeps = 0;
+  processUndoList(list_, false, captureLog);
+  EXPECT_EQ(0, g_sleeps);
+  EXPECT_TRUE(stdfs::exists(at("busy")));
+}
+
 }  // namespace
 }  // namespace sfx

@@ -44,14 +44,20 @@ class CrcOutput : public Output {
   bool writeBytes(const void* data, uint32_t count, ProgressMonitor* pm,
                   LogBase& log) override {
     if (on_) state_ = ZipCRC::updateState(state_, data, count);
-    return inner_->writeBytes(data, count, pm, log);
+    if (inner_->writeBytes(data, count, pm, log)) return true;
+    writeFailed_ = true;
+    return false;
   }
   uint32_t crc() const { return ~state_; }
+  // The file itself refused bytes (a full disk, a failed write), as opposed
+  // to data that could not be read or decoded.
+  bool writeFailed() const { return writeFailed_; }
 
  private:
   Output* inner_;
   bool on_;
   uint32_t state_ = 0xFFFFFFFFu;
+  bool writeFailed_ = false;
 };
 
 bool sameBytes(const IntegrityEntry& e, const char* bytes, uint32_t count) {
@@ -360,6 +366,13 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
   return reportDeferred(endBytes, pm, log);
 }
 
+bool SimpleArchive::integrityDataFault(const StringBuffer& name) {
+  integrityDamaged_ = true;
+  damagedName_.setStringN(name.getString(), name.getSize());
+  damagedWhat_ = "data";
+  return false;
+}
+
 bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
                                     const XString* baseDir, StringBuffer& path,
                                     bool* isDirectory, ExtPtrArray* undo,
@@ -545,16 +558,23 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   bool created = false;
   if (!dryRun && keepExisting_ && fileExists(full, nullptr)) *skipped = true;
   if (!dryRun && !*skipped) {
-    created = integrityActive_ && !fileExists(full, nullptr);
-    // A file that exists already is replaced only by data that matches the
-    // record: the entry's chunks are decoded once without writing, and the
-    // file is opened (and so truncated) only when their size and CRC agree.
-    if (integrityActive_ && !created) {
+    created = !fileExists(full, nullptr);
+    // A file that exists already is replaced only by data that decodes (and
+    // matches the record, when there is one): the entry's chunks are decoded
+    // once without writing, and the file is opened (and so truncated) only
+    // when that worked. A new file costs no second pass.
+    if (!created) {
       int64_t start = source_->getPosition();
       Output discard;
-      CrcOutput probe(&discard, true);
-      if (!copyChunks(&probe, nullptr, log)) return false;
-      if (probe.totalWritten() != lastEntry_.size) {
+      CrcOutput probe(&discard, integrityActive_ && !mismatch);
+      if (!copyChunks(&probe, nullptr, log)) {
+        if (integrityActive_ && !mismatch)
+          return integrityDataFault(packedName);
+        return false;
+      }
+      if (!integrityActive_ || mismatch) {
+        // Nothing to compare.
+      } else if (probe.totalWritten() != lastEntry_.size) {
         mismatch = "size";
       } else if (probe.crc() != lastEntry_.crc) {
         mismatch = "crc";
@@ -593,7 +613,18 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   CrcOutput checked(sink.get(), integrityActive_ && !mismatch);
   Output* output = &checked;
 
-  if (!copyChunks(output, pm, log)) return false;
+  if (!copyChunks(output, pm, log)) {
+    // A failed entry leaves no half-written file: one this call created is
+    // deleted again (an existing one was opened only after its data
+    // decoded). With the record, data that cannot be read or decoded is
+    // damage; a write the disk refused, or an abort, is not.
+    if (file && file->isOpen()) file->close();
+    if (created && file) deleteFile(full, nullptr);
+    bool aborted = pm && pm->isAborted();
+    if (integrityActive_ && !mismatch && !aborted && !checked.writeFailed())
+      return integrityDataFault(packedName);
+    return false;
+  }
 
   if (integrityActive_ && !mismatch) {
     if (checked.totalWritten() != lastEntry_.size) {

@@ -98,7 +98,10 @@ class SimpleArchive {
   // created. Returns false, with the reason logged, on any failure,
   // including an entry name that would leave the unzip directory ("Unsafe
   // path in archive entry."), a chunk that does not decode and a write that
-  // fails: a failed entry never counts as extracted.
+  // fails: a failed entry never counts as extracted, and the file created
+  // for it is deleted again. A file that existed before is opened (and so
+  // truncated) only after the entry's data was decoded once without
+  // writing, so a decode error or a cut payload keeps its old content.
   //
   // When the payload carries an integrity record (integrity_record.h), the
   // first call checks it before reading anything (a damaged record, or a
@@ -153,7 +156,7 @@ class SimpleArchive {
   // After a failed extractSaToFile: true when the entry was read to its end
   // and only differed from the record, so the next call reads the next
   // entry. After a successful one: lastFileCreated() tells whether the file
-  // did not exist before (known only while the record is enforced).
+  // did not exist before.
   bool lastEntryResumable() const { return resumable_; }
   bool lastFileCreated() const { return lastFileCreated_; }
   // The record's entry for the last entry read; false without a record or
@@ -200,6 +203,10 @@ class SimpleArchive {
   // returns false.
   bool integrityMismatch(const StringBuffer& name, const char* what,
                          LogBase& log);
+  // Data of an entry that could not be read or decoded while the record is
+  // enforced: damage as well ("data"), its reason already logged. Returns
+  // false.
+  bool integrityDataFault(const StringBuffer& name);
 
   DataSource* source_ = nullptr;
   bool encrypted_ = false;

@@ -506,7 +506,7 @@ case_progress_bar_starts_at_0() {
     "wait-text Error 65535 '$expected'" \
     "press Error 1" \
     "wait-exit" \
-    "exit-code 0"
+    "exit-code 4"
   [ -f "$target/readme.txt" ] || fail "nothing extracted to $target"
 }
 

@@ -141,10 +141,11 @@ case_setup_exit_codes() {
   done
 }
 
-case_failed_extraction_exits_1() {
+case_failed_extraction_exit_code() {
   # A payload cut before its end: the automatic and the progress mode both
-  # end with exit code 1; the files extracted before the fault stay unless
-  # cleanup was on.
+  # end with exit code 2, since the integrity record tells a cut download
+  # from other failures ("download it again"); the files extracted before
+  # the fault go with it.
   stage
   local mode
   for mode in automatic progress; do
@@ -160,17 +161,19 @@ case_failed_extraction_exits_1() {
     rm -rf "$SFX_WORK/out"
     if [ $mode = automatic ]; then
       local log="$SFX_WORK/run.log"
-      run_stub "$SFX_WORK/cut.exe" 1 -unzipDir "$(winpath "$SFX_WORK/out")" -log "$(winpath "$log")"
+      run_stub "$SFX_WORK/cut.exe" 2 -unzipDir "$(winpath "$SFX_WORK/out")" -log "$(winpath "$log")"
       lf "$log"
       expect_lines "$log.lf" "Automatically unzipping..." "processing undo list..." \
-        "InitInstance failed."
+        "InitInstance failed." "exitCode = 2"
+      grep -q "^self-extractor is damaged, download it again: \[" "$log.lf" ||
+        fail "the cut download is not reported as damage"
       grep -q "Unzip complete" "$log.lf" && fail "a failed unpack logged as complete"
     else
       drive "run '$(winpath "$SFX_WORK/cut.exe")' -unzipDir '$(winpath "$SFX_WORK/out")'" \
         "wait-window Error" \
         "press Error 1" \
         "wait-exit" \
-        "exit-code 1"
+        "exit-code 2"
     fi
   done
 }
@@ -314,11 +317,12 @@ case_undo_spares_what_existed() {
 
 case_file_in_use_stays() {
   # The setup program leaves a child that holds readme.txt open (and, as a
-  # running program, its own file): cleanup deletes everything else, the
-  # held files stay and so does their folder.
+  # running program, its own file) longer than cleanup retries (5 s):
+  # cleanup deletes everything else, the held files stay and so does their
+  # folder.
   stage
   config "$SFX_WORK/c.xml" "${silent[@]}" Cleanup=1 Verbose=1 SetupExe=sfxsetup.exe \
-    "SetupExeArgs=--sleep 1500 --child --hold readme.txt --sleep 5000"
+    "SetupExeArgs=--sleep 1500 --child --hold readme.txt --sleep 15000"
   pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
   local out="$SFX_WORK/new/out"
   run_stub "$SFX_WORK/a.exe" 0 -unzipDir "$(winpath "$out")" -log "$(winpath "$SFX_WORK/run.log")"
@@ -498,14 +502,14 @@ case_rerun_over_hidden_system_file() {
 
 case_shell_setup_without_comspec() {
   # No command interpreter (ComSpec unset): "shell" cannot run, and the
-  # launch failure is reported even in a silent run; the unpack itself
-  # succeeded, so the exit code stays 0.
+  # launch failure is reported even in a silent run, and the run ends with
+  # 4 (setup program not started) although the unpack itself succeeded.
   stage
   config "$SFX_WORK/c.xml" "${silent[@]}" SetupExe=shell "SetupExeArgs=copy readme.txt copied.txt"
   pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml"
   local out="$SFX_WORK/out" text
   text=$(drive "setenv ComSpec" "run '$(winpath "$SFX_WORK/a.exe")' -unzipDir '$(winpath "$out")'" \
-    "wait-window Error" "text Error 65535" "press Error 1" "wait-exit" "exit-code 0") ||
+    "wait-window Error" "text Error 65535" "press Error 1" "wait-exit" "exit-code 4") ||
     fail "driver run failed: $text"
   text=$(tr -d '\r' <<<"$text")
   [ "$text" = "Failed to run shell, working dir = $(winpath "$out") (check to see if this file is in the EXE)" ] ||

@@ -1,6 +1,6 @@
 # The integrity record under Wine: a self-extractor with one bit flipped
 # inside a file's data (a stored chunk, an encrypted chunk, a deflated chunk
-# that still inflates) shows the damaged-download message, ends with 1,
+# that still inflates) shows the damaged-download message, ends with 2,
 # starts no setup program and leaves nothing of its run behind. The same
 # damage in a payload packed with --no-integrity (as an older packer wrote
 # it) extracts as it always did: exit 0, the setup program runs, the file
@@ -31,15 +31,15 @@ integrity_flip() {
 }
 
 # integrity_run EXE CODE BOXFILE: a run in the progress mode with the run
-# log; with CODE 1 the error box is read into BOXFILE and closed.
+# log; with CODE 2 the error box is read into BOXFILE and closed.
 integrity_run() {
   local exe=$1 code=$2 box=$3
   shift 3
   rm -rf "$SFX_WORK/out" "$SFX_WORK/setup.txt" "$SFX_WORK/run.log"
   local run="run '$(winpath "$exe")' -unzipDir '$(winpath "$SFX_WORK/out")' -log '$(winpath "$SFX_WORK/run.log")'$*"
-  if [ "$code" = 1 ]; then
+  if [ "$code" = 2 ]; then
     drive "$run" "wait-window Error" "text Error 65535" "press Error 1" \
-      "wait-gone Error" "wait-exit" "exit-code 1" >"$box" ||
+      "wait-gone Error" "wait-exit" "exit-code 2" >"$box" ||
       fail "driver run failed: $(cat "$box")"
     tr -d '\r' <"$box" >"$box.tmp" && mv "$box.tmp" "$box"
   else
@@ -86,9 +86,9 @@ integrity_case() {
   grep -q "1 entry differs from the integrity record: the self-extractor is damaged" <<<"$report" ||
     fail "$kind: sfxpack test: $report"
 
-  # With the record: the message names the file, exit 1, no setup program,
+  # With the record: the message names the file, exit 2, no setup program,
   # nothing left (the unzip directory was made by the run and goes too).
-  integrity_run "$SFX_WORK/bad.exe" 1 "$SFX_WORK/box.txt" "$stub_pwd"
+  integrity_run "$SFX_WORK/bad.exe" 2 "$SFX_WORK/box.txt" "$stub_pwd"
   [ "$(cat "$SFX_WORK/box.txt")" = "Cannot extract zz.txt because this self-extractor is damaged. Please download it again." ] ||
     fail "$kind: message: $(cat "$SFX_WORK/box.txt")"
   grep -qxF "self-extractor is damaged, download it again: [zz.txt]" "$SFX_WORK/run.log.lf" ||
@@ -133,7 +133,7 @@ case_integrity_existing_files_kept() {
   mkdir -p "$SFX_WORK/out"
   printf 'kept\r\n' >"$SFX_WORK/out/other.txt"
   drive "run '$(winpath "$SFX_WORK/bad.exe")' -unzipDir '$(winpath "$SFX_WORK/out")'" \
-    "wait-exit" "exit-code 1" >/dev/null || fail "the damaged run did not end with 1"
+    "wait-exit" "exit-code 2" >/dev/null || fail "the damaged run did not end with 2"
   [ "$(cat "$SFX_WORK/out/other.txt")" = $'kept\r' ] || fail "a file that was there changed"
   [ -e "$SFX_WORK/out/docs" ] && fail "a folder the run made stayed: $(find "$SFX_WORK/out")"
   [ -e "$SFX_WORK/out/zz.txt" ] && fail "the damaged file stayed"

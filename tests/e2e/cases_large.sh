@@ -56,7 +56,7 @@ large_extract() {
   local expected="Failed to run missing.exe, working dir = $(winpath "$out") (check to see if this file is in the EXE)"
   printf '%s\n' "run '$(winpath "$exe")'" "wait-window Error" "${progress[@]}" \
     "press Error 1" "wait-text Error 65535 '$expected'" "press Error 1" \
-    "wait-exit" "exit-code 0" >"$script"
+    "wait-exit" "exit-code 4" >"$script"
   local t0=$SECONDS
   wine "$driver" -t 1200000 -f "$(winpath "$script")" >"$SFX_WORK/large.out" 2>&1 ||
     fail "the run did not end as expected: $(cat "$SFX_WORK/large.out")"$'\n'"extracted: $(ls -l "$out" 2>&1)"

@@ -111,9 +111,10 @@ case_silent_shows_no_box() {
     "exit-code 0"
 }
 
-case_automatic_failure_exits_1() {
+case_automatic_failure_exit_code() {
   # Silent and automatic: no window at all; the payload is cut before its
-  # end, so the unpack fails and the run ends with exit code 1.
+  # end, so the unpack fails, and the integrity record reports the cut
+  # download as damage: exit code 2.
   config "$SFX_WORK/auto.xml" ShowMain=0 ShowProgress=0 ShowFin=0 AutoTemp=1 Cleanup=1
   pack "$SFX_WORK/full.exe" --config "$SFX_WORK/auto.xml"
   local size
@@ -121,7 +122,7 @@ case_automatic_failure_exits_1() {
   head -c $((size - 40)) "$SFX_WORK/full.exe" >"$SFX_WORK/auto.exe"
   drive "run $(winpath "$SFX_WORK/auto.exe")" \
     "wait-exit" \
-    "exit-code 1"
+    "exit-code 2"
 }
 
 case_progress_mode() {
@@ -152,7 +153,7 @@ case_run_log() {
     "exit-code 0"
   tr -d '\r' <"$log" >"$log.lf"
   expect_lines "$log.lf" \
-    "command line: -pwd secret -log $(winpath "$log")" \
+    "command line: -pwd ******** -log $(winpath "$log")" \
     "Created by version prior to 14.3.0" \
     "Sep 13 2014" \
     "<SfxConfig>" \
@@ -163,6 +164,7 @@ case_run_log() {
     "Log opened from internal point 1" \
     "Closing log from WinMain." \
     "exitCode = 0"
+  grep -q secret "$log" && fail "the run log holds the password"
   grep -q $'\r$' "$log" || fail "run log lines do not end in CR LF"
 }
 

@@ -282,7 +282,8 @@ sweep_run() {
     for ((i = first; i < end; i++)); do rm -f "$SFX_WORK/m/$i.exe"; done
   done
 
-  # Outcomes, counted per kind: failed (1), same tree (0), other tree (0,
+  # Outcomes, counted per kind: failed (1, or 2 for damage the integrity
+  # record found), same tree (0), other tree (0,
   # unchecked field), window (waited, damage before the entries).
   declare -A count=()
   local code field off out findings="" windows kind k
@@ -308,7 +309,7 @@ sweep_run() {
           echo "$what: window $windows" >>"$SFX_WORK/windows.txt"
         fi
         ;;
-      1)
+      1 | 2)
         if [ "$kind" = cut ] && [ -d "$out" ] && ! sweep_prefixes "$out" "$tree"; then
           findings+="$what: failed, but left files that are not prefixes of packed ones"$'\n'
         fi

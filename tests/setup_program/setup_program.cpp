@@ -11,11 +11,14 @@
 // --child ...  starts this program again with the remaining arguments and
 //              does not wait for it
 // --exit CODE  the exit code (decimal, may exceed 255); 0 by default
+// --probe FILE REPORT  at the end (after --sleep) appends "probe: ok" or
+//              "probe: missing" (FILE could or could not be read) to REPORT
 #include <windows.h>
 
 #include <shellapi.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -67,6 +70,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   DWORD sleepMs = 0;
   int exitCode = 0;
   HANDLE held = INVALID_HANDLE_VALUE;
+  const wchar_t* probe = nullptr;
+  const wchar_t* probeReport = nullptr;
   for (int i = 1; i < argc; ++i) {
     std::wstring a = argv[i];
     bool hasValue = i + 1 < argc;
@@ -79,6 +84,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       sleepMs = static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10));
     } else if (a == L"--exit" && hasValue) {
       exitCode = static_cast<int>(wcstol(argv[++i], nullptr, 10));
+    } else if (a == L"--probe" && i + 2 < argc) {
+      probe = argv[++i];
+      probeReport = argv[++i];
     } else if (a == L"--child") {
       startChild(i + 1, argc, argv);
       break;
@@ -86,6 +94,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   if (sleepMs) Sleep(sleepMs);
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  if (probe) {
+    HANDLE h = CreateFileW(probe, GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const char* line = h != INVALID_HANDLE_VALUE ? "probe: ok\r\n" : "probe: missing\r\n";
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    HANDLE r = CreateFileW(probeReport, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (r != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(r, line, static_cast<DWORD>(strlen(line)), &written, nullptr);
+      CloseHandle(r);
+    }
+  }
   LocalFree(argv);
   return exitCode;
 }

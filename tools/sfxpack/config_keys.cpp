@@ -32,6 +32,8 @@ const std::vector<ConfigKey>& configKeys() {
       {"Debug", KeyKind::kInteger, nullptr},
       {"Cleanup", KeyKind::kInteger, nullptr},
       {"DecoderThreads", KeyKind::kInteger, nullptr},
+      {"Unattended", KeyKind::kFlag, nullptr},
+      {"WaitForAll", KeyKind::kFlag, nullptr},
       // Read both as an integer and as a text; a text it is, to the packer.
       {"AutoExit", KeyKind::kText, nullptr},
       {"MainUnzipLabel", KeyKind::kText, nullptr},
@@ -83,6 +85,10 @@ const std::vector<ConfigFlag>& configFlags() {
       {"--wait", nullptr, "WaitForSetup=1",
        "wait for the program; its exit code becomes the stub's (default)"},
       {"--no-wait", nullptr, "WaitForSetup=0", "do not wait for the program"},
+      {"--wait-all", nullptr, "WaitForAll=1",
+       "also wait for every process the program starts (needs --wait)"},
+      {"--unattended", nullptr, "Unattended=1",
+       "never show a window; failures go to the run log and the exit code"},
       {"--cleanup", nullptr, "Cleanup=1",
        "delete what was unzipped after the program ends (needs --wait)"},
       {"--auto-exit", nullptr, "AutoExit=1",
@@ -341,7 +347,8 @@ bool buildConfig(const ConfigRequest& request, std::string* xml,
   bool showMain = doc.GetChildBool("ShowMain");
   bool dirKnown = doc.GetChildBool("AutoTemp") ||
                   (childText(doc, "UnzipDir", &text) && !text.empty());
-  if (!showMain && !dirKnown) {
+  bool unattended = doc.GetChildBool("Unattended");
+  if (!showMain && !dirKnown && !unattended) {
     warnings->push_back(
         "ShowMain is 0 (or absent) but no unzip folder is known "
         "(--unzip-dir or --temp): the stub shows its main dialog to ask "
@@ -358,6 +365,10 @@ bool buildConfig(const ConfigRequest& request, std::string* xml,
       warnings->push_back(
           "Cleanup is set but AutoExit turns cleanup off");
     }
+  }
+  if (doc.GetChildBool("WaitForAll") && !doc.GetChildBool("WaitForSetup")) {
+    warnings->push_back(
+        "WaitForAll is set but WaitForSetup is 0: the stub waits for nothing");
   }
   if (!haveProgram && childText(doc, "SetupExeArgs", &text) && !text.empty()) {
     warnings->push_back("SetupExeArgs is set but no program (--run) is");

@@ -54,6 +54,8 @@ TEST(ConfigKeys, FlagsMapToTheirKeys) {
   EXPECT_EQ((Pairs{{"ShowMain", "0"}, {"ShowProgress", "0"}, {"ShowFin", "0"}}),
             expand("--silent"));
   EXPECT_EQ((Pairs{{"WaitForSetup", "0"}}), expand("--no-wait"));
+  EXPECT_EQ((Pairs{{"Unattended", "1"}}), expand("--unattended"));
+  EXPECT_EQ((Pairs{{"WaitForAll", "1"}}), expand("--wait-all"));
   EXPECT_EQ((Pairs{{"AutoTemp", "1"}}), expand("--temp"));
   EXPECT_EQ((Pairs{{"MainWidth", "-5"}}), expand("--main-width", "-5"));
 }
@@ -204,6 +206,8 @@ TEST(ConfigKeys, WarnsAboutSettingsTheStubWouldNotHonour) {
       {{{"Cleanup", "1"}, {"WaitForSetup", "0"}}, "WaitForSetup is 0"},
       {{{"Cleanup", "1"}, {"AutoExit", "1"}}, "AutoExit turns cleanup off"},
       {{{"SetupExeArgs", "/q"}}, "no program"},
+      {{{"ShowMain", "0"}, {"Unattended", "1"}}, nullptr},
+      {{{"WaitForAll", "1"}, {"WaitForSetup", "0"}}, "waits for nothing"},
       {{{"SetupExe", "a.exe"}, {"SetupExeArgs", "/q"}, {"Cleanup", "1"}}, nullptr},
   };
   for (const auto& c : kCases) {

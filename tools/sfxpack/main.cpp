@@ -582,7 +582,16 @@ void printHelp() {
       "bytes in any time zone and after a touch. Without it, times are the\n"
       "packing machine's local time.\n"
       "\n"
-      "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n");
+      "Exit status: 0 on success, 1 on failure, 2 on bad usage.\n"
+      "\n"
+      "Passwords (--password) are taken as UTF-8; the stub tries the UTF-8\n"
+      "bytes of a typed or -pwd password first, then its ANSI bytes.\n"
+      "The stub's switches: -unzipDir DIR, -pwd PASSWORD, -ap ARGS, -log FILE,\n"
+      "-cleanup, -verbose, -debug, -unattended (no window of any kind; a\n"
+      "failure goes to the run log and the exit code). The stub's exit codes:\n"
+      "0 success, 1 unpack failed, 2 damaged self-extractor, 3 no or wrong\n"
+      "password (unattended), 4 setup program not started, else the setup\n"
+      "program's own code.\n");
 }
 
 // Parses argv[2...] against the tables; other arguments go to `operands`.
