@@ -132,6 +132,11 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
     *error = withLog("cannot read the payload's arguments", log);
     return false;
   }
+  if (archive.kdfRefused()) {
+    *error = std::string("cannot open the payload: ") +
+             archive.kdfError().getString();
+    return false;
+  }
   if (archive.isEncrypted()) {
     if (!opts.havePassword) {
       *error = "the payload is encrypted: give --password";
@@ -148,7 +153,8 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
   // The file source reads ahead itself; the list's meter sits between the
   // reader and the file.
   EntryMeter meter(&file,
-                   archive.isEncrypted() ? &archive.decryptor() : nullptr);
+                   archive.isEncrypted() ? &archive.decryptor() : nullptr,
+                   archive.kdf());
   if (mode == ReadMode::kList) {
     archive.setSource(&meter);
     fprintf(listing, "%-5s %12s  %-19s  %-10s  %-8s  %s\n", "type", "size",
