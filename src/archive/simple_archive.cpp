@@ -137,6 +137,7 @@ bool SimpleArchive::readArgs(LogBase& log, ProgressMonitor* pm) {
 void SimpleArchive::loadKdf(LogBase& log) {
   hasKdf_ = false;
   kdfError_.clear();
+  entryCount_ = 0;  // the entries that follow are numbered from 0
   const StringBuffer* value = encrypted_ ? args_.lookup(kKdfArg) : nullptr;
   if (!value) return;
   if (!parseKdfArg(value->getString(), value->getSize(), &kdf_, kdfError_)) {
