@@ -12,7 +12,7 @@ set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
-for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev libz-mingw-w64-dev \
+for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev libssl-dev libz-mingw-w64-dev \
          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xvfb xauth x11-utils \
          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
          wine wine32:i386 wine64 osslsigncode openssl icoutils zip unzip time clang libclang-rt-14-dev locales pigz zopfli 7zip dpkg-dev lintian; do

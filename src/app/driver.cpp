@@ -144,7 +144,11 @@ bool promptAndVerifyPassword(HWND window) {
     }
     if (g_launcher.passwordCancelled) return false;
     if (g_launcher.password.isEmpty()) continue;
-    if (passwordMatches(verifierCache)) return true;
+    // Deriving the key of a salted payload takes a noticeable moment.
+    HCURSOR previous = SetCursor(LoadCursor(nullptr, IDC_WAIT));
+    bool verified = passwordMatches(verifierCache);
+    SetCursor(previous);
+    if (verified) return true;
     StringBuffer title, text;
     configText("ErrPwdTitle", title);
     configText("ErrPwdCaption", text);
@@ -415,6 +419,15 @@ bool unzipAndRunSteps(HWND window) {
   if (window) EnableWindow(GetDlgItem(window, kUnzipButtonId), FALSE);
 
   if (config.getEncryption()) {
+    if (g_launcher.archive.kdfRefused()) {
+      // A password could never open it: refuse before asking for one.
+      const char* why = g_launcher.archive.kdfError().getString();
+      runLog("%s\r\n", why);
+      if (!isSilent()) messageBoxUtf8(window, why, "Error");
+      EndDialog(window, 0);
+      PostQuitMessage(0);
+      return false;
+    }
     if (!promptAndVerifyPassword(window)) {
       runLog("Password is incorrect.\r\n");
       EndDialog(window, 0);

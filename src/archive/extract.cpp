@@ -140,6 +140,12 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
   slot.stored = (sizeWord & kStoredBit) != 0;
   slot.endPosition = source_->getPosition();
   slot.encrypted = encrypted_;
+  if (encrypted_ && hasKdf_ &&
+      !setPieceIv(slot.cipher, kdf_, currentEntry_, chunkPiece(chunkCount_))) {
+    *failure = "Internal memory error.";
+    return ChunkRead::kFailed;
+  }
+  ++chunkCount_;
   slot.progressBytes = deferred ? 4 + size : 0;
   return ChunkRead::kChunk;
 }
@@ -184,7 +190,7 @@ bool SimpleArchive::writeChunk(ChunkSlot& slot, Output* output,
   if (slot.outcome == ChunkSlot::kStreamCipher) {
     DataBuffer cipherText;
     cipherText.borrowData(slot.input, slot.size);
-    if (!decryptor_.decryptBuffer(cipherText, plain_, log)) return false;
+    if (!slot.cipher.decryptBuffer(cipherText, plain_, log)) return false;
     data = plain_.getData();
     count = plain_.getSize();
   }
@@ -276,6 +282,7 @@ uint64_t SimpleArchive::decodeMemory() const {
 bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
                                LogBase& log) {
   const char* failure = nullptr;
+  chunkCount_ = 0;
   DecoderPool* pool = decoderPool();
   if (!pool) {
     if (!inlineSlot_) inlineSlot_ = new (std::nothrow) ChunkSlot();
@@ -410,6 +417,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     log.logError("Failed to get entry type.");
     return false;
   }
+  if (type != kTypeEnd) currentEntry_ = entryCount_++;
   if (type == kTypeEnd) {
     IntegrityEntry missing;
     if (integrityActive_ && integrityLeft_ > 0 &&
@@ -442,6 +450,8 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   if (encrypted_) {
     DataBuffer cipherText;
     if (!cipherText.append(stored.get(), nameLen) ||
+        (hasKdf_ &&
+         !setPieceIv(decryptor_, kdf_, currentEntry_, kPieceName)) ||
         !decryptor_.decryptBuffer(cipherText, plainName, log)) {
       return false;
     }

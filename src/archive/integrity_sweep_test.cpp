@@ -1,5 +1,5 @@
-// The integrity record against damage: payloads that carry it (plain and
-// encrypted) cut at every offset and with every single bit flipped must
+// The integrity record against damage: payloads that carry it (plain, and
+// encrypted with either password scheme) cut at every offset and with every single bit flipped must
 // either fail with a reason or give exactly the packed tree, names, contents
 // and times alike. Beside the sweeps, named cases for each kind of
 // difference the record catches and for what it leaves alone.
@@ -16,6 +16,7 @@
 #include "archive/simple_archive.h"
 #include "codec/aes.h"
 #include "codec/crc32.h"
+#include "codec/kdf.h"
 #include "codec/inflate_test_util.h"
 #include "log/log_base.h"
 #include "stream/data_source.h"
@@ -60,22 +61,31 @@ void put(Bytes& b, uint64_t v, int n) {
   for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+enum Scheme { kPlain, kLegacy, kSalted };
+
 // Writes payloads the way the format describes them, the integrity record
-// as the last argument.
+// as the last argument: plain, encrypted with the unsalted key and zero
+// vectors, or with the salted key (a kdf argument before the record) and a
+// vector for every piece.
 class Writer {
  public:
-  explicit Writer(bool encrypted) : encrypted_(encrypted) {
-    if (encrypted) {
+  explicit Writer(Scheme scheme)
+      : encrypted_(scheme != kPlain), salted_(scheme == kSalted) {
+    kdf_.iterations = 1000;
+    for (uint32_t i = 0; i < kKdfSaltSize; ++i)
+      kdf_.salt[i] = static_cast<uint8_t>(0x30 + i);
+    if (encrypted_) {
       cipher_.setKeyLength(128);
-      StringBuffer pw(kPassword);
       DataBuffer key;
-      AesCipher::deriveKey(pw, 128, key);
+      deriveArchiveKey(kPassword, static_cast<uint32_t>(strlen(kPassword)),
+                       salted_ ? &kdf_ : nullptr, 128, key);
       cipher_.setKey(key);
     }
   }
 
-  Bytes seal(const Bytes& plain) {
+  Bytes seal(const Bytes& plain, uint32_t entry, uint32_t piece) {
     if (!encrypted_) return plain;
+    if (salted_) setPieceIv(cipher_, kdf_, entry, piece);
     DataBuffer in, out;
     LogNull log;
     in.append(plain.data(), static_cast<uint32_t>(plain.size()));
@@ -107,7 +117,7 @@ class Writer {
     }
     uint32_t own = ZipCRC::oneShot(r.data(), r.size());
     put(r, spoil.badRecordCrc ? own ^ 1 : own, 4);
-    return seal(r);
+    return seal(r, kPieceNoEntry, kPieceIntegrity);
   }
 
   Bytes payload(const std::vector<Entry>& entries, const Spoil& spoil = {}) {
@@ -119,17 +129,24 @@ class Writer {
     put(b, 0, 1);  // 128-bit key
     arg(b, "xmlConfig", Bytes(kConfig, kConfig + strlen(kConfig)));
     arg(b, "name", Bytes{'o', 'k'});
+    if (salted_) {
+      StringBuffer text;
+      formatKdfArg(kdf_, text);
+      arg(b, kKdfArg, Bytes(text.getString(), text.getString() + text.getSize()));
+    }
     if (!spoil.noRecord) arg(b, kIntegrityArg, record(entries, spoil));
     put(b, 0, 2);
     if (encrypted_) {
-      Bytes v = seal(Bytes{'q', 'm', 'z', 'v'});
+      Bytes v = seal(Bytes{'q', 'm', 'z', 'v'}, kPieceNoEntry, kPieceVerifier);
       put(b, v.size(), 1);
       b.insert(b.end(), v.begin(), v.end());
     }
+    uint32_t number = 0;
     for (const Entry& e : entries) {
+      const uint32_t entry = number++;
       put(b, kEntryMarker, 4);
       put(b, e.type, 1);
-      Bytes n = seal(Bytes(e.name.begin(), e.name.end()));
+      Bytes n = seal(Bytes(e.name.begin(), e.name.end()), entry, kPieceName);
       put(b, n.size(), 2);
       b.insert(b.end(), n.begin(), n.end());
       put(b, kTime, 8);
@@ -144,7 +161,7 @@ class Writer {
           block.end();
           body = w.bytes();
         }
-        Bytes s = seal(body);
+        Bytes s = seal(body, entry, chunkPiece(0));
         put(b, (e.deflated ? 0 : 0x80000000u) | s.size(), 4);
         b.insert(b.end(), s.begin(), s.end());
       }
@@ -164,6 +181,8 @@ class Writer {
   }
 
   bool encrypted_;
+  bool salted_;
+  KdfSettings kdf_;
   AesCipher cipher_;
 };
 
@@ -304,9 +323,10 @@ class IntegritySweepTest : public ::testing::TestWithParam<int> {
 
 struct Variant {
   const char* name;
-  bool encrypted;
+  Scheme scheme;
 };
-const Variant kVariants[] = {{"plain", false}, {"encrypted", true}};
+const Variant kVariants[] = {
+    {"plain", kPlain}, {"encrypted", kLegacy}, {"salted", kSalted}};
 
 bool hasError(const Outcome& o, const std::string& text) {
   for (const std::string& e : o.errors) {
@@ -318,7 +338,7 @@ bool hasError(const Outcome& o, const std::string& text) {
 TEST_P(IntegritySweepTest, EveryBitFlipFailsOrGivesThePackedTree) {
   for (const Variant& v : kVariants) {
     SCOPED_TRACE(v.name);
-    Writer w(v.encrypted);
+    Writer w(v.scheme);
     const Bytes good = w.payload(packedEntries());
     const Outcome reference = run(good);
     ASSERT_TRUE(reference.done);
@@ -359,7 +379,7 @@ TEST_P(IntegritySweepTest, EveryBitFlipFailsOrGivesThePackedTree) {
 TEST_P(IntegritySweepTest, EveryCutFails) {
   for (const Variant& v : kVariants) {
     SCOPED_TRACE(v.name);
-    Writer w(v.encrypted);
+    Writer w(v.scheme);
     const Bytes good = w.payload(packedEntries());
     const Outcome reference = run(good);
     for (size_t cut = 0; cut < good.size(); ++cut) {
@@ -405,7 +425,7 @@ TEST_P(IntegritySweepTest, EachDifferenceFailsItsEntry) {
   for (const Variant& v : kVariants) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(v.name) + ": " + c.name);
-      Writer w(v.encrypted);
+      Writer w(v.scheme);
       Outcome o = run(w.payload(packedEntries(), c.spoil));
       EXPECT_FALSE(o.done);
       EXPECT_TRUE(o.damaged);
@@ -427,7 +447,7 @@ TEST_P(IntegritySweepTest, EachDifferenceFailsItsEntry) {
 TEST_P(IntegritySweepTest, NoRecordOrAnotherVersionIsNotChecked) {
   for (const Variant& v : kVariants) {
     SCOPED_TRACE(v.name);
-    Writer w(v.encrypted);
+    Writer w(v.scheme);
     Spoil none;
     none.noRecord = true;
     Spoil later;
@@ -460,7 +480,7 @@ TEST_P(IntegritySweepTest, AnExistingFileIsReplacedOnlyBySoundData) {
   for (const Variant& v : kVariants) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(v.name) + ": " + c.name);
-      Writer w(v.encrypted);
+      Writer w(v.scheme);
       Spoil s;
       s.wrongCrcRow = c.wrongCrcRow;
       Outcome o = run(w.payload(packedEntries(), s), {{c.path, "old content"}});
@@ -484,7 +504,7 @@ TEST_P(IntegritySweepTest, AnExistingFileIsReplacedOnlyBySoundData) {
 // After an entry whose data differs, the reader stands at the next entry:
 // sfxpack goes on to report every damaged entry.
 TEST_P(IntegritySweepTest, ADamagedFileLeavesTheReaderAtTheNextEntry) {
-  Writer w(false);
+  Writer w(kPlain);
   Spoil s;
   s.wrongCrcRow = 1;
   Bytes payload = w.payload(packedEntries(), s);

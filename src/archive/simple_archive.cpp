@@ -100,7 +100,7 @@ bool SimpleArchive::readArgs(LogBase& log, ProgressMonitor* pm) {
       return false;
     }
     uint16_t nameLen = le16(len);
-    if (nameLen == 0) return true;
+    if (nameLen == 0) break;
     std::unique_ptr<char[]> name(new (std::nothrow) char[nameLen + 1u]);
     if (!name) return false;
     if (!readExact(name.get(), nameLen, pm, log)) {
@@ -130,7 +130,22 @@ bool SimpleArchive::readArgs(LogBase& log, ProgressMonitor* pm) {
     }
     if (!args_.insert(name.get(), value)) return false;
   }
+  loadKdf(log);
   return true;
+}
+
+void SimpleArchive::loadKdf(LogBase& log) {
+  hasKdf_ = false;
+  kdfError_.clear();
+  entryCount_ = 0;  // the entries that follow are numbered from 0
+  const StringBuffer* value = encrypted_ ? args_.lookup(kKdfArg) : nullptr;
+  if (!value) return;
+  if (!parseKdfArg(value->getString(), value->getSize(), &kdf_, kdfError_)) {
+    log.logError(kdfError_.getString());
+    return;
+  }
+  hasKdf_ = true;
+  if (log.verbose()) log.logDataLong("kdfIterations", kdf_.iterations);
 }
 
 bool SimpleArchive::getArg(const char* name, XString& out) const {
@@ -149,14 +164,21 @@ void SimpleArchive::setPassword(const char* password) {
 bool SimpleArchive::checkPassword(LogBase& log, DataBuffer& verifierCache) {
   LogContextExitor ctx(log, "checkPassword");
   if (!encrypted_) return false;
+  if (kdfRefused()) {
+    log.logError(kdfError_.getString());
+    return false;
+  }
   decryptor_.setKeyLength(static_cast<uint32_t>(keyLengthBits_));
   decryptor_.setMode(AesCipher::kModeCbc);
   DataBuffer key;
-  if (!AesCipher::deriveKey(password_, decryptor_.keyLength(), key))
+  if (!deriveArchiveKey(password_.getString(), password_.getSize(), kdf(),
+                        decryptor_.keyLength(), key))
     return false;
   bool keySet = decryptor_.setKey(key);
   key.secureClear();
   if (!keySet) return false;
+  if (hasKdf_ && !setPieceIv(decryptor_, kdf_, kPieceNoEntry, kPieceVerifier))
+    return false;
 
   if (verifierCache.getSize() == 0) {
     if (!source_) return false;
@@ -189,8 +211,10 @@ bool SimpleArchive::loadIntegrity(LogBase& log) {
   }
   if (ok) {
     integrity_.clear();
-    ok = encrypted_ ? decryptor_.decryptBuffer(stored, integrity_, log)
-                    : integrity_.appendDb(stored);
+    if (encrypted_ && hasKdf_)
+      ok = setPieceIv(decryptor_, kdf_, kPieceNoEntry, kPieceIntegrity);
+    ok = ok && (encrypted_ ? decryptor_.decryptBuffer(stored, integrity_, log)
+                           : integrity_.appendDb(stored));
   }
   uint8_t version = 0;
   uint32_t count = 0, configCrc = 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include "archive/integrity_record.h"
 #include "codec/aes.h"
+#include "codec/kdf.h"
 #include "text/data_buffer.h"
 #include "text/hash_map.h"
 #include "text/string_buffer.h"
@@ -72,6 +73,17 @@ class SimpleArchive {
   // from its value taken as UTF-8 and returns true.
   bool getArg(const char* name, XString& out) const;
 
+  // The password scheme of an encrypted payload, known after readArgs:
+  // kdf() is null for the earlier, unsalted scheme (no `kdf` argument, or a
+  // plain payload) and the salted scheme's settings otherwise. A `kdf`
+  // argument that is malformed, names an unknown scheme or an iteration
+  // count out of range makes kdfRefused() true, with the reason (one line)
+  // in kdfError(); checkPassword then fails for every password, so callers
+  // refuse the run before asking for one.
+  const KdfSettings* kdf() const { return hasKdf_ ? &kdf_ : nullptr; }
+  bool kdfRefused() const { return !kdfError_.isEmpty(); }
+  const StringBuffer& kdfError() const { return kdfError_; }
+
   // Stores the password (8-bit text; null is the empty password) that
   // checkPassword tries.
   void setPassword(const char* password);
@@ -79,7 +91,7 @@ class SimpleArchive {
   // Tests the stored password against the payload's verifier block. Returns
   // false at once when the payload is not encrypted. Otherwise sets up the
   // decryptor (key length from the header, the key derived from the
-  // password, CBC) and decrypts the verifier: from `verifierCache` when that
+  // password by deriveArchiveKey once, CBC) and decrypts the verifier: from `verifierCache` when that
   // holds bytes, else read from the source (a length byte and that many
   // bytes) and then appended to the cache. The cache belongs to the caller,
   // who keeps one for all attempts, so the block is read only once. True
@@ -139,7 +151,8 @@ class SimpleArchive {
   uint64_t decodeMemory() const;
 
   // The cipher context set up by checkPassword, for the entry names and
-  // chunks of an encrypted payload.
+  // chunks of an encrypted payload. Under the salted scheme every piece
+  // needs its own initialisation vector (setPieceIv) before it decrypts.
   AesCipher& decryptor() { return decryptor_; }
 
   // The integrity record's state. hasIntegrityRecord: a record of a known
@@ -198,6 +211,9 @@ class SimpleArchive {
   // True when there is no record, a record of another version, or a sound
   // one (then enforced); false, with integrityDamaged_ set, otherwise.
   bool loadIntegrity(LogBase& log);
+  // Reads the `kdf` argument of an encrypted payload into kdf_ (or the
+  // reason for refusing it into kdfError_).
+  void loadKdf(LogBase& log);
   // Logs an entry that differs from the record ("what": type, name, time,
   // attributes, size, crc, extra, missing), sets integrityDamaged_ and
   // returns false.
@@ -221,6 +237,12 @@ class SimpleArchive {
   uint32_t poolWanted_ = 0;
   ChunkSlot* inlineSlot_ = nullptr;
   StringBuffer password_;
+  KdfSettings kdf_;
+  bool hasKdf_ = false;
+  StringBuffer kdfError_;
+  uint32_t entryCount_ = 0;    // entry records met so far
+  uint32_t currentEntry_ = 0;  // the number of the entry being read
+  uint32_t chunkCount_ = 0;    // chunks of that entry read so far
   bool integrityLoaded_ = false;
   bool integrityActive_ = false;
   bool integrityDamaged_ = false;

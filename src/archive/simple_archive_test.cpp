@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "codec/aes.h"
+#include "codec/kdf.h"
 #include "log/log_base.h"
 #include "log/log_test_util.h"
 #include "stream/data_source.h"
@@ -392,6 +394,107 @@ TEST(SimpleArchivePasswordTest, PlainPayloadIsNeverChecked) {
   EXPECT_FALSE(r.archive.checkPassword(log, cache));
   EXPECT_EQ(afterArgs, r.src.getPosition());
   EXPECT_EQ(0u, cache.getSize());
+}
+
+}  // namespace
+}  // namespace sfx
+
+namespace sfx {
+namespace {
+
+// An encrypted payload whose argument block holds `kdf` (when not empty)
+// and whose verifier is "qmzv" under the key of `password` by that scheme
+// (the verifier's own vector under the salted one).
+Bytes kdfPayload(const std::string& kdf, const char* password, int bits) {
+  Bytes b = markerAndHeader(1, bits == 128 ? 0 : (bits == 192 ? 1 : 2));
+  if (!kdf.empty()) putArg(b, kKdfArg, kdf);
+  put16(b, 0);
+  KdfSettings settings;
+  StringBuffer why;
+  bool salted = !kdf.empty() &&
+                parseKdfArg(kdf.data(), static_cast<uint32_t>(kdf.size()),
+                            &settings, why);
+  AesCipher c;
+  c.setKeyLength(static_cast<uint32_t>(bits));
+  DataBuffer key, plain, cipher;
+  EXPECT_TRUE(deriveArchiveKey(password, static_cast<uint32_t>(strlen(password)),
+                               salted ? &settings : nullptr, c.keyLength(), key));
+  EXPECT_TRUE(c.setKey(key));
+  if (salted) {
+    EXPECT_TRUE(setPieceIv(c, settings, kPieceNoEntry, kPieceVerifier));
+  }
+  plain.append("qmzv", 4);
+  LogNull log;
+  EXPECT_TRUE(c.encryptBuffer(plain, cipher, log));
+  b.push_back(static_cast<unsigned char>(cipher.getSize()));
+  b.insert(b.end(), cipher.getData(), cipher.getData() + cipher.getSize());
+  put32(b, kEntryMarker);
+  return b;
+}
+
+// The salted scheme opens with its own key at every key length and not
+// with the unsalted one; a kdf argument no reader may trust refuses every
+// password (a right one too) with its reason, logged once it is read.
+TEST(SimpleArchiveKdfTest, SchemesAndRefusals) {
+  const std::string salt = "00112233445566778899aabbccddeeff";
+  const std::string good = "1:pbkdf2-hmac-sha256:1000:" + salt;
+  for (int bits : {128, 192, 256}) {
+    Reader r(kdfPayload(good, "pw", bits));
+    CapturingLog log;
+    ASSERT_TRUE(r.headerAndArgs(log));
+    ASSERT_NE(nullptr, r.archive.kdf());
+    EXPECT_FALSE(r.archive.kdfRefused());
+    EXPECT_EQ(1000u, r.archive.kdf()->iterations);
+    DataBuffer cache;
+    r.archive.setPassword("wrong");
+    EXPECT_FALSE(r.archive.checkPassword(log, cache)) << bits;
+    r.archive.setPassword("pw");
+    EXPECT_TRUE(r.archive.checkPassword(log, cache)) << bits;
+  }
+  // Without the argument the payload is of the unsalted scheme.
+  {
+    Reader r(kdfPayload("", "pw", 256));
+    CapturingLog log;
+    ASSERT_TRUE(r.headerAndArgs(log));
+    EXPECT_EQ(nullptr, r.archive.kdf());
+    DataBuffer cache;
+    r.archive.setPassword("pw");
+    EXPECT_TRUE(r.archive.checkPassword(log, cache));
+  }
+  struct Refusal {
+    std::string value;
+    const char* why;
+  } refusals[] = {
+      {"1:pbkdf2-hmac-sha256:999:" + salt,
+       "The key-derivation iteration count is out of range (1000 to "
+       "100000000)."},
+      {"3:pbkdf2-hmac-sha256:1000:" + salt,
+       "The key-derivation argument names an unknown scheme."},
+      {"1:pbkdf2-hmac-sha256:1000:" + salt.substr(2),
+       "The key-derivation argument is malformed."},
+  };
+  for (const Refusal& f : refusals) {
+    Reader r(kdfPayload(f.value, "pw", 256));
+    CapturingLog log;
+    ASSERT_TRUE(r.headerAndArgs(log)) << f.value;
+    EXPECT_TRUE(r.archive.kdfRefused());
+    EXPECT_EQ(nullptr, r.archive.kdf());
+    EXPECT_STREQ(f.why, r.archive.kdfError().getString());
+    EXPECT_TRUE(log.hasError(f.why));
+    DataBuffer cache;
+    r.archive.setPassword("pw");
+    EXPECT_FALSE(r.archive.checkPassword(log, cache));
+    EXPECT_EQ(0u, cache.getSize()) << "nothing is read for a refused scheme";
+  }
+  // A plain payload's kdf argument means nothing.
+  Bytes plain = markerAndHeader(0, 0);
+  putArg(plain, kKdfArg, "nonsense");
+  put16(plain, 0);
+  Reader r(plain);
+  CapturingLog log;
+  ASSERT_TRUE(r.headerAndArgs(log));
+  EXPECT_FALSE(r.archive.kdfRefused());
+  EXPECT_EQ(nullptr, r.archive.kdf());
 }
 
 }  // namespace

@@ -541,6 +541,18 @@ bool AesCipher::run(const DataBuffer& in, DataBuffer& out, bool encrypt,
   return true;
 }
 
+void AesCipher::setChainingStart(const uint8_t iv[kAesBlockSize]) {
+  memcpy(chainingStart_, iv, sizeof chainingStart_);
+}
+
+bool AesCipher::encryptSingleBlock(const uint8_t in[kAesBlockSize],
+                                   uint8_t out[kAesBlockSize]) {
+  initialize(true);
+  if (!ready_) return false;
+  encryptBlock(in, out);
+  return true;
+}
+
 bool AesCipher::copySettingsFrom(const AesCipher& other) {
   keyBits_ = other.keyBits_;
   mode_ = other.mode_;

@@ -18,8 +18,9 @@ constexpr uint32_t kAesMaxRounds = 14;
 
 // The cipher context. Every encrypted piece of a payload (entry name, data
 // chunk, password verifier) is a separate ciphertext: each call starts the
-// chain afresh from an all-zero initialisation vector, and no state passes
-// from one call to the next.
+// chain afresh from the chaining start (an all-zero initialisation vector
+// unless setChainingStart gave another), and no state passes from one call
+// to the next.
 //
 // Padding (schemes 0 and 1): encryptBuffer appends n = 16 - (length % 16)
 // bytes of value n (1 to 16; a whole block of 0x10 when the length is a
@@ -77,6 +78,16 @@ class AesCipher {
   // Whether this processor has the AES instructions and this build can use
   // them (x86 with GCC-compatible compilers; checked once with cpuid).
   static bool hardwareAvailable();
+
+  // The block the first ciphertext block of every buffer is chained to (16
+  // zero bytes after construction). Payloads of the salted scheme give each
+  // piece its own (kdf.h); earlier payloads keep the zero block.
+  void setChainingStart(const uint8_t iv[kAesBlockSize]);
+  // Encrypts the one block `in` into `out` under the key (no chaining, no
+  // padding). False when the key length is not usable ("AES not
+  // initialized." is not logged: the caller reports).
+  bool encryptSingleBlock(const uint8_t in[kAesBlockSize],
+                          uint8_t out[kAesBlockSize]);
 
   // Any value is stored; the buffer operations accept only the modes above.
   void setMode(uint32_t mode) { mode_ = mode; }

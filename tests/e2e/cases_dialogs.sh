@@ -356,7 +356,7 @@ case_password_loop() {
   local target="$SFX_WORK/out" log="$SFX_WORK/run.log" title="Введите пароль"
   config "$SFX_WORK/pw.xml" ShowMain=0 ShowProgress=0 ShowFin=0 Encryption=1 \
     "UnzipDir=$(winpath "$target")" "PwTitle=$title" "PwdCancelBtn=Отмена"
-  pack "$SFX_WORK/pw.exe" --config "$SFX_WORK/pw.xml" --password secret
+  pack "$SFX_WORK/pw.exe" --config "$SFX_WORK/pw.xml" --password secret --kdf-iterations 1000
   drive "run $(winpath "$SFX_WORK/pw.exe") -pwd wrong -log $(winpath "$log")" \
     "wait-window '$title'" \
     "wait-gone Error 0" \
@@ -384,7 +384,7 @@ case_password_right_extracts() {
   local target="$SFX_WORK/out"
   config "$SFX_WORK/pw.xml" ShowMain=1 Encryption=1 "UnzipDir=$(winpath "$target")" \
     ErrPwdTitle=Ошибка "ErrPwdCaption=Неверный пароль."
-  pack "$SFX_WORK/pw.exe" --config "$SFX_WORK/pw.xml" --password secret
+  pack "$SFX_WORK/pw.exe" --config "$SFX_WORK/pw.xml" --password secret --kdf-iterations 1000
   drive "run $(winpath "$SFX_WORK/pw.exe")" \
     "wait-window '$main_title'" \
     "press '$main_title' 1001" \
@@ -494,7 +494,7 @@ case_progress_bar_starts_at_0() {
   local expected="Failed to run missing.exe, working dir = $(winpath "$target") (check to see if this file is in the EXE)"
   config "$SFX_WORK/pw.xml" ShowMain=0 ShowProgress=1 ShowFin=0 Encryption=1 WaitForSetup=1 \
     "UnzipDir=$(winpath "$target")" SetupExe=missing.exe
-  pack "$SFX_WORK/pw.exe" --config "$SFX_WORK/pw.xml" --password secret
+  pack "$SFX_WORK/pw.exe" --config "$SFX_WORK/pw.xml" --password secret --kdf-iterations 1000
   drive "run $(winpath "$SFX_WORK/pw.exe")" \
     "wait-window 'Enter Password'" \
     "expect-progress '$prog_title' 1008 0 0" \

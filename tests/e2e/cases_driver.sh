@@ -342,7 +342,7 @@ case_passwords_in_silent_run() {
   # with 1 and creates nothing.
   stage
   config "$SFX_WORK/c.xml" "${silent[@]}" Encryption=1
-  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml" --password 'open sesame'
+  pack_payload "$SFX_WORK/a.exe" "$SFX_WORK/c.xml" --password 'open sesame' --kdf-iterations 1000
   run_stub "$SFX_WORK/a.exe" 0 -unzipDir "$(winpath "$SFX_WORK/out")" -pwd 'open sesame'
   same_tree "$SFX_WORK/payload" "$SFX_WORK/out"
   drive "run '$(winpath "$SFX_WORK/a.exe")' -unzipDir '$(winpath "$SFX_WORK/out2")' -pwd wrong" \

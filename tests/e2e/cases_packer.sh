@@ -49,6 +49,9 @@ packer_round_trip() {
   if [ "$bits" != none ]; then
     pw_opt=(--password "$pw")
     bits_opt=(--key-bits "$bits")
+    # The salted scheme; a low count except at 256 bits, whose one
+    # derivation in the stub runs at the default count.
+    [ "$bits" = 256 ] || bits_opt+=(--kdf-iterations 1000)
     run_pw=" -pwd '$pw'"
     enc=1
   fi
@@ -111,7 +114,7 @@ case_packer_flags_title() {
 # and accepts the right one.
 case_packer_password_alone() {
   local target="$SFX_WORK/target"
-  pack "$SFX_WORK/pw.exe" --password "right one" --unzip-dir "$(winpath "$target")" --progress-only
+  pack "$SFX_WORK/pw.exe" --password "right one" --kdf-iterations 1000 --unzip-dir "$(winpath "$target")" --progress-only
   drive "run '$(winpath "$SFX_WORK/pw.exe")'" \
     "wait-window 'Enter Password'" \
     "type 'Enter Password' 1007 wrong" \
@@ -212,4 +215,58 @@ case_packer_deb() {
     --unzip-dir "$(winpath "$SFX_WORK/out")" "$here/../../examples/hello"
   drive "run '$(winpath "$SFX_WORK/d.exe")'" "wait-gone Error 0" "wait-exit" "exit-code 0"
   diff -r "$here/../../examples/hello" "$SFX_WORK/out" || fail "extracted tree differs"
+}
+
+# The password schemes in the stub, beside the round trips above (the
+# salted scheme at each key length): an archive of the earlier scheme
+# (--legacy-encryption) still opens with -pwd; a salted one with several
+# chunks per file gives the same files with 1 and with 3 decoders and
+# refuses a wrong -pwd (the dialog asks again); a kdf argument no reader
+# may trust fails the silent run with its reason in the run log before any
+# password dialog; sfxpack info names each scheme.
+case_packer_kdf() {
+  local in="$SFX_WORK/in"
+  mkdir -p "$in/sub"
+  head -c 300000 /dev/urandom >"$in/sub/noise.bin"
+  seq 1 60000 >"$in/count.txt"
+  cp "$in/count.txt" "$in/sub/copy.txt"
+  local n
+  for n in legacy 1 3; do
+    config "$SFX_WORK/c$n.xml" ShowMain=0 ShowProgress=0 ShowFin=0 Encryption=1 \
+      DecoderThreads=${n/legacy/0}
+  done
+  "$SFX_PACK" create -q -o "$SFX_WORK/legacy.exe" --stub "$stub" --config "$SFX_WORK/clegacy.xml" \
+    --password 'pw one' --key-bits 192 --legacy-encryption "$in"
+  for n in 1 3; do
+    "$SFX_PACK" create -q -o "$SFX_WORK/salted$n.exe" --stub "$stub" --config "$SFX_WORK/c$n.xml" \
+      --password 'pw one' --key-bits 128 --kdf-iterations 1000 --chunk-size 65536 "$in"
+  done
+  "$SFX_PACK" info "$SFX_WORK/legacy.exe" | grep -qxF 'encryption: AES-192, key from the password by unsalted MD5 (legacy)' ||
+    fail "info of the legacy archive: $("$SFX_PACK" info "$SFX_WORK/legacy.exe" | grep encryption)"
+  "$SFX_PACK" info "$SFX_WORK/salted1.exe" |
+    grep -qxF 'encryption: AES-128, key from the password by pbkdf2-hmac-sha256, 1000 iterations' ||
+    fail "info of the salted archive: $("$SFX_PACK" info "$SFX_WORK/salted1.exe" | grep encryption)"
+  for n in legacy 1 3; do
+    local exe="$SFX_WORK/${n/[13]/salted$n}.exe"
+    drive "run '$(winpath "$exe")' -unzipDir '$(winpath "$SFX_WORK/out-$n")' -pwd 'pw one'" \
+      "wait-gone Error 0" "wait-exit" "exit-code 0"
+    diff -r "$in" "$SFX_WORK/out-$n" >/dev/null || fail "$n: the extracted tree differs"
+  done
+  drive "run '$(winpath "$SFX_WORK/salted3.exe")' -unzipDir '$(winpath "$SFX_WORK/out-wrong")' -pwd 'pw two'" \
+    "wait-window 'Enter Password'" \
+    "press 'Enter Password' 2" \
+    "wait-exit" \
+    "exit-code 1"
+  [ ! -e "$SFX_WORK/out-wrong" ] || fail "a wrong password created the directory"
+  # 999 iterations: the argument's value one byte shorter (58 becomes 57).
+  perl -0777 -pe 's/kdf\x3a\x001:pbkdf2-hmac-sha256:1000:/kdf\x39\x001:pbkdf2-hmac-sha256:999:/' \
+    "$SFX_WORK/salted1.exe" >"$SFX_WORK/range.exe"
+  "$SFX_PACK" info "$SFX_WORK/range.exe" | grep -qF 'key derivation refused: The key-derivation iteration count is out of range' ||
+    fail "info of the refused archive"
+  drive "run '$(winpath "$SFX_WORK/range.exe")' -unzipDir '$(winpath "$SFX_WORK/out-range")' -pwd 'pw one' -log '$(winpath "$SFX_WORK/run.log")'" \
+    "wait-exit" \
+    "exit-code 1"
+  tr -d '\r' <"$SFX_WORK/run.log" | grep -qxF 'The key-derivation iteration count is out of range (1000 to 100000000).' ||
+    fail "run log: $(tr -d '\r' <"$SFX_WORK/run.log" | tail -5)"
+  [ ! -e "$SFX_WORK/out-range" ] || fail "a refused archive created the directory"
 }

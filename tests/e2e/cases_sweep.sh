@@ -228,7 +228,7 @@ sweep_run() {
   local keys="<ShowMain>0</ShowMain><ShowProgress>0</ShowProgress><ShowFin>0</ShowFin>"
   if [ "$sweep_mode" = encrypted ]; then
     keys+="<Encryption>1</Encryption>"
-    pack_opts+=(--password "$sweep_password" --key-bits 128)
+    pack_opts+=(--password "$sweep_password" --key-bits 128 --kdf-iterations 1000)
   fi
   echo "<SfxConfig>$keys</SfxConfig>" >"$SFX_WORK/c.xml"
   "$SFX_PACK" create -q -o "$SFX_WORK/full.exe" --stub "$stub" --config "$SFX_WORK/c.xml" \

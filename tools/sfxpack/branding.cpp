@@ -1192,7 +1192,19 @@ int runInfo(int argc, char** argv) {
     return 1;
   }
   if (archive.isEncrypted()) {
-    printf("encryption: AES-%d\n", archive.keyLengthBits());
+    // The password scheme: the salted one with its count, or the earlier.
+    if (archive.kdf()) {
+      printf("encryption: AES-%d, key from the password by %s, %u iterations\n",
+             archive.keyLengthBits(), sfx::kKdfAlgorithm,
+             archive.kdf()->iterations);
+    } else if (archive.kdfRefused()) {
+      printf("encryption: AES-%d, key derivation refused: %s\n",
+             archive.keyLengthBits(), archive.kdfError().getString());
+    } else {
+      printf("encryption: AES-%d, key from the password by unsalted MD5 "
+             "(legacy)\n",
+             archive.keyLengthBits());
+    }
   } else {
     printf("encryption: none\n");
   }

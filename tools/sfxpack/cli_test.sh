@@ -77,6 +77,24 @@ check 0 "" -- create -q -o "$work/p.exe" --stub "$work/stub.exe" --password pw "
 "$pack" config "$work/p.exe" | grep -qxF '    <Encryption>1</Encryption>' || { echo "FAIL: --password without Encryption 1"; failures=$((failures + 1)); }
 check 1 "p.exe: wrong password" -- test "$work/p.exe" --password nope
 check 0 "OK" -- test "$work/p.exe" --password pw
+# The password scheme: the count's bounds, the argument the packer owns,
+# and payloads whose kdf argument no reader may trust.
+check 2 "--kdf-iterations must be 1000 to 100000000" -- create -o "$work/o.exe" --stub "$work/stub.exe" --password pw --kdf-iterations 999 "$work/in"
+check 2 "--kdf-iterations must be 1000 to 100000000" -- create -o "$work/o.exe" --stub "$work/stub.exe" --password pw --kdf-iterations 100000001 "$work/in"
+check 2 "--arg kdf: the packer writes it" -- create -o "$work/o.exe" --stub "$work/stub.exe" --arg kdf=1 "$work/in"
+check 0 "" -- create -q -o "$work/k.exe" --stub "$work/stub.exe" --password pw --kdf-iterations 1000 "$work/in"
+grep -qa '1:pbkdf2-hmac-sha256:1000:' "$work/k.exe" || { echo "FAIL: kdf argument missing"; failures=$((failures + 1)); }
+check 0 "" -- create -q -o "$work/l.exe" --stub "$work/stub.exe" --password pw --legacy-encryption "$work/in"
+! grep -qa 'pbkdf2' "$work/l.exe" || { echo "FAIL: kdf argument in a legacy payload"; failures=$((failures + 1)); }
+check 0 "OK" -- test "$work/l.exe" --password pw
+# 999 iterations: the value one byte shorter (its length 58 becomes 57).
+perl -0777 -pe 's/kdf\x3a\x001:pbkdf2-hmac-sha256:1000:/kdf\x39\x001:pbkdf2-hmac-sha256:999:/' "$work/k.exe" >"$work/k-range.exe"
+LC_ALL=C sed 's/1:pbkdf2-hmac-sha256:/1:pbkdf2-hmac-sha512:/' "$work/k.exe" >"$work/k-scheme.exe"
+LC_ALL=C sed 's/sha256:1000:/sha256:100x:/' "$work/k.exe" >"$work/k-bad.exe"
+check 1 "iteration count is out of range \\(1000 to 100000000\\)" -- test "$work/k-range.exe" --password pw
+check 1 "names an unknown scheme" -- list "$work/k-scheme.exe" --password pw
+check 1 "argument is malformed" -- extract "$work/k-bad.exe" -C "$work/kx" --password pw
+[ ! -e "$work/kx" ] || { echo "FAIL: a refused payload made its directory"; failures=$((failures + 1)); }
 
 # Names Windows cannot hold: every one listed, exit 1, nothing written.
 # (A component over 255 UTF-16 units cannot be made here: this file system

@@ -8,6 +8,7 @@
 #include "archive/simple_archive.h"
 #include "codec/aes.h"
 #include "codec/inflate.h"
+#include "codec/kdf.h"
 #include "log/log_base.h"
 #include "stream/output.h"
 #include "text/data_buffer.h"
@@ -28,11 +29,19 @@ uint32_t le32(const uint8_t* p) {
 
 }  // namespace
 
-EntryMeter::EntryMeter(sfx::DataSource* inner, sfx::AesCipher* decryptor)
+EntryMeter::EntryMeter(sfx::DataSource* inner,
+                       const sfx::AesCipher* decryptor,
+                       const sfx::KdfSettings* kdf)
     : sfx::DataSource(kFileSource),
       inner_(inner),
-      decryptor_(decryptor),
-      chunk_(new (std::nothrow) uint8_t[sfx::kChunkBufferSize]) {}
+      kdf_(kdf),
+      chunk_(new (std::nothrow) uint8_t[sfx::kChunkBufferSize]) {
+  if (decryptor) {
+    decryptor_.reset(new (std::nothrow) sfx::AesCipher());
+    if (decryptor_ && !decryptor_->copySettingsFrom(*decryptor))
+      decryptor_.reset();
+  }
+}
 
 EntryMeter::~EntryMeter() = default;
 
@@ -74,6 +83,8 @@ void EntryMeter::feed(const uint8_t* data, uint32_t count) {
         fieldFill_ = 0;
         if (state_ == State::kHead) {
           type_ = field_[4];
+          if (type_ != kTypeEnd) entry_ = entries_++;
+          chunks_ = 0;
           remaining_ = static_cast<uint32_t>(field_[5] | field_[6] << 8);
           state_ = type_ == kTypeEnd ? State::kDone
                    : remaining_ == 0 ? State::kTimeAttr
@@ -126,10 +137,13 @@ void EntryMeter::measureChunk() {
   const uint8_t* data = chunk_.get();
   uint32_t count = chunkFill_;
   sfx::DataBuffer plain;
+  const uint32_t piece = sfx::chunkPiece(chunks_++);
   if (decryptor_) {
     sfx::DataBuffer cipherText;
     cipherText.borrowData(data, count);
-    if (!decryptor_->decryptBuffer(cipherText, plain, quiet)) return;
+    if ((kdf_ && !sfx::setPieceIv(*decryptor_, *kdf_, entry_, piece)) ||
+        !decryptor_->decryptBuffer(cipherText, plain, quiet))
+      return;
     data = plain.getData();
     count = plain.getSize();
   }

@@ -12,15 +12,20 @@
 
 namespace sfx {
 class AesCipher;
+struct KdfSettings;
 }  // namespace sfx
 
 namespace sfxpack {
 
 class EntryMeter : public sfx::DataSource {
  public:
-  // Reads through `inner` (not owned). When `decryptor` is given (not
-  // owned), names and chunks are ciphertexts it decrypts.
-  EntryMeter(sfx::DataSource* inner, sfx::AesCipher* decryptor);
+  // Reads through `inner` (not owned). When `decryptor` is given, names and
+  // chunks are ciphertexts that a copy of it (its key set) decrypts, under
+  // the salted scheme `kdf` (not owned; null for the earlier one) with the
+  // vector of each chunk's place. Entries are numbered from the first one
+  // the meter sees.
+  EntryMeter(sfx::DataSource* inner, const sfx::AesCipher* decryptor,
+             const sfx::KdfSettings* kdf);
   ~EntryMeter() override;
 
   // Starts a new entry record: the next byte read is its marker.
@@ -47,7 +52,11 @@ class EntryMeter : public sfx::DataSource {
   void measureChunk();
 
   sfx::DataSource* inner_;
-  sfx::AesCipher* decryptor_;
+  std::unique_ptr<sfx::AesCipher> decryptor_;
+  const sfx::KdfSettings* kdf_;
+  uint32_t entries_ = 0;  // entry records met
+  uint32_t entry_ = 0;    // the number of the current one
+  uint32_t chunks_ = 0;   // its chunks met
   State state_ = State::kDone;
   uint8_t field_[12];
   uint32_t fieldFill_ = 0;

@@ -205,6 +205,9 @@ const OptionRow kCreateOptions[] = {
          return usageError("--arg needs NAME=VALUE, got '" + v + "'");
        if (v.compare(0, eq, "xmlConfig") == 0)
          return usageError("--arg xmlConfig: give --config FILE instead");
+       if (v.compare(0, eq, "kdf") == 0)
+         return usageError(
+             "--arg kdf: the packer writes it; give --kdf-iterations N");
        o->extraArgs.emplace_back(v.substr(0, eq), v.substr(eq + 1));
        return kGoOn;
      }},
@@ -243,6 +246,23 @@ const OptionRow kCreateOptions[] = {
        if (!parseNumber(v, 128, 256, &n) || (n != 128 && n != 192 && n != 256))
          return usageError("--key-bits must be 128, 192 or 256");
        o->pack.keyBits = static_cast<int>(n);
+       return kGoOn;
+     }},
+    {"--kdf-iterations", "N",
+     "PBKDF2-HMAC-SHA256 iterations of the password key, 1000 to 100000000 "
+     "(default 600000)",
+     [](Options* o, const std::string& v) {
+       unsigned long long n = 0;
+       if (!parseNumber(v, 1000, 100000000, &n))
+         return usageError("--kdf-iterations must be 1000 to 100000000");
+       o->pack.kdfIterations = static_cast<uint32_t>(n);
+       return kGoOn;
+     }},
+    {"--legacy-encryption", nullptr,
+     "the earlier unsalted MD5 password key, for a --stub that knows no other "
+     "(weak: use only when needed)",
+     [](Options* o, const std::string&) {
+       o->pack.legacyEncryption = true;
        return kGoOn;
      }},
     {"--level", "N", "compression level 0 (store) to 12 (default 6)",

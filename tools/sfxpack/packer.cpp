@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 #include "archive/integrity_record.h"
 #include "codec/aes.h"
 #include "codec/crc32.h"
+#include "codec/kdf.h"
 #include "log/log_base.h"
 #include "payload_writer.h"
 #include "text/data_buffer.h"
@@ -75,21 +77,24 @@ uint64_t clampedFileTimeOf(const struct stat& st, int64_t epoch) {
 
 namespace {
 
-// Encrypts one piece on its own, as every name, chunk and the verifier are.
+// Encrypts one piece on its own, as every name, chunk and the verifier are,
+// under the key derived once for the payload; under the salted scheme with
+// the vector of the piece's place (entry and piece number).
 class PieceCipher {
  public:
-  PieceCipher(const std::string& password, int keyBits) {
+  PieceCipher(const sfx::DataBuffer& key, int keyBits,
+              const sfx::KdfSettings* kdf)
+      : kdf_(kdf) {
     cipher_.setKeyLength(static_cast<uint32_t>(keyBits));
-    sfx::StringBuffer pw(password.c_str());
-    sfx::DataBuffer key;
-    ok_ = sfx::AesCipher::deriveKey(pw, cipher_.keyLength(), key) &&
-          cipher_.setKey(key);
+    ok_ = key.getSize() > 0 && cipher_.setKey(key);
   }
   bool ok() const { return ok_; }
-  bool encrypt(const uint8_t* in, size_t n, std::vector<uint8_t>* out) {
+  bool encrypt(const uint8_t* in, size_t n, uint32_t entry, uint32_t piece,
+               std::vector<uint8_t>* out) {
     sfx::DataBuffer plain, cipherText;
     sfx::LogNull log;
-    if (!plain.append(in, static_cast<uint32_t>(n)) ||
+    if ((kdf_ && !sfx::setPieceIv(cipher_, *kdf_, entry, piece)) ||
+        !plain.append(in, static_cast<uint32_t>(n)) ||
         !cipher_.encryptBuffer(plain, cipherText, log)) {
       return false;
     }
@@ -100,6 +105,7 @@ class PieceCipher {
 
  private:
   sfx::AesCipher cipher_;
+  const sfx::KdfSettings* kdf_;
   bool ok_ = false;
 };
 
@@ -117,6 +123,8 @@ struct Item {
   bool failed = false;
   std::vector<uint8_t> bytes;  // the encoded record
   Buffer input;                // chunk input, given back once encoded
+  uint32_t entry = 0;          // the chunk's place, for its vector
+  uint32_t piece = 0;
   size_t cost = 0;             // bytes it counts against the in-flight bound
 };
 
@@ -130,11 +138,19 @@ constexpr size_t kWriteBytes = 1 << 20;
 
 class Pipeline {
  public:
-  Pipeline(const PackOptions& opts, FILE* out)
+  // `kdf` (null for the earlier scheme) must outlive the pipeline. The key
+  // is derived here, once for every thread.
+  Pipeline(const PackOptions& opts, FILE* out, const sfx::KdfSettings* kdf)
       : opts_(opts),
         out_(out),
         encrypted_(!opts.password.empty()),
-        chunkSize_(std::max<size_t>(opts.chunkSize, 1)) {
+        chunkSize_(std::max<size_t>(opts.chunkSize, 1)),
+        kdf_(kdf) {
+    if (encrypted_ &&
+        !sfx::deriveArchiveKey(opts.password.data(),
+                               static_cast<uint32_t>(opts.password.size()),
+                               kdf, static_cast<uint32_t>(opts.keyBits), key_))
+      key_.secureClear();
     unsigned n =
         opts.threads ? opts.threads : std::thread::hardware_concurrency();
     n = std::max(1u, n);
@@ -194,9 +210,12 @@ class Pipeline {
 
   // Queues a chunk for compression; writes finished records first when too
   // many are in flight, which bounds the memory used.
-  bool addChunk(Buffer input, std::string* error) {
+  bool addChunk(Buffer input, uint32_t entry, uint32_t piece,
+                std::string* error) {
     if (!drain(maxRecordsInFlight_, maxBytesInFlight_, error)) return false;
     auto item = std::make_shared<Item>();
+    item->entry = entry;
+    item->piece = piece;
     item->cost = input.capacity;
     batchBytes_ += input.size;
     item->input = std::move(input);
@@ -215,12 +234,13 @@ class Pipeline {
 
   uint64_t written() const { return written_; }
 
-  // Encrypts a piece on the calling thread (names, the verifier).
-  bool encryptPiece(const uint8_t* in, size_t n, std::vector<uint8_t>* out) {
+  // Encrypts a piece on the calling thread (names, the verifier, the
+  // integrity record).
+  bool encryptPiece(const uint8_t* in, size_t n, uint32_t entry,
+                    uint32_t piece, std::vector<uint8_t>* out) {
     if (!mainCipher_)
-      mainCipher_ =
-          std::make_unique<PieceCipher>(opts_.password, opts_.keyBits);
-    return mainCipher_->ok() && mainCipher_->encrypt(in, n, out);
+      mainCipher_ = std::make_unique<PieceCipher>(key_, opts_.keyBits, kdf_);
+    return mainCipher_->ok() && mainCipher_->encrypt(in, n, entry, piece, out);
   }
 
  private:
@@ -295,7 +315,7 @@ class Pipeline {
         libdeflate_alloc_compressor(std::max(1, opts_.level));
     std::unique_ptr<PieceCipher> cipher;
     if (encrypted_)
-      cipher = std::make_unique<PieceCipher>(opts_.password, opts_.keyBits);
+      cipher = std::make_unique<PieceCipher>(key_, opts_.keyBits, kdf_);
     std::vector<uint8_t> packed;
     std::vector<std::shared_ptr<Item>> batch;
     std::unique_lock<std::mutex> lock(mu_);
@@ -311,7 +331,7 @@ class Pipeline {
       lock.unlock();
       for (const std::shared_ptr<Item>& item : batch)
         item->failed =
-            !encode(c, cipher.get(), item->input, &packed, &item->bytes);
+            !encode(c, cipher.get(), *item, &packed, &item->bytes);
       lock.lock();
       bool wake = false;
       for (const std::shared_ptr<Item>& item : batch) {
@@ -331,8 +351,9 @@ class Pipeline {
   // Deflates one chunk, keeps it stored when that does not shrink it (or
   // when its bytes show that deflating would not), encrypts it when asked,
   // and encodes the chunk record.
-  bool encode(libdeflate_compressor* c, PieceCipher* cipher, const Buffer& in,
+  bool encode(libdeflate_compressor* c, PieceCipher* cipher, const Item& item,
               std::vector<uint8_t>* packed, std::vector<uint8_t>* record) {
+    const Buffer& in = item.input;
     bool stored = true;
     const uint8_t* body = in.data.get();
     size_t bodySize = in.size;
@@ -349,7 +370,8 @@ class Pipeline {
     }
     std::vector<uint8_t> sealed;
     if (cipher) {
-      if (!cipher->ok() || !cipher->encrypt(body, bodySize, &sealed))
+      if (!cipher->ok() ||
+          !cipher->encrypt(body, bodySize, item.entry, item.piece, &sealed))
         return false;
       body = sealed.data();
       bodySize = sealed.size();
@@ -364,6 +386,8 @@ class Pipeline {
   FILE* out_;
   bool encrypted_;
   size_t chunkSize_;
+  const sfx::KdfSettings* kdf_;
+  sfx::DataBuffer key_;  // empty when not encrypted (or out of memory)
   size_t maxBytesInFlight_;
   size_t maxRecordsInFlight_;
   std::vector<std::thread> workers_;
@@ -419,6 +443,7 @@ struct Writer {
   // each file's size and CRC-32 are filled in as it is written.
   IntegrityTable* table = nullptr;
   size_t nextRow = 0;
+  uint32_t entryNumber = 0;  // entry records written so far
 
   bool storedName(const std::string& name, std::string* out,
                   std::string* error) {
@@ -427,7 +452,7 @@ struct Writer {
     } else {
       std::vector<uint8_t> c;
       if (!pipe.encryptPiece(reinterpret_cast<const uint8_t*>(name.data()),
-                             name.size(), &c)) {
+                             name.size(), entryNumber, sfx::kPieceName, &c)) {
         *error = "cannot encrypt an entry name";
         return false;
       }
@@ -450,6 +475,7 @@ struct Writer {
                    kAttrDirectory | (e.hidden ? kAttrHidden : 0));
     ++stats.directories;
     ++nextRow;
+    ++entryNumber;
     return pipe.addRecord(w.takeBytes(), error);
   }
 
@@ -470,6 +496,7 @@ struct Writer {
     // Reads sized by what the file still holds (one byte more, to see its
     // end without another read), not by the chunk size: small files are many.
     uint64_t left = e.size;
+    uint32_t chunkIndex = 0;
     uint32_t crcState = 0xFFFFFFFFu;
     uint64_t size = 0;
     for (;;) {
@@ -493,7 +520,9 @@ struct Writer {
       stats.bytesIn += n;
       doneBytes += n;
       left = left > n ? left - n : 0;
-      if (!pipe.addChunk(std::move(chunk), error)) return false;
+      if (!pipe.addChunk(std::move(chunk), entryNumber,
+                         sfx::chunkPiece(chunkIndex++), error))
+        return false;
       if (opts.progress) opts.progress(doneBytes, totalBytes);
       if (n < want) break;
     }
@@ -503,6 +532,7 @@ struct Writer {
       row.crc = size ? ~crcState : 0;
     }
     ++nextRow;
+    ++entryNumber;
     PayloadWriter end;
     end.AddChunkEnd();
     ++stats.files;
@@ -816,14 +846,32 @@ bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
                   PackStats* stats, std::string* error) {
   *stats = PackStats();
   bool encrypted = !opts.password.empty();
-  Pipeline pipe(opts, out);
+  auto args = opts.args;
+  // The salted scheme: a fresh salt for every payload, named by the kdf
+  // argument, which goes before the integrity record's.
+  sfx::KdfSettings kdf;
+  const bool salted = encrypted && !opts.legacyEncryption;
+  if (salted) {
+    kdf.iterations = opts.kdfIterations;
+    if (getrandom(kdf.salt, sizeof kdf.salt, 0) !=
+        static_cast<ssize_t>(sizeof kdf.salt)) {
+      *error = std::string("cannot draw a random salt: ") + strerror(errno);
+      return false;
+    }
+    sfx::StringBuffer value;
+    if (!sfx::formatKdfArg(kdf, value)) {
+      *error = "cannot encode the key-derivation argument (out of memory)";
+      return false;
+    }
+    args.emplace_back(sfx::kKdfArg, value.getString());
+  }
+  Pipeline pipe(opts, out, salted ? &kdf : nullptr);
   const long start = ftell(out);
 
   // The integrity record goes last in the argument block. Its size is known
   // before any data is read (from the plan's names), so its place is held
   // by zero bytes and filled in once every entry was written.
   IntegrityTable table;
-  auto args = opts.args;
   size_t recordBytes = 0;
   if (opts.integrity) {
     for (size_t i = 0; i < plan.entries.size(); ++i) {
@@ -858,6 +906,7 @@ bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
   if (encrypted) {
     std::vector<uint8_t> verifier;
     if (!pipe.encryptPiece(reinterpret_cast<const uint8_t*>(kVerifierText), 4,
+                           sfx::kPieceNoEntry, sfx::kPieceVerifier,
                            &verifier)) {
       *error = "cannot encrypt the password verifier";
       return false;
@@ -895,7 +944,8 @@ bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
   std::vector<uint8_t> record = table.Encode(configCrc);
   if (encrypted) {
     std::vector<uint8_t> sealed;
-    if (!pipe.encryptPiece(record.data(), record.size(), &sealed)) {
+    if (!pipe.encryptPiece(record.data(), record.size(), sfx::kPieceNoEntry,
+                           sfx::kPieceIntegrity, &sealed)) {
       *error = "cannot encrypt the integrity record";
       return false;
     }

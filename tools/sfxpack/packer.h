@@ -31,6 +31,12 @@ struct PackOptions {
   bool followLinks = false;  // follow links that lead outside the inputs
   std::string password;  // empty: not encrypted
   int keyBits = 256;     // 128, 192 or 256
+  // Encryption: the salted scheme (a `kdf` argument with a fresh random
+  // salt, PBKDF2-HMAC-SHA256 with this many iterations, a vector of its own
+  // for every piece), or with legacyEncryption the earlier unsalted MD5
+  // key and all-zero vectors, for stubs that know only that.
+  uint32_t kdfIterations = 600000;
+  bool legacyEncryption = false;
   unsigned threads = 0;  // 0: one per core
   // SOURCE_DATE_EPOCH (seconds since 1970), or -1: when set, a time later
   // than it is stored as it, and times are stored as UTC wall-clock time

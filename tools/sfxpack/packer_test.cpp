@@ -12,11 +12,13 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "archive/simple_archive.h"
 #include "codec/aes.h"
+#include "codec/kdf.h"
 #include "log/log_base.h"
 #include "stream/data_source.h"
 #include "text/data_buffer.h"
@@ -125,24 +127,35 @@ Bytes sampleData(size_t n, bool compressible) {
 }
 
 // Walks the entries and returns the file contents by name, decrypting and
-// inflating as the stub would.
-std::vector<std::pair<std::string, Bytes>> readEntries(const Bytes& payload,
-                                                       size_t start,
-                                                       sfx::AesCipher* cipher) {
+// inflating as the stub would; under the salted scheme (`kdf`) each piece
+// with the vector of its place. Every ciphertext piece is added to
+// `pieces` when given.
+std::vector<std::pair<std::string, Bytes>> readEntries(
+    const Bytes& payload, size_t start, sfx::AesCipher* cipher,
+    const sfx::KdfSettings* kdf = nullptr, std::vector<Bytes>* pieces = nullptr) {
   std::vector<std::pair<std::string, Bytes>> entries;
   RecordReader r{payload, start};
-  for (;;) {
+  for (uint32_t entry = 0;; ++entry) {
     EXPECT_EQ(0x6D27E59Bu, r.u32());
     uint8_t type = payload[r.pos++];
     if (type == 0) break;
     Bytes name = r.take(r.u16());
+    if (pieces) pieces->push_back(name);
+    if (kdf) {
+      EXPECT_TRUE(sfx::setPieceIv(*cipher, *kdf, entry, sfx::kPieceName));
+    }
     if (cipher) name = decrypt(*cipher, name);
     r.pos += 8 + 4;  // time, attributes
     Bytes content;
     if (type == 2) {
-      for (uint32_t word; (word = r.u32()) != 0;) {
+      for (uint32_t word, index = 0; (word = r.u32()) != 0; ++index) {
         Bytes chunk = r.take(word & 0x7FFFFFFF);
         EXPECT_LT(chunk.size(), 2048576u);
+        if (pieces) pieces->push_back(chunk);
+        if (kdf) {
+          EXPECT_TRUE(
+              sfx::setPieceIv(*cipher, *kdf, entry, sfx::chunkPiece(index)));
+        }
         if (cipher) chunk = decrypt(*cipher, chunk);
         if (!(word & 0x80000000u)) chunk = inflateRaw(chunk);
         content.insert(content.end(), chunk.begin(), chunk.end());
@@ -227,14 +240,74 @@ TEST_F(PackerTest, RecordsKeepTheirOrderAtEveryLevelAndThreadCount) {
   }
 }
 
+// Both password schemes at the three key lengths: the salted one by
+// default (its kdf argument names the count), the unsalted one when asked.
 TEST_F(PackerTest, EncryptedPayloadAtEveryKeyLength) {
   Bytes data = sampleData(300000, true);
   writeFile("sub/data.bin", data);
-  for (int bits : {128, 192, 256}) {
+  for (bool legacy : {false, true}) {
+    for (int bits : {128, 192, 256}) {
+      SCOPED_TRACE(std::string(legacy ? "legacy " : "salted ") +
+                   std::to_string(bits));
+      PackOptions opts;
+      opts.password = "pa ss";
+      opts.keyBits = bits;
+      opts.chunkSize = 100000;
+      opts.kdfIterations = 1500;
+      opts.legacyEncryption = legacy;
+      Bytes payload = pack(opts);
+      sfx::MemoryDataSource src;
+      src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
+      sfx::SimpleArchive archive;
+      archive.setSource(&src);
+      sfx::LogNull log;
+      sfx::StringBuffer err;
+      ASSERT_TRUE(archive.findMarker(log, nullptr));
+      ASSERT_TRUE(archive.readHeader(err, log, nullptr));
+      ASSERT_TRUE(archive.readArgs(log, nullptr));
+      EXPECT_TRUE(archive.isEncrypted());
+      EXPECT_EQ(bits, archive.keyLengthBits());
+      EXPECT_FALSE(archive.kdfRefused());
+      ASSERT_EQ(legacy, archive.kdf() == nullptr);
+      if (!legacy) {
+        EXPECT_EQ(1500u, archive.kdf()->iterations);
+      }
+      sfx::DataBuffer cache;
+      archive.setPassword("wrong");
+      EXPECT_FALSE(archive.checkPassword(log, cache));
+      archive.setPassword("pa ss");
+      ASSERT_TRUE(archive.checkPassword(log, cache));
+      auto entries = readEntries(payload, static_cast<size_t>(src.getPosition()),
+                                 &archive.decryptor(), archive.kdf());
+      ASSERT_EQ(3u, entries.size());
+      EXPECT_EQ("sub/", entries[0].first);
+      EXPECT_EQ("sub/data.bin", entries[1].first);
+      EXPECT_EQ(data, entries[1].second);
+    }
+  }
+}
+
+// Under the salted scheme no two pieces share a vector: identical chunks
+// and identical names in one payload encrypt differently, and a payload
+// made again from the same files with the same password differs in every
+// piece (a new salt, so a new key). The unsalted scheme repeats them.
+TEST_F(PackerTest, SaltedPiecesNeverRepeat) {
+  fs::remove_all(root_ / "in");
+  fs::create_directories(root_ / "in" / "x");
+  fs::create_directories(root_ / "in" / "y");
+  const Bytes same = sampleData(4 * 5000, false);  // four stored chunks alike
+  Bytes block(same.begin(), same.begin() + 5000);
+  Bytes four;
+  for (int i = 0; i < 4; ++i) four.insert(four.end(), block.begin(), block.end());
+  writeFile("x/f", four);
+  writeFile("y/f", four);
+  auto piecesOf = [&](bool legacy, std::vector<Bytes>* pieces) {
     PackOptions opts;
-    opts.password = "pa ss";
-    opts.keyBits = bits;
-    opts.chunkSize = 100000;
+    opts.password = "same";
+    opts.chunkSize = 5000;
+    opts.kdfIterations = 1000;
+    opts.legacyEncryption = legacy;
+    opts.threads = 3;
     Bytes payload = pack(opts);
     sfx::MemoryDataSource src;
     src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
@@ -242,23 +315,33 @@ TEST_F(PackerTest, EncryptedPayloadAtEveryKeyLength) {
     archive.setSource(&src);
     sfx::LogNull log;
     sfx::StringBuffer err;
-    ASSERT_TRUE(archive.findMarker(log, nullptr));
-    ASSERT_TRUE(archive.readHeader(err, log, nullptr));
-    ASSERT_TRUE(archive.readArgs(log, nullptr));
-    EXPECT_TRUE(archive.isEncrypted());
-    EXPECT_EQ(bits, archive.keyLengthBits());
+    EXPECT_TRUE(archive.findMarker(log, nullptr) &&
+                archive.readHeader(err, log, nullptr) &&
+                archive.readArgs(log, nullptr));
     sfx::DataBuffer cache;
-    archive.setPassword("wrong");
-    EXPECT_FALSE(archive.checkPassword(log, cache));
-    archive.setPassword("pa ss");
-    ASSERT_TRUE(archive.checkPassword(log, cache)) << bits;
+    archive.setPassword("same");
+    EXPECT_TRUE(archive.checkPassword(log, cache));
+    pieces->push_back(cache.getData() ? Bytes(cache.getData(),
+                                              cache.getData() + cache.getSize())
+                                      : Bytes());
     auto entries = readEntries(payload, static_cast<size_t>(src.getPosition()),
-                               &archive.decryptor());
-    ASSERT_EQ(3u, entries.size());
-    EXPECT_EQ("sub/", entries[0].first);
-    EXPECT_EQ("sub/data.bin", entries[1].first);
-    EXPECT_EQ(data, entries[1].second);
-  }
+                               &archive.decryptor(), archive.kdf(), pieces);
+    EXPECT_EQ(four, entries[1].second);
+    EXPECT_EQ(four, entries[3].second);
+  };
+  std::vector<Bytes> first, second;
+  piecesOf(false, &first);
+  piecesOf(false, &second);
+  ASSERT_EQ(1u + 4 + 2 * 4, first.size());  // verifier, 4 names, 8 chunks
+  std::set<Bytes> seen(first.begin(), first.end());
+  EXPECT_EQ(first.size(), seen.size()) << "a piece repeats within a payload";
+  for (const Bytes& piece : second)
+    EXPECT_EQ(0u, seen.count(piece)) << "a piece repeats across payloads";
+  // The names "x/f" and "y/f" differ, but the 8 chunks are one block: the
+  // unsalted scheme shows that, as it always did.
+  std::vector<Bytes> legacy;
+  piecesOf(true, &legacy);
+  EXPECT_EQ(legacy[3], legacy[4]);  // the first two chunks of x/f
 }
 
 TEST_F(PackerTest, SameBytesForAnyNumberOfThreads) {

@@ -149,6 +149,11 @@ bool openPayload(const ReadOptions& opts, const std::string& archivePath,
         log);
     return false;
   }
+  if (archive->kdfRefused()) {
+    *error = std::string("cannot open the payload: ") +
+             archive->kdfError().getString();
+    return false;
+  }
   if (archive->isEncrypted()) {
     // The packer writes Encryption 1 into the configuration of an encrypted
     // payload: a header that says encrypted under a configuration that
@@ -274,7 +279,8 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
   // The file source reads ahead itself; the list's meter sits between the
   // reader and the file.
   EntryMeter meter(&file,
-                   archive.isEncrypted() ? &archive.decryptor() : nullptr);
+                   archive.isEncrypted() ? &archive.decryptor() : nullptr,
+                   archive.kdf());
   if (mode == ReadMode::kList) {
     archive.setSource(&meter);
     if (!opts.quiet)

@@ -70,6 +70,10 @@ for keyBits in none 128 192 256; do
   [ "$keyBits" = none ] || pw=(--password "pässwörd $keyBits")
   opts=("${pw[@]}")
   [ "$keyBits" = none ] || opts+=(--key-bits "$keyBits")
+  # Both password schemes: the earlier one, the salted one with a low count
+  # and with the default count.
+  [ "$keyBits" = 128 ] && opts+=(--legacy-encryption)
+  [ "$keyBits" = 192 ] && opts+=(--kdf-iterations 2000)
   if ! "$pack" create -q -o "$exe" --stub "$work/stub.exe" "${opts[@]}" "$in"; then
     fail "$keyBits: create"
     continue
