@@ -23,7 +23,7 @@ run() {
   local status=$?
   [ "$status" = "$want" ] || fail "sfxpack $*: status $status (want $want): $out"
 }
-printf 'MZstub' >"$work/stub.exe"
+bash "$(dirname "$0")/make_test_stub.sh" "$work/stub.exe"
 mkdir -p "$work/in/sub"
 printf 'hello' >"$work/in/sub/a.txt"
 printf 'more' >"$work/in/b.txt"

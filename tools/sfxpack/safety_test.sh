@@ -42,7 +42,7 @@ printf 'only copy' >in/a.txt
 printf 'precious' >a.txt
 ln a.txt hard.txt
 for out in a.txt hard.txt; do
-  run 1 "is the output" create -o "$out" --stub "$stub" a.txt
+  run 1 "is the output" create -o "$out" --force-name --stub "$stub" a.txt
   [ "$(cat a.txt)" = precious ] || fail "-o $out: the input a.txt was replaced"
 done
 no_part "$work" "input equal to output"
