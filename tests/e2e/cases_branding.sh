@@ -169,12 +169,20 @@ case_branding_signed() {
   brand_extract "$SFX_WORK/signed.exe" out
   "$SFX_PACK" info "$SFX_WORK/signed.exe" | grep -qE '^signature: [0-9]+ bytes at offset' ||
     fail "info does not see the signature"
+  # The signed self-extractor is refused as a stub (it carries a payload),
+  # and so is a signed bare stub when it is to be branded.
   local err
   err=$("$SFX_PACK" create -q -o "$SFX_WORK/again.exe" --stub "$SFX_WORK/signed.exe" \
+    --elevate "$here/../../examples/hello" 2>&1) && fail "a signed self-extractor was taken as a stub"
+  grep -q "carries a payload already" <<<"$err" || fail "message: $err"
+  osslsigncode sign -certs "$SFX_WORK/cert.pem" -key "$SFX_WORK/key.pem" \
+    -n "Acme Installer" -in "$stub" -out "$SFX_WORK/signed-stub.exe" >/dev/null ||
+    fail "osslsigncode sign failed on the bare stub"
+  err=$("$SFX_PACK" create -q -o "$SFX_WORK/again.exe" --stub "$SFX_WORK/signed-stub.exe" \
     --elevate "$here/../../examples/hello" 2>&1) && fail "a signed stub was branded"
   grep -q "the stub is signed; brand an unsigned stub and sign the self-extractor after packing" <<<"$err" ||
     fail "message: $err"
-  [ ! -e "$SFX_WORK/again.exe" ] && [ ! -e "$SFX_WORK/again.exe.part" ] || fail "output left behind"
+  ls "$SFX_WORK"/again.exe* >/dev/null 2>&1 && fail "output left behind: $(ls "$SFX_WORK"/again.exe*)"
   echo "signed, verified, extracted"
 }
 
