@@ -163,6 +163,21 @@ bool parseNumber(const std::string& text, unsigned long long lo,
 
 // --- options of "create" --------------------------------------------------
 
+// --password-file and --password-env, for create and the reading commands
+// alike: the password is read once the command line is whole.
+int takePasswordSource(Options* o, const char* source, const std::string& where) {
+  ++o->passwordOptions;
+  o->passwordSource = source;
+  o->passwordFrom = where;
+  return kGoOn;
+}
+int takePasswordFile(Options* o, const std::string& v) {
+  return takePasswordSource(o, "file", v);
+}
+int takePasswordEnv(Options* o, const std::string& v) {
+  return takePasswordSource(o, "env", v);
+}
+
 const OptionRow kCreateOptions[] = {
     {"-o|--output", "OUT.exe", "the self-extracting executable to write",
      [](Options* o, const std::string& v) {
@@ -227,19 +242,9 @@ const OptionRow kCreateOptions[] = {
      }},
     {"--password-file", "FILE",
      "the password is the first line of FILE (not seen in the process list)",
-     [](Options* o, const std::string& v) {
-       ++o->passwordOptions;
-       o->passwordSource = "file";
-       o->passwordFrom = v;
-       return kGoOn;
-     }},
+     takePasswordFile},
     {"--password-env", "NAME", "the password is the value of variable NAME",
-     [](Options* o, const std::string& v) {
-       ++o->passwordOptions;
-       o->passwordSource = "env";
-       o->passwordFrom = v;
-       return kGoOn;
-     }},
+     takePasswordEnv},
     {"--key-bits", "128|192|256", "AES key size (default 256)",
      [](Options* o, const std::string& v) {
        unsigned long long n = 0;
@@ -367,19 +372,9 @@ const OptionRow kReadOptions[] = {
        return kGoOn;
      }},
     {"--password-file", "FILE", "the password is the first line of FILE",
-     [](Options* o, const std::string& v) {
-       ++o->passwordOptions;
-       o->passwordSource = "file";
-       o->passwordFrom = v;
-       return kGoOn;
-     }},
+     takePasswordFile},
     {"--password-env", "NAME", "the password is the value of variable NAME",
-     [](Options* o, const std::string& v) {
-       ++o->passwordOptions;
-       o->passwordSource = "env";
-       o->passwordFrom = v;
-       return kGoOn;
-     }},
+     takePasswordEnv},
     {"-q|--quiet", nullptr, "no header, total or summary line",
      [](Options* o, const std::string&) {
        o->quiet = true;
