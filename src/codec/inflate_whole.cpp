@@ -13,23 +13,12 @@ namespace sfx {
 using namespace inflate_internal;
 namespace {
 
-// The bit buffer: a machine word (on i686 a 64-bit buffer takes a register
-// pair for every shift and decodes more slowly). SFX_INFLATE_BITBUF32
-// forces the 32-bit buffer of a 32-bit target, so that a 64-bit test build
-// runs the same code as the i686 stub.
-#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(SFX_INFLATE_BITBUF32)
-using BitBuf = uint64_t;
-#else
-using BitBuf = uint32_t;
-#endif
-constexpr uint32_t kBufBits = sizeof(BitBuf) * 8;
+// The bit buffer (inflate_internal.h).
+constexpr uint32_t kBufBits = kBitBufBits;
 constexpr uint32_t kBufBytes = sizeof(BitBuf);
 // Both refills leave at least this many bits in the buffer (56 or 24) and
 // at most kBufBits - 1.
 constexpr uint32_t kRefillFloor = kBufBits - 8;
-// A shift by `entry & kShiftMask` is a shift by the entry's bit count (bits
-// 5-7 of an entry are zero), and the mask is the one the machine applies.
-constexpr uint32_t kShiftMask = kBufBits - 1;
 
 // Table roots: a literal/length code of up to 11 bits and a distance code
 // of up to 9 bits take one lookup; longer ones a second.
@@ -42,6 +31,8 @@ constexpr uint32_t kDistSubMask = (1u << (kMaxCodeLength - kDistRoot)) - 1;
 constexpr uint32_t kLitEntries = packedTableEntries(kLitRoot, 288);
 constexpr uint32_t kDistEntries = packedTableEntries(kDistRoot, 32);
 constexpr uint32_t kExceptionalBits = kPackedSubBit | kPackedOtherBit;
+constexpr TableLayout kLayout = {kLitRoot, kDistRoot, kLitEntries,
+                                 kDistEntries};
 
 // The fast loop's margins. An iteration begins with at least kRefillFloor
 // bits in the buffer and takes at most 56 (three root literals of at most
@@ -56,23 +47,6 @@ constexpr uint32_t kFastInMargin = 24;
 constexpr uint32_t kFastOutMargin = 258;
 static_assert(kWholeOutputSlack >= 7, "copyMatch writes past the match");
 
-inline BitBuf loadWord(const uint8_t* p) {
-  BitBuf v;
-  std::memcpy(&v, p, sizeof v);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  BitBuf r = 0;
-  for (size_t i = 0; i < sizeof v; ++i) r |= static_cast<BitBuf>(p[i]) << 8 * i;
-  v = r;
-#endif
-  return v;
-}
-
-inline void copy8(uint8_t* dst, const uint8_t* src) {
-  uint64_t v;
-  std::memcpy(&v, src, 8);
-  std::memcpy(dst, &v, 8);
-}
-
 // Copies a match of `length` (3 .. 258) bytes from `distance` back to `dst`.
 // Writes at most max(length + 7, 40) bytes from `dst`.
 inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
@@ -86,15 +60,7 @@ inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
     copy8(dst + 16, src + 16);
     copy8(dst + 24, src + 24);
     copy8(dst + 32, src + 32);
-    if (length > 40) {
-      dst += 40;
-      src += 40;
-      do {
-        copy8(dst, src);
-        dst += 8;
-        src += 8;
-      } while (dst < end);
-    }
+    if (length > 40) copy8Until(dst + 40, src + 40, end);
   } else if (distance == 1) {
     const uint64_t v = src[0] * UINT64_C(0x0101010101010101);
     std::memcpy(dst, &v, 8);
@@ -102,13 +68,7 @@ inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
     std::memcpy(dst + 16, &v, 8);
     std::memcpy(dst + 24, &v, 8);
     std::memcpy(dst + 32, &v, 8);
-    if (length > 40) {
-      dst += 40;
-      do {
-        std::memcpy(dst, &v, 8);
-        dst += 8;
-      } while (dst < end);
-    }
+    if (length > 40) store8Until(dst + 40, v, end);
   } else {
     // Distances 2 .. 7: the first 8 bytes one at a time (each reads a byte
     // already written), then those 8 bytes again at every multiple of the
@@ -165,103 +125,32 @@ struct Whole {
   uint8_t* const out;
   uint8_t* op;
   uint8_t* const outEnd;
-  bool fixedTables = false;  // the tables hold the fixed code
+  // The dynamic header being read, in the streaming decoder's state (which
+  // allocates nothing until inflateBlock is called); its fixedTables says
+  // that the tables hold the fixed code.
+  InflateState header{false, false};
   // The literal/length table followed by the distance table (23 KB, on the
   // caller's stack).
   uint32_t tables[kLitEntries + kDistEntries];
 };
 
-// The order in which the code-length code lengths are sent.
-constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
-
-bool buildTables(Whole& w, const uint8_t* lengths, uint32_t hlit,
-                 uint32_t hdist, CodeShape litShape, CodeShape distShape) {
-  return buildPackedTable(lengths, hlit, litShape, TableKind::kLiteralLength,
-                          false, kLitRoot, w.tables, 0, kLitEntries) &&
-         buildPackedTable(lengths + hlit, hdist, distShape,
-                          TableKind::kDistance, false, kDistRoot, w.tables,
-                          kLitEntries, kDistEntries);
-}
-
-// The tables of the fixed code (RFC 1951, 3.2.6).
-void loadFixedTables(Whole& w) {
-  uint8_t lengths[288 + 32];
-  for (int i = 0; i < 288; ++i)
-    lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-  std::memset(lengths + 288, 5, 32);
-  buildTables(w, lengths, 288, 32, CodeShape::kComplete, CodeShape::kComplete);
-  w.fixedTables = true;
-}
-
-// Reads a dynamic block's header after BTYPE and builds its tables, under
-// the rules of the streaming decoder. False for bad or truncated data.
+// Reads a dynamic block's header after BTYPE and builds its tables with
+// the streaming decoder's reader, handing it up to 32 bits at a time. False
+// for bad or truncated data.
 bool readDynamicHeader(Whole& w) {
-  if (w.bits < 14 && !w.fill()) return false;
-  const uint32_t hlit = w.take(5) + 257;
-  const uint32_t hdist = w.take(5) + 1;
-  const uint32_t hclen = w.take(4) + 4;
-  if (hlit > 286 || hdist > 30) return false;
-
-  uint8_t clLengths[19] = {};
-  for (uint32_t i = 0; i < hclen; ++i) {
-    if (w.bits < 3 && !w.fill()) return false;
-    clLengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(w.take(3));
+  InflateState& h = w.header;
+  h.mode = kDynamicHeader;
+  for (;;) {
+    if (!w.fill()) return false;
+    const uint32_t n = w.bits < 32 ? w.bits : 32;
+    h.bitAcc = static_cast<uint32_t>(w.buf & ((BitBuf{2} << (n - 1)) - 1));
+    h.bitCount = static_cast<int32_t>(n);
+    const int32_t r = readDynamicHeader(h, w.tables, kLayout);
+    w.take(n - static_cast<uint32_t>(h.bitCount));
+    if (r == kHeaderDone) return true;
+    // No part of the header needs more than the 24 bits a fill leaves.
+    if (r != kHeaderNeedsBits || h.bitCount >= 24) return false;
   }
-  // The code-length code must be complete, so its codes (at most 7 bits)
-  // fill a 128-entry table: symbol in the low byte, length above.
-  uint32_t perLength[kMaxCodeLength + 1];
-  if (!checkCodeLengths(clLengths, 19, CodeShape::kComplete, perLength))
-    return false;
-  uint32_t next[8];
-  uint32_t code = 0;
-  for (int len = 1; len <= 7; ++len) {
-    next[len] = code;
-    code = (code + perLength[len]) << 1;
-  }
-  uint16_t clTable[128];
-  for (uint32_t sym = 0; sym < 19; ++sym) {
-    const uint32_t len = clLengths[sym];
-    if (!len) continue;
-    uint32_t c = next[len]++, reversed = 0;
-    for (uint32_t i = 0; i < len; ++i, c >>= 1)
-      reversed = reversed << 1 | (c & 1);
-    for (uint32_t idx = reversed; idx < 128; idx += 1u << len)
-      clTable[idx] = static_cast<uint16_t>(sym | len << 8);
-  }
-
-  uint8_t lengths[288 + 32];
-  const uint32_t total = hlit + hdist;
-  uint32_t index = 0;
-  while (index < total) {
-    // A code of up to 7 bits and up to 7 extra bits.
-    if (w.bits < 14 && !w.fill()) return false;
-    const uint32_t e = clTable[w.buf & 127];
-    w.take(e >> 8);
-    const uint32_t sym = e & 0xFF;
-    if (sym < 16) {
-      lengths[index++] = static_cast<uint8_t>(sym);
-      continue;
-    }
-    uint8_t value = 0;
-    uint32_t n;
-    if (sym == 16) {
-      if (index == 0) return false;  // nothing to repeat
-      value = lengths[index - 1];
-      n = 3 + w.take(2);
-    } else if (sym == 17) {
-      n = 3 + w.take(3);
-    } else {
-      n = 11 + w.take(7);
-    }
-    if (n > total - index) return false;  // runs past the last length
-    std::memset(lengths + index, value, n);
-    index += n;
-  }
-  if (lengths[256] == 0) return false;  // the block could never end
-  w.fixedTables = false;
-  return buildTables(w, lengths, hlit, hdist, CodeShape::kLiteralLength,
-                     CodeShape::kDistance);
 }
 
 // A stored block after BTYPE: the whole bytes left in the buffer go back to
@@ -500,7 +389,10 @@ WholeInflate inflateWhole(const uint8_t* input, uint32_t count, uint8_t* out,
     if (type == 0) {
       step = storedBlock(w);
     } else if (type == 1) {
-      if (!w.fixedTables) loadFixedTables(w);
+      if (!w.header.fixedTables) {
+        buildFixedTables(w.tables, kLayout, false);
+        w.header.fixedTables = true;
+      }
       step = huffmanBlock(w);
     } else if (type == 2) {
       step = readDynamicHeader(w) ? huffmanBlock(w) : Step::kBadData;
