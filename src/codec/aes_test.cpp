@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/codec_test_support.h"
 #include "codec/md5.h"
 #include "log/log_base.h"
 #include "log/log_test_util.h"
@@ -50,14 +51,7 @@ void fill(DataBuffer& db, const Bytes& b) {
   ASSERT_TRUE(db.append(b.data(), static_cast<uint32_t>(b.size())));
 }
 
-Bytes pseudoRandomBytes(size_t n, uint32_t seed) {
-  Bytes v(n);
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    v[i] = static_cast<uint8_t>(seed >> 16);
-  }
-  return v;
-}
+using codec_test::pseudoRandomBytes;
 
 // A cipher with the given raw key; the key length follows the key's size.
 void keyed(AesCipher& c, const Bytes& key) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/adler32.h"
+#include "codec/codec_test_support.h"
 #include "codec/crc32.h"
 #include "codec/md5.h"
 #include "text/string_buffer.h"
@@ -14,15 +15,7 @@
 namespace sfx {
 namespace {
 
-// Deterministic filler so that failures reproduce.
-std::vector<unsigned char> pseudoRandomBytes(size_t n, uint32_t seed) {
-  std::vector<unsigned char> v(n);
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    v[i] = static_cast<unsigned char>(seed >> 16);
-  }
-  return v;
-}
+using codec_test::pseudoRandomBytes;
 
 // Bit-at-a-time CRC-32 straight from the definition (reflected 0xEDB88320).
 uint32_t referenceCrc(const unsigned char* p, size_t n) {

@@ -7,19 +7,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "codec/codec_test_support.h"
 #include "codec/crc32.h"
 
 namespace sfx {
 namespace {
 
-std::vector<unsigned char> pseudoRandomBytes(size_t n, uint32_t seed) {
-  std::vector<unsigned char> v(n);
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    v[i] = static_cast<unsigned char>(seed >> 16);
-  }
-  return v;
-}
+using codec_test::pseudoRandomBytes;
 
 // Advances a raw state bit by bit (reflected 0xEDB88320).
 uint32_t referenceState(uint32_t c, const unsigned char* p, size_t n) {

@@ -1,15 +1,29 @@
 // Test helpers for the inflater: a bit writer and a small Deflate block
 // encoder that writes hand-chosen blocks (stored, fixed, dynamic with any
-// code lengths, Deflate64 lengths and distances), including invalid ones.
+// code lengths, Deflate64 lengths and distances), including invalid ones,
+// and the decoders run over whole inputs and inputs in pieces
+// (inflate_test_util.cpp, in the codec test-support library).
 #ifndef SFX_CODEC_INFLATE_TEST_UTIL_H_
 #define SFX_CODEC_INFLATE_TEST_UTIL_H_
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "codec/inflate.h"
+#include "log/log_test_util.h"
+#include "stream/output.h"
+
 namespace sfx {
+
+// Names WholeInflate values in test messages.
+void PrintTo(WholeInflate v, std::ostream* os);
+
 namespace inflate_test {
+
+using Bytes = std::vector<uint8_t>;
+using CaptureLog = log_test::CapturingLog;
 
 // Writes bits least significant first, as Deflate packs them.
 class BitWriter {
@@ -226,6 +240,98 @@ inline void storedBlock(BitWriter& w, bool final, const std::string& data) {
   w.putByte(static_cast<uint8_t>(~len >> 8));
   w.putBytes(data);
 }
+
+// ---- Running the decoders ----------------------------------------------------
+
+// The logged decodeErrNum, or 0.
+int decodeErrNum(const CaptureLog& log);
+
+// Collects what it is given; refuses writes once `refuseAfter` bytes are in.
+class CollectOutput : public Output {
+ public:
+  bool writeBytes(const void* data, uint32_t count, ProgressMonitor*,
+                  LogBase&) override {
+    if (bytes.size() + count > refuseAfter) return false;
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    bytes.insert(bytes.end(), p, p + count);
+    ++writes;
+    return true;
+  }
+  Bytes bytes;
+  size_t refuseAfter = SIZE_MAX;
+  int writes = 0;
+};
+
+std::string str(const Bytes& b);
+
+struct WholeResult {
+  WholeInflate verdict;
+  std::string out;  // with kDone
+};
+
+// inflateWhole over a copy of `in` in a buffer of exactly its size, into
+// one of `capacity` + kWholeOutputSlack bytes, so that ASan sees any access
+// beyond either.
+WholeResult inflateWholeInto(const Bytes& in, uint32_t capacity);
+
+// The streaming decoder over the whole of `in`: whether it reaches the end
+// of the final block without an error, and what it passed on.
+bool streamingTakes(const Bytes& in, std::string* out);
+
+// inflateWhole agrees with the streaming decoder on `in` (raw, 32 KB
+// window). A stream the streaming decoder takes gives the same bytes with
+// exactly their count as the capacity and with more, and is kTooLarge with
+// one byte less; a stream it refuses is kBadData with room for all it
+// decoded (it holds back at most one window on an error) and more.
+void expectWholeAgrees(const Bytes& in);
+
+// `deflated` in the zlib wrapper, with the Adler-32 of `plain`.
+Bytes zlibWrap(const Bytes& deflated, const std::string& plain);
+
+struct Result {
+  bool ok;
+  std::string out;
+  int errNum;
+};
+
+// The whole input through inflateFromMemory.
+// Raw streams with the 32 KB window go through inflateWhole too, which must
+// agree with the streaming decoder.
+Result inflateAll(const Bytes& in, bool zlib = false, bool deflate64 = false);
+
+// The input in pieces, each through inflateSource from a MemoryDataSource of
+// its own; `cuts` are the offsets where a piece ends.
+Result inflatePieces(const Bytes& in, const std::vector<size_t>& cuts,
+                     bool zlib = false, bool deflate64 = false);
+
+// Every stream in two pieces at every byte boundary, and one byte at a
+// time straight into inflateBlock, must decode as the whole does.
+void expectSameWhenSplit(const Bytes& in, const std::string& expected,
+                         bool zlib = false, bool deflate64 = false);
+
+// ---- Streams ------------------------------------------------------------------
+
+// Hand-built streams over every block type.
+struct Built {
+  const char* name;
+  Bytes in;
+  std::string out;
+};
+std::vector<Built> handBuiltStreams();
+
+// A final fixed block whose symbols `body` writes.
+Bytes fixedStream(void (*body)(BlockWriter&), bool deflate64 = false);
+
+// A final dynamic block with the codes `lit` and `dist`, whose symbols
+// `body` writes.
+Bytes dynamicStream(std::vector<uint8_t> lit, std::vector<uint8_t> dist,
+                    void (*body)(BlockWriter&) = nullptr);
+
+// A dynamic block of HLIT 257 and HDIST 1 with the code-length code `cl`.
+Bytes withCodeLengthCode(std::vector<uint8_t> cl);
+
+// A dynamic block of HLIT 257 and HDIST 1 whose code lengths are `ops`.
+Bytes withLengthOps(const std::vector<LengthOp>& ops);
 
 }  // namespace inflate_test
 }  // namespace sfx
