@@ -3,7 +3,8 @@
 // Deflate64. For the 32 KB window a stream must be taken exactly when zlib
 // takes it (decoded to its end, and for zlib data with a matching Adler-32)
 // and decode to the same bytes; Deflate64 input only must not crash. Raw
-// 32 KB input also goes through inflateWhole, which must give the streaming
+// 32 KB input also goes through inflateWhole, with each of its loops that
+// runs on this processor (portable, BMI2), which must give the streaming
 // decoder's verdict and bytes, take exactly that much room, and refuse one
 // byte less.
 #include <zlib.h>
@@ -67,15 +68,17 @@ bool oursInflate(bool wrapped, const uint8_t* data, size_t size,
 
 // inflateWhole over a copy of the input in a buffer of exactly its size,
 // into one of `capacity` + kWholeOutputSlack bytes.
-sfx::WholeInflate wholeInflate(const uint8_t* data, size_t size,
-                               uint32_t capacity, std::vector<uint8_t>& out) {
+sfx::WholeInflate wholeInflate(sfx::WholeLoop loop, const uint8_t* data,
+                               size_t size, uint32_t capacity,
+                               std::vector<uint8_t>& out) {
   std::unique_ptr<uint8_t[]> in(new uint8_t[size]);
   if (size) memcpy(in.get(), data, size);
   std::unique_ptr<uint8_t[]> buf(
       new uint8_t[capacity + sfx::kWholeOutputSlack]);
   uint32_t produced = 0;
-  const sfx::WholeInflate v = sfx::inflateWhole(
-      in.get(), static_cast<uint32_t>(size), buf.get(), capacity, &produced);
+  const sfx::WholeInflate v =
+      sfx::inflateWholeWith(loop, in.get(), static_cast<uint32_t>(size),
+                            buf.get(), capacity, &produced);
   if (v == sfx::WholeInflate::kDone) {
     if (produced > capacity) {
       fprintf(stderr, "inflateWhole produced %u bytes in %u\n", produced,
@@ -87,29 +90,29 @@ sfx::WholeInflate wholeInflate(const uint8_t* data, size_t size,
   return v;
 }
 
-// The whole-buffer decoder against the streaming one, which took `oursTakes`
-// and decoded `streamed` (all of it when taken).
-void checkWhole(const uint8_t* data, size_t size, bool oursTakes,
-                const sfx::DataBuffer& streamed) {
+// The whole-buffer decoder with `loop` against the streaming one, which
+// took `oursTakes` and decoded `streamed` (all of it when taken).
+void checkWhole(sfx::WholeLoop loop, const uint8_t* data, size_t size,
+                bool oursTakes, const sfx::DataBuffer& streamed) {
   const uint32_t n = streamed.getSize();
   std::vector<uint8_t> out;
   if (!oursTakes) {
     // The streaming decoder holds back at most one window on an error.
-    if (wholeInflate(data, size, n + 2 * 65536, out) !=
+    if (wholeInflate(loop, data, size, n + 2 * 65536, out) !=
         sfx::WholeInflate::kBadData) {
       fprintf(stderr, "inflateWhole does not refuse a refused stream\n");
       abort();
     }
     return;
   }
-  if (wholeInflate(data, size, n, out) != sfx::WholeInflate::kDone ||
+  if (wholeInflate(loop, data, size, n, out) != sfx::WholeInflate::kDone ||
       out.size() != n ||
       (n && memcmp(out.data(), streamed.getData(), n) != 0)) {
     fprintf(stderr, "inflateWhole differs from the streaming decoder\n");
     abort();
   }
-  if (n &&
-      wholeInflate(data, size, n - 1, out) != sfx::WholeInflate::kTooLarge) {
+  if (n && wholeInflate(loop, data, size, n - 1, out) !=
+               sfx::WholeInflate::kTooLarge) {
     fprintf(stderr, "inflateWhole fits %u bytes in one less\n", n);
     abort();
   }
@@ -140,7 +143,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             oursTakes ? "takes" : "refuses", zlibTakes ? "takes" : "refuses");
     abort();
   }
-  if (!wrapped) checkWhole(data, size, oursTakes, out);
+  if (!wrapped) {
+    for (sfx::WholeLoop loop :
+         {sfx::WholeLoop::kPortable, sfx::WholeLoop::kBmi2})
+      if (sfx::wholeLoopAvailable(loop))
+        checkWhole(loop, data, size, oursTakes, out);
+  }
   if (zlibTakes && (out.getSize() != expected.size() ||
                     (!expected.empty() && memcmp(out.getData(), expected.data(),
                                                  expected.size()) != 0))) {

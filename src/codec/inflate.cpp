@@ -104,7 +104,6 @@ inline uint32_t lookupPacked(const uint32_t* tables, uint32_t at, uint32_t acc,
   return codeLength(e) > bitCount ? 0 : e;
 }
 
-
 // ---- The fast loop ----------------------------------------------------------
 
 // Bytes allocated after the window's end for the fast loop's writes.

@@ -253,6 +253,26 @@ constexpr uint32_t kWholeOutputSlack = 64;
 WholeInflate inflateWhole(const uint8_t* input, uint32_t count, uint8_t* out,
                           uint32_t capacity, uint32_t* produced);
 
+// The loops inflateWhole decodes with, built from one source: the portable
+// one, and on x86-64 one compiled for BMI2 (flagless shifts and bit
+// extraction). Both give the same verdicts and bytes.
+enum class WholeLoop { kPortable, kBmi2 };
+
+// Whether `loop` runs here: kPortable always, kBmi2 on a processor with
+// BMI2 in a build that has that loop (x86-64).
+bool wholeLoopAvailable(WholeLoop loop);
+
+// The loop inflateWhole uses, chosen once per process: kBmi2 where it is
+// available, unless the environment variable SFX_INFLATE_PORTABLE is set
+// to anything but "" or "0" (which forces the portable loop).
+WholeLoop wholeLoopInUse();
+
+// inflateWhole with the given loop, or the portable one where `loop` is
+// not available; for the tests and the benchmark.
+WholeInflate inflateWholeWith(WholeLoop loop, const uint8_t* input,
+                              uint32_t count, uint8_t* out, uint32_t capacity,
+                              uint32_t* produced);
+
 }  // namespace sfx
 
 #endif  // SFX_CODEC_INFLATE_H_

@@ -284,7 +284,7 @@ bool inflate_internal::buildPackedTable(const uint8_t* lengths, uint32_t count,
   return true;
 }
 
-// ---- Block headers -----------------------------------------------------------
+// ---- Block headers ----------------------------------------------------------
 
 void inflate_internal::fixedCodeLengths(uint8_t* lengths) {
   for (int i = 0; i < 288; ++i)
@@ -301,8 +301,8 @@ void inflate_internal::buildFixedTables(uint32_t* tables,
                    TableKind::kLiteralLength, deflate64, layout.literalRoot,
                    tables, 0, layout.literalEntries);
   buildPackedTable(lengths + 288, 32, CodeShape::kComplete,
-                   TableKind::kDistance, deflate64, layout.distanceRoot,
-                   tables, layout.literalEntries, layout.distanceEntries);
+                   TableKind::kDistance, deflate64, layout.distanceRoot, tables,
+                   layout.literalEntries, layout.distanceEntries);
 }
 
 int32_t inflate_internal::readDynamicHeader(InflateState& s, uint32_t* tables,
@@ -343,12 +343,16 @@ int32_t inflate_internal::readDynamicHeader(InflateState& s, uint32_t* tables,
       }
 
       case kCodeLengths: {
+        // The code-length code is complete and at most 7 bits long, so its
+        // table has one level (decodeSymbol's work in one lookup).
+        const DecodeTable* const t = s.codeLengthTable;
         const int32_t total = s.hlit + s.hdist;
         while (s.index < total && s.mode == kCodeLengths) {
-          const int32_t sym =
-              decodeSymbol(&s.bitAcc, &s.bitCount, s.codeLengthTable);
-          if (sym == kNeedMoreBits) return kHeaderNeedsBits;
-          if (sym == kInvalidCode) return kErrCodeLengthSymbol;
+          const DecodeEntry& e = t->entries[s.bitAcc & t->mask];
+          if (e.bits > s.bitCount) return kHeaderNeedsBits;
+          if (e.symbol < 0 || e.sub) return kErrCodeLengthSymbol;
+          dropBits(s, e.bits);
+          const int32_t sym = e.symbol;
           if (sym < 16) {
             s.codeLengths[s.index++] = static_cast<uint8_t>(sym);
             continue;

@@ -20,7 +20,7 @@ constexpr uint32_t kMaxSymbols = 320;  // HLIT 288 + HDIST 32
 // tables.
 constexpr int kRootWidthCap = 9;
 
-// ---- The bit buffer of the fast loops ----------------------------------------
+// ---- The bit buffer of the fast loops ---------------------------------------
 
 // A machine word (on i686 a 64-bit buffer takes a register pair for every
 // shift and decodes more slowly). SFX_INFLATE_BITBUF32 forces the 32-bit
@@ -75,7 +75,7 @@ inline void store8Until(uint8_t* dst, uint64_t v, const uint8_t* end) {
   } while (dst < end);
 }
 
-// ---- The resumable decoder's accumulator ---------------------------------------
+// ---- The resumable decoder's accumulator ------------------------------------
 
 // The low n bits of the accumulator (n at most 32).
 inline uint32_t peekBits(const InflateState& s, int n) {
@@ -87,7 +87,7 @@ inline void dropBits(InflateState& s, int n) {
   s.bitCount -= n;
 }
 
-// ---- Packed tables -------------------------------------------------------------
+// ---- Packed tables ----------------------------------------------------------
 
 // Packed table entry (one 32-bit word):
 //   bits 0-4   code length in bits, counted from the root, and for a length
@@ -160,7 +160,7 @@ bool buildPackedTable(const uint8_t* lengths, uint32_t count, CodeShape shape,
                       TableKind kind, bool deflate64, int rootWidth,
                       uint32_t* tables, uint32_t at, uint32_t capacity);
 
-// ---- Block headers -------------------------------------------------------------
+// ---- Block headers ----------------------------------------------------------
 
 // Where a decoder keeps its packed tables: one array, the literal/length
 // table (`literalEntries` entries, a root of `literalRoot` bits) followed

@@ -22,6 +22,10 @@ void PrintTo(WholeInflate v, std::ostream* os) {
                                          : "kBadData");
 }
 
+void PrintTo(WholeLoop loop, std::ostream* os) {
+  *os << (loop == WholeLoop::kBmi2 ? "the BMI2 loop" : "the portable loop");
+}
+
 namespace inflate_test {
 
 int decodeErrNum(const CaptureLog& log) {
@@ -32,15 +36,23 @@ int decodeErrNum(const CaptureLog& log) {
 
 std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
-WholeResult inflateWholeInto(const Bytes& in, uint32_t capacity) {
+std::vector<WholeLoop> wholeLoops() {
+  std::vector<WholeLoop> v = {WholeLoop::kPortable};
+  if (wholeLoopAvailable(WholeLoop::kBmi2)) v.push_back(WholeLoop::kBmi2);
+  return v;
+}
+
+WholeResult inflateWholeInto(const Bytes& in, uint32_t capacity,
+                             WholeLoop loop) {
   std::unique_ptr<uint8_t[]> input(new uint8_t[in.size()]);
   if (!in.empty()) std::memcpy(input.get(), in.data(), in.size());
   std::unique_ptr<uint8_t[]> out(
       new uint8_t[size_t{capacity} + kWholeOutputSlack]);
   uint32_t produced = 0;
-  WholeResult r{inflateWhole(input.get(), static_cast<uint32_t>(in.size()),
-                             out.get(), capacity, &produced),
-                {}};
+  WholeResult r{
+      inflateWholeWith(loop, input.get(), static_cast<uint32_t>(in.size()),
+                       out.get(), capacity, &produced),
+      {}};
   if (r.verdict == WholeInflate::kDone) {
     EXPECT_LE(produced, capacity);
     r.out.assign(reinterpret_cast<const char*>(out.get()),
@@ -65,18 +77,22 @@ void expectWholeAgrees(const Bytes& in) {
   std::string streamed;
   const bool taken = streamingTakes(in, &streamed);
   const uint32_t n = static_cast<uint32_t>(streamed.size());
-  if (!taken) {
-    EXPECT_EQ(inflateWholeInto(in, n + 2 * 65536).verdict,
-              WholeInflate::kBadData);
-    return;
-  }
-  for (uint32_t capacity : {n, n + 1000}) {
-    WholeResult r = inflateWholeInto(in, capacity);
-    EXPECT_EQ(r.verdict, WholeInflate::kDone) << "capacity " << capacity;
-    EXPECT_TRUE(r.out == streamed) << "capacity " << capacity;
-  }
-  if (n > 0) {
-    EXPECT_EQ(inflateWholeInto(in, n - 1).verdict, WholeInflate::kTooLarge);
+  for (WholeLoop loop : wholeLoops()) {
+    SCOPED_TRACE(::testing::PrintToString(loop));
+    if (!taken) {
+      EXPECT_EQ(inflateWholeInto(in, n + 2 * 65536, loop).verdict,
+                WholeInflate::kBadData);
+      continue;
+    }
+    for (uint32_t capacity : {n, n + 1000}) {
+      WholeResult r = inflateWholeInto(in, capacity, loop);
+      EXPECT_EQ(r.verdict, WholeInflate::kDone) << "capacity " << capacity;
+      EXPECT_TRUE(r.out == streamed) << "capacity " << capacity;
+    }
+    if (n > 0) {
+      EXPECT_EQ(inflateWholeInto(in, n - 1, loop).verdict,
+                WholeInflate::kTooLarge);
+    }
   }
 }
 

@@ -17,8 +17,9 @@
 
 namespace sfx {
 
-// Names WholeInflate values in test messages.
+// Name WholeInflate values and inflateWhole's loops in test messages.
 void PrintTo(WholeInflate v, std::ostream* os);
+void PrintTo(WholeLoop loop, std::ostream* os);
 
 namespace inflate_test {
 
@@ -241,7 +242,7 @@ inline void storedBlock(BitWriter& w, bool final, const std::string& data) {
   w.putBytes(data);
 }
 
-// ---- Running the decoders ----------------------------------------------------
+// ---- Running the decoders ---------------------------------------------------
 
 // The logged decodeErrNum, or 0.
 int decodeErrNum(const CaptureLog& log);
@@ -269,20 +270,25 @@ struct WholeResult {
   std::string out;  // with kDone
 };
 
-// inflateWhole over a copy of `in` in a buffer of exactly its size, into
-// one of `capacity` + kWholeOutputSlack bytes, so that ASan sees any access
-// beyond either.
-WholeResult inflateWholeInto(const Bytes& in, uint32_t capacity);
+// inflateWhole's loops that run here: the portable one, and the BMI2 one
+// where the processor has it.
+std::vector<WholeLoop> wholeLoops();
+
+// inflateWhole with `loop` over a copy of `in` in a buffer of exactly its
+// size, into one of `capacity` + kWholeOutputSlack bytes, so that ASan sees
+// any access beyond either.
+WholeResult inflateWholeInto(const Bytes& in, uint32_t capacity,
+                             WholeLoop loop);
 
 // The streaming decoder over the whole of `in`: whether it reaches the end
 // of the final block without an error, and what it passed on.
 bool streamingTakes(const Bytes& in, std::string* out);
 
-// inflateWhole agrees with the streaming decoder on `in` (raw, 32 KB
-// window). A stream the streaming decoder takes gives the same bytes with
-// exactly their count as the capacity and with more, and is kTooLarge with
-// one byte less; a stream it refuses is kBadData with room for all it
-// decoded (it holds back at most one window on an error) and more.
+// inflateWhole, with each of its loops, agrees with the streaming decoder
+// on `in` (raw, 32 KB window). A stream the streaming decoder takes gives the
+// same bytes with exactly their count as the capacity and with more, and is
+// kTooLarge with one byte less; a stream it refuses is kBadData with room for
+// all it decoded (it holds back at most one window on an error) and more.
 void expectWholeAgrees(const Bytes& in);
 
 // `deflated` in the zlib wrapper, with the Adler-32 of `plain`.
@@ -309,7 +315,7 @@ Result inflatePieces(const Bytes& in, const std::vector<size_t>& cuts,
 void expectSameWhenSplit(const Bytes& in, const std::string& expected,
                          bool zlib = false, bool deflate64 = false);
 
-// ---- Streams ------------------------------------------------------------------
+// ---- Streams ----------------------------------------------------------------
 
 // Hand-built streams over every block type.
 struct Built {

@@ -1,13 +1,27 @@
 // inflateWhole: one raw Deflate stream held whole in memory, decoded into a
 // flat buffer of known capacity that is its own window. No state survives a
 // call: a word-wide bit buffer, a fast loop while both buffers have room,
-// and a careful loop for their ends.
+// and a careful loop for their ends. On x86-64 the loops are built twice
+// from one source: portable, and with BMI2's flagless shifts and bit
+// extraction (shlx, shrx, bzhi) for processors that have it, chosen once at
+// run time.
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "codec/inflate.h"
 #include "codec/inflate_internal.h"
+
+// The BMI2 loop: x86-64 with GCC or Clang, unless SFX_INFLATE_NO_BMI2
+// leaves it out. The i686 stub keeps the portable loop alone: with its
+// 32-bit bit buffer the BMI2 loop measured no faster under Wine.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(SFX_INFLATE_NO_BMI2)
+#define SFX_INFLATE_BMI2 1
+#include <cpuid.h>
+#else
+#define SFX_INFLATE_BMI2 0
+#endif
 
 namespace sfx {
 using namespace inflate_internal;
@@ -49,7 +63,8 @@ static_assert(kWholeOutputSlack >= 7, "copyMatch writes past the match");
 
 // Copies a match of `length` (3 .. 258) bytes from `distance` back to `dst`.
 // Writes at most max(length + 7, 40) bytes from `dst`.
-inline void copyMatch(uint8_t* dst, uint32_t length, uint32_t distance) {
+[[gnu::always_inline]] inline void copyMatch(uint8_t* dst, uint32_t length,
+                                             uint32_t distance) {
   const uint8_t* src = dst - distance;
   uint8_t* const end = dst + length;
   if (distance >= 8) {
@@ -175,9 +190,29 @@ Step storedBlock(Whole& w) {
   return Step::kOk;
 }
 
+// The low `n & 31` bits of `v`, where bits 5-7 of `n` are zero (as in a
+// packed entry, whose low byte is its bit count and may be given whole). The
+// BMI2 loop takes them with one bzhi, which the compiler does not choose for
+// the mask form by itself; an asm statement, since the intrinsic cannot be
+// inlined into the template.
+template <bool kBmi2>
+[[gnu::always_inline]] inline BitBuf lowBits(BitBuf v, uint32_t n) {
+#if SFX_INFLATE_BMI2
+  if (kBmi2) {
+    BitBuf r;
+    asm("bzhi %2, %1, %0" : "=r"(r) : "rm"(v), "r"(BitBuf{n}) : "cc");
+    return r;
+  }
+#endif
+  return v & ((BitBuf{1} << (n & 31)) - 1);
+}
+
 // The literals and matches of a fixed or dynamic block, up to and with its
-// end-of-block code.
-Step huffmanBlock(Whole& w) {
+// end-of-block code. One source for both loops: inlined into each loop's
+// function, which compiles it for its instruction set (kBmi2: flagless
+// shifts, and bzhi for extra bits).
+template <bool kBmi2>
+[[gnu::always_inline]] inline Step huffmanBlock(Whole& w) {
   // Sub-table offsets count from the start of both tables.
   // The distance table is read as lit + kLitEntries, which keeps one
   // register for both.
@@ -219,10 +254,9 @@ Step huffmanBlock(Whole& w) {
   } while (0)
     // A length's or distance's base plus its extra bits, from the buffer
     // as it was before the entry's bits were taken.
-#define SFX_VALUE(saved, e)                                           \
-  (((e) >> 16) +                                                      \
-   static_cast<uint32_t>(((saved) & ((BitBuf{1} << ((e)&31)) - 1)) >> \
-                         ((e) >> 8 & 31)))
+#define SFX_VALUE(saved, e) \
+  (((e) >> 16) +            \
+   static_cast<uint32_t>(lowBits<kBmi2>((saved), (e)) >> ((e) >> 8 & 31)))
 
     SFX_REFILL();
     uint32_t e = lit[static_cast<uint32_t>(buf) & kLitMask];
@@ -305,7 +339,7 @@ Step huffmanBlock(Whole& w) {
         bits -= codeLen;
         if (static_cast<uint8_t>(bits) < extra) SFX_REFILL();
         distance =
-            (d >> 16) + static_cast<uint32_t>(buf & ((BitBuf{1} << extra) - 1));
+            (d >> 16) + static_cast<uint32_t>(lowBits<kBmi2>(buf, extra));
         buf >>= extra;
         bits -= extra;
       }
@@ -374,10 +408,35 @@ Step huffmanBlock(Whole& w) {
   }
 }
 
-}  // namespace
+using HuffmanLoop = Step (*)(Whole&);
 
-WholeInflate inflateWhole(const uint8_t* input, uint32_t count, uint8_t* out,
-                          uint32_t capacity, uint32_t* produced) {
+Step huffmanPortable(Whole& w) { return huffmanBlock<false>(w); }
+
+#if SFX_INFLATE_BMI2
+__attribute__((target("bmi2"))) Step huffmanBmi2(Whole& w) {
+  return huffmanBlock<true>(w);
+}
+
+bool cpuHasBmi2() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+  const unsigned kBmi2 = 1u << 8;  // CPUID.(EAX=7, ECX=0):EBX bit 8
+  return (b & kBmi2) != 0;
+}
+#else
+bool cpuHasBmi2() { return false; }
+#endif
+
+// SFX_INFLATE_PORTABLE set to anything but "" or "0" forces the portable
+// loop.
+bool portableForced() {
+  const char* v = std::getenv("SFX_INFLATE_PORTABLE");
+  return v && *v && std::strcmp(v, "0") != 0;
+}
+
+WholeInflate decodeWhole(HuffmanLoop huffman, const uint8_t* input,
+                         uint32_t count, uint8_t* out, uint32_t capacity,
+                         uint32_t* produced) {
   if (!input) count = 0;
   Whole w(input, count, out, capacity);
   bool final = false;
@@ -393,9 +452,9 @@ WholeInflate inflateWhole(const uint8_t* input, uint32_t count, uint8_t* out,
         buildFixedTables(w.tables, kLayout, false);
         w.header.fixedTables = true;
       }
-      step = huffmanBlock(w);
+      step = huffman(w);
     } else if (type == 2) {
-      step = readDynamicHeader(w) ? huffmanBlock(w) : Step::kBadData;
+      step = readDynamicHeader(w) ? huffman(w) : Step::kBadData;
     } else {
       return WholeInflate::kBadData;  // reserved block type
     }
@@ -405,6 +464,43 @@ WholeInflate inflateWhole(const uint8_t* input, uint32_t count, uint8_t* out,
   if (w.truncated()) return WholeInflate::kBadData;
   *produced = static_cast<uint32_t>(w.op - out);
   return WholeInflate::kDone;
+}
+
+HuffmanLoop loopFor(WholeLoop loop) {
+#if SFX_INFLATE_BMI2
+  if (loop == WholeLoop::kBmi2 && wholeLoopAvailable(WholeLoop::kBmi2))
+    return huffmanBmi2;
+#else
+  (void)loop;
+#endif
+  return huffmanPortable;
+}
+
+}  // namespace
+
+bool wholeLoopAvailable(WholeLoop loop) {
+  static const bool bmi2 = cpuHasBmi2();
+  return loop == WholeLoop::kPortable || bmi2;
+}
+
+WholeLoop wholeLoopInUse() {
+  static const WholeLoop inUse =
+      !portableForced() && wholeLoopAvailable(WholeLoop::kBmi2)
+          ? WholeLoop::kBmi2
+          : WholeLoop::kPortable;
+  return inUse;
+}
+
+WholeInflate inflateWholeWith(WholeLoop loop, const uint8_t* input,
+                              uint32_t count, uint8_t* out, uint32_t capacity,
+                              uint32_t* produced) {
+  return decodeWhole(loopFor(loop), input, count, out, capacity, produced);
+}
+
+WholeInflate inflateWhole(const uint8_t* input, uint32_t count, uint8_t* out,
+                          uint32_t capacity, uint32_t* produced) {
+  static const HuffmanLoop huffman = loopFor(wholeLoopInUse());
+  return decodeWhole(huffman, input, count, out, capacity, produced);
 }
 
 }  // namespace sfx

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -142,16 +143,19 @@ TEST(InflateWholeTest, OutputThatMeetsTheEndOfTheBuffer) {
     // Exactly the output, and up to past the fast loop's margins, so that
     // the end falls in each loop and at each place in a match.
     const uint32_t extra = n > 100000 ? 4 : 300;
-    for (uint32_t capacity = n; capacity <= n + extra; ++capacity) {
-      WholeResult r = inflateWholeInto(c.in, capacity);
-      ASSERT_EQ(r.verdict, WholeInflate::kDone) << "capacity " << capacity;
-      ASSERT_TRUE(r.out == c.expected) << "capacity " << capacity;
-    }
-    for (uint32_t less : {1u, 2u, 258u, 259u, 1000u}) {
-      if (less > n) continue;
-      EXPECT_EQ(inflateWholeInto(c.in, n - less).verdict,
-                WholeInflate::kTooLarge)
-          << less << " bytes short";
+    for (WholeLoop loop : wholeLoops()) {
+      SCOPED_TRACE(::testing::PrintToString(loop));
+      for (uint32_t capacity = n; capacity <= n + extra; ++capacity) {
+        WholeResult r = inflateWholeInto(c.in, capacity, loop);
+        ASSERT_EQ(r.verdict, WholeInflate::kDone) << "capacity " << capacity;
+        ASSERT_TRUE(r.out == c.expected) << "capacity " << capacity;
+      }
+      for (uint32_t less : {1u, 2u, 258u, 259u, 1000u}) {
+        if (less > n) continue;
+        EXPECT_EQ(inflateWholeInto(c.in, n - less, loop).verdict,
+                  WholeInflate::kTooLarge)
+            << less << " bytes short";
+      }
     }
   }
 }
@@ -179,17 +183,59 @@ TEST(InflateWholeTest, EveryPrefixIsRefusedAndTrailingBytesIgnored) {
     SCOPED_TRACE("cut at " + std::to_string(cut));
     const Bytes prefix(in.begin(),
                        in.begin() + static_cast<std::ptrdiff_t>(cut));
-    EXPECT_EQ(inflateWholeInto(prefix, 4096).verdict, WholeInflate::kBadData);
+    for (WholeLoop loop : wholeLoops())
+      EXPECT_EQ(inflateWholeInto(prefix, 4096, loop).verdict,
+                WholeInflate::kBadData)
+          << ::testing::PrintToString(loop);
     expectWholeAgrees(prefix);
   }
   for (size_t trailing : {0, 1, 7, 40}) {
     Bytes more = in;
     for (size_t i = 0; i < trailing; ++i)
       more.push_back(static_cast<uint8_t>(rng()));
-    WholeResult r = inflateWholeInto(more, 4096);
-    EXPECT_EQ(r.verdict, WholeInflate::kDone);
-    EXPECT_TRUE(r.out == expected);
+    for (WholeLoop loop : wholeLoops()) {
+      WholeResult r = inflateWholeInto(more, 4096, loop);
+      EXPECT_EQ(r.verdict, WholeInflate::kDone)
+          << ::testing::PrintToString(loop);
+      EXPECT_TRUE(r.out == expected) << ::testing::PrintToString(loop);
+    }
   }
 }
+
+// inflateWhole takes the BMI2 loop where the processor has it, and the
+// portable loop where it does not or where SFX_INFLATE_PORTABLE asks for it
+// (CTest runs this test a second time with SFX_INFLATE_PORTABLE=1). Each
+// loop decodes the same stream to the same bytes as the one in use.
+TEST(InflateWholeTest, TheLoopInUseFollowsTheProcessorAndTheOverride) {
+  const char* forced = std::getenv("SFX_INFLATE_PORTABLE");
+  const bool portable = forced && *forced && std::strcmp(forced, "0") != 0;
+  EXPECT_TRUE(wholeLoopAvailable(WholeLoop::kPortable));
+  EXPECT_EQ(wholeLoopInUse(), !portable && wholeLoopAvailable(WholeLoop::kBmi2)
+                                  ? WholeLoop::kBmi2
+                                  : WholeLoop::kPortable);
+  std::mt19937 rng(29);
+  BitWriter w;
+  std::string expected;
+  BlockWriter b = BlockWriter::fixed(w, true);
+  symbolsUpTo(b, rng, 5000, &expected);
+  b.end();
+  const Bytes& in = w.bytes();
+  std::string inUse(expected.size() + kWholeOutputSlack, '\0');
+  uint32_t produced = 0;
+  ASSERT_EQ(inflateWhole(in.data(), static_cast<uint32_t>(in.size()),
+                         reinterpret_cast<uint8_t*>(&inUse[0]),
+                         static_cast<uint32_t>(expected.size()), &produced),
+            WholeInflate::kDone);
+  inUse.resize(produced);
+  EXPECT_TRUE(inUse == expected);
+  // A loop this processor lacks falls back to the portable one.
+  for (WholeLoop loop : {WholeLoop::kPortable, WholeLoop::kBmi2}) {
+    WholeResult r =
+        inflateWholeInto(in, static_cast<uint32_t>(expected.size()), loop);
+    EXPECT_EQ(r.verdict, WholeInflate::kDone) << ::testing::PrintToString(loop);
+    EXPECT_TRUE(r.out == expected) << ::testing::PrintToString(loop);
+  }
+}
+
 }  // namespace
 }  // namespace sfx
