@@ -10,10 +10,12 @@
 #include <iterator>
 #include <set>
 
+#include "archive/payload_format.h"
 #include "archive/simple_archive.h"
 #include "log/logger.h"
 #include "payload_writer.h"
 #include "stream/data_source.h"
+#include "text/little_endian.h"
 #include "text/string_buffer.h"
 #include "text/xstring.h"
 
@@ -38,20 +40,17 @@ const char* const kVersionKeys[] = {
     "FileVersion",     "ProductVersion", "ProductName",     "CompanyName",
     "FileDescription", "LegalCopyright", "OriginalFilename"};
 
-uint16_t rd16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t rd32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+using sfx::loadLe16;
+using sfx::loadLe32;
+
+// Append a little-endian field to a resource being built.
 void put16(std::vector<uint8_t>& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
+  b.resize(b.size() + 2);
+  sfx::storeLe16(b.data() + b.size() - 2, static_cast<uint16_t>(v));
 }
 void put32(std::vector<uint8_t>& b, uint32_t v) {
-  put16(b, v & 0xffff);
-  put16(b, v >> 16);
+  b.resize(b.size() + 4);
+  sfx::storeLe32(b.data() + b.size() - 4, v);
 }
 void pad4(std::vector<uint8_t>& b) {
   while (b.size() % 4) b.push_back(0);
@@ -91,12 +90,11 @@ uint16_t stubLanguage(const PeImage& image) {
 }
 
 bool containsMarker(const std::vector<uint8_t>& b) {
-  uint8_t marker[8];
-  for (int k = 0; k < 4; ++k) {
-    marker[k] = static_cast<uint8_t>(kMarkerLow >> (8 * k));
-    marker[4 + k] = static_cast<uint8_t>(kMarkerHigh >> (8 * k));
-  }
-  return std::search(b.begin(), b.end(), marker, marker + 8) != b.end();
+  uint8_t marker[sfx::kMarkerBytes];
+  sfx::storeLe32(marker, sfx::payloadMarkerConstant(0));
+  sfx::storeLe32(marker + 4, sfx::payloadMarkerConstant(1));
+  return std::search(b.begin(), b.end(), marker, marker + sfx::kMarkerBytes) !=
+         b.end();
 }
 
 // ---- Icons ----------------------------------------------------------------
@@ -114,11 +112,11 @@ bool parseIco(const std::vector<uint8_t>& f, std::vector<IcoImage>* out,
     *error = "truncated icon file: no header";
     return false;
   }
-  if (rd16(&f[0]) != 0 || rd16(&f[2]) != 1) {
+  if (loadLe16(&f[0]) != 0 || loadLe16(&f[2]) != 1) {
     *error = "not an icon file (.ico)";
     return false;
   }
-  size_t count = rd16(&f[4]);
+  size_t count = loadLe16(&f[4]);
   if (count == 0) {
     *error = "the icon file holds no images";
     return false;
@@ -136,7 +134,7 @@ bool parseIco(const std::vector<uint8_t>& f, std::vector<IcoImage>* out,
   }
   for (size_t k = 0; k < count; ++k) {
     const uint8_t* e = &f[6 + 16 * k];
-    uint32_t size = rd32(e + 8), offset = rd32(e + 12);
+    uint32_t size = loadLe32(e + 8), offset = loadLe32(e + 12);
     std::string which = "icon image " + std::to_string(k + 1);
     if (offset < 6 + 16 * count) {
       *error = which +
@@ -151,7 +149,7 @@ bool parseIco(const std::vector<uint8_t>& f, std::vector<IcoImage>* out,
     static const uint8_t kPng[8] = {0x89, 'P',  'N',  'G',
                                     '\r', '\n', 0x1a, '\n'};
     bool png = size >= 8 && memcmp(&f[offset], kPng, 8) == 0;
-    bool dib = size >= 40 && rd32(&f[offset]) == 40;
+    bool dib = size >= 40 && loadLe32(&f[offset]) == 40;
     if (!png && !dib) {
       *error = which + " is neither a bitmap nor a PNG image";
       return false;
@@ -160,9 +158,9 @@ bool parseIco(const std::vector<uint8_t>& f, std::vector<IcoImage>* out,
     img.width = e[0];
     img.height = e[1];
     img.colors = e[2];
-    img.planes = rd16(e + 4) ? rd16(e + 4) : 1;
-    img.bitCount = rd16(e + 6);
-    if (img.bitCount == 0) img.bitCount = png ? 32 : rd16(&f[offset + 14]);
+    img.planes = loadLe16(e + 4) ? loadLe16(e + 4) : 1;
+    img.bitCount = loadLe16(e + 6);
+    if (img.bitCount == 0) img.bitCount = png ? 32 : loadLe16(&f[offset + 14]);
     img.data.assign(f.begin() + offset, f.begin() + offset + size);
     out->push_back(std::move(img));
   }
@@ -207,16 +205,16 @@ size_t align4(size_t v) { return (v + 3) & ~size_t(3); }
 bool parseNode(const std::vector<uint8_t>& d, size_t at, size_t end, int depth,
                VNode* n, size_t* next) {
   if (depth > 4 || at > end || end - at < 6) return false;
-  size_t length = rd16(&d[at]);
+  size_t length = loadLe16(&d[at]);
   if (length < 6 || length > end - at) return false;
   size_t stop = at + length;
-  n->valueLength = rd16(&d[at + 2]);
-  n->type = rd16(&d[at + 4]);
+  n->valueLength = loadLe16(&d[at + 2]);
+  n->type = loadLe16(&d[at + 4]);
   size_t p = at + 6;
   n->key.clear();
   for (;;) {
     if (stop - p < 2) return false;
-    char16_t c = rd16(&d[p]);
+    char16_t c = loadLe16(&d[p]);
     p += 2;
     if (c == 0) break;
     n->key.push_back(c);
@@ -242,7 +240,7 @@ bool parseNode(const std::vector<uint8_t>& d, size_t at, size_t end, int depth,
 std::u16string textValue(const VNode& n) {
   std::u16string s;
   for (size_t k = 0; k + 1 < n.value.size(); k += 2) {
-    char16_t c = rd16(&n.value[k]);
+    char16_t c = loadLe16(&n.value[k]);
     if (c == 0) break;
     s.push_back(c);
   }
@@ -358,10 +356,11 @@ bool parseStringBlock(const std::vector<uint8_t>& b,
   size_t p = 0;
   for (unsigned k = 0; k < 16; ++k) {
     if (b.size() - p < 2) return false;
-    size_t len = rd16(&b[p]);
+    size_t len = loadLe16(&b[p]);
     p += 2;
     if ((b.size() - p) / 2 < len) return false;
-    for (size_t c = 0; c < len; ++c) (*out)[k].push_back(rd16(&b[p + 2 * c]));
+    for (size_t c = 0; c < len; ++c)
+      (*out)[k].push_back(loadLe16(&b[p + 2 * c]));
     p += 2 * len;
   }
   return true;
@@ -465,10 +464,10 @@ bool setIcon(PeImage* image, const std::vector<uint8_t>& ico,
   for (const Resource& r : res) {
     if (r.type != ResId::number(kRtGroupIcon)) continue;
     bool isMain = r.name == groupName;
-    for (size_t k = 0; r.data.size() >= 6 && k < rd16(&r.data[4]) &&
+    for (size_t k = 0; r.data.size() >= 6 && k < loadLe16(&r.data[4]) &&
                        6 + 14 * (k + 1) <= r.data.size();
          ++k) {
-      uint16_t id = rd16(&r.data[6 + 14 * k + 12]);
+      uint16_t id = loadLe16(&r.data[6 + 14 * k + 12]);
       (isMain ? oldIcons : keptIcons).insert(id);
     }
   }
@@ -520,17 +519,18 @@ bool readIconGroup(const PeImage& image, const Resource& group,
                    std::vector<IconImage>* out, std::string* error) {
   out->clear();
   const std::vector<uint8_t>& d = group.data;
-  if (d.size() < 6 || rd16(&d[2]) != 1 || (d.size() - 6) / 14 < rd16(&d[4])) {
+  if (d.size() < 6 || loadLe16(&d[2]) != 1 ||
+      (d.size() - 6) / 14 < loadLe16(&d[4])) {
     *error = "icon group " + group.name.text() + " is damaged";
     return false;
   }
-  for (size_t k = 0; k < rd16(&d[4]); ++k) {
+  for (size_t k = 0; k < loadLe16(&d[4]); ++k) {
     const uint8_t* e = &d[6 + 14 * k];
     IconImage img;
     img.width = e[0] ? e[0] : 256;
     img.height = e[1] ? e[1] : 256;
-    img.bitCount = rd16(e + 6);
-    img.id = rd16(e + 12);
+    img.bitCount = loadLe16(e + 6);
+    img.id = loadLe16(e + 12);
     const Resource* icon =
         image.find(ResId::number(kRtIcon), ResId::number(img.id));
     if (!icon) {
@@ -584,11 +584,11 @@ bool readVersionInfo(const std::vector<uint8_t>& data, VersionInfo* out,
     *error = "the version information is damaged";
     return false;
   }
-  if (root.value.size() >= 52 && rd32(&root.value[0]) == kFixedSignature) {
-    out->fileMs = rd32(&root.value[8]);
-    out->fileLs = rd32(&root.value[12]);
-    out->productMs = rd32(&root.value[16]);
-    out->productLs = rd32(&root.value[20]);
+  if (root.value.size() >= 52 && loadLe32(&root.value[0]) == kFixedSignature) {
+    out->fileMs = loadLe32(&root.value[8]);
+    out->fileLs = loadLe32(&root.value[12]);
+    out->productMs = loadLe32(&root.value[16]);
+    out->productLs = loadLe32(&root.value[20]);
   }
   for (const VNode& c : root.children) {
     if (c.key != u"StringFileInfo" || c.children.empty()) continue;
@@ -977,7 +977,7 @@ bool finishBranding(const BrandingOptions& o, FILE* f, const std::string& path,
   head.resize(got);
   // Only the headers are needed for the checksum's place (applyBranding
   // checked them).
-  size_t peOffset = got >= 64 ? rd32(&head[0x3c]) : 0;
+  size_t peOffset = got >= 64 ? loadLe32(&head[0x3c]) : 0;
   size_t at = peOffset + 24 + 64;
   ok = ok && got >= 64 && at + 4 <= got;
   if (ok) {
@@ -989,8 +989,8 @@ bool finishBranding(const BrandingOptions& o, FILE* f, const std::string& path,
       sum.add(buf.data(), n);
     ok = !ferror(f);
     uint32_t v = sum.finish();
-    uint8_t le[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16),
-                     uint8_t(v >> 24)};
+    uint8_t le[4];
+    sfx::storeLe32(le, v);
     ok = ok && fseek(f, long(at), SEEK_SET) == 0 && fwrite(le, 1, 4, f) == 4 &&
          fflush(f) == 0;
   }
@@ -1209,7 +1209,7 @@ int runInfo(int argc, char** argv) {
     printf("encryption: none\n");
   }
   sfx::XString config;
-  if (archive.getArg("xmlConfig", config) && config.getUtf8()[0]) {
+  if (archive.getArg(sfx::kConfigArg, config) && config.getUtf8()[0]) {
     printf("configuration:\n%s", config.getUtf8());
     size_t n = strlen(config.getUtf8());
     if (n && config.getUtf8()[n - 1] != '\n') printf("\n");

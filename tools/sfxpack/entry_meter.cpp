@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "archive/payload_format.h"
 #include "archive/simple_archive.h"
 #include "codec/aes.h"
 #include "codec/inflate.h"
@@ -12,23 +13,9 @@
 #include "log/log_base.h"
 #include "stream/output.h"
 #include "text/data_buffer.h"
+#include "text/little_endian.h"
 
 namespace sfxpack {
-namespace {
-
-constexpr uint32_t kHeadBytes = 7;       // marker, type, name length
-constexpr uint32_t kTimeAttrBytes = 12;  // FILETIME, attributes
-constexpr uint32_t kStoredBit = 0x80000000u;
-constexpr uint8_t kTypeEnd = 0;
-constexpr uint8_t kTypeFile = 2;
-
-uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-}  // namespace
-
 EntryMeter::EntryMeter(sfx::DataSource* inner,
                        const sfx::AesCipher* decryptor,
                        const sfx::KdfSettings* kdf)
@@ -73,8 +60,8 @@ void EntryMeter::feed(const uint8_t* data, uint32_t count) {
       case State::kHead:
       case State::kTimeAttr:
       case State::kSize: {
-        uint32_t want = state_ == State::kHead       ? kHeadBytes
-                        : state_ == State::kTimeAttr ? kTimeAttrBytes
+        uint32_t want = state_ == State::kHead       ? sfx::kEntryHeadBytes
+                        : state_ == State::kTimeAttr ? sfx::kEntryTimeAttrBytes
                                                      : 4;
         take = std::min(want - fieldFill_, count);
         memcpy(field_ + fieldFill_, data, take);
@@ -83,21 +70,20 @@ void EntryMeter::feed(const uint8_t* data, uint32_t count) {
         fieldFill_ = 0;
         if (state_ == State::kHead) {
           type_ = field_[4];
-          if (type_ != kTypeEnd) entry_ = entries_++;
+          if (type_ != sfx::kEntryEnd) entry_ = entries_++;
           chunks_ = 0;
-          remaining_ = static_cast<uint32_t>(field_[5] | field_[6] << 8);
-          state_ = type_ == kTypeEnd ? State::kDone
-                   : remaining_ == 0 ? State::kTimeAttr
-                                     : State::kName;
+          remaining_ = sfx::loadLe16(field_ + 5);
+          state_ = type_ == sfx::kEntryEnd ? State::kDone
+                   : remaining_ == 0       ? State::kTimeAttr
+                                           : State::kName;
         } else if (state_ == State::kTimeAttr) {
-          fileTime_ = le32(field_) | static_cast<uint64_t>(le32(field_ + 4))
-                                         << 32;
-          attributes_ = le32(field_ + 8);
-          state_ = type_ == kTypeFile ? State::kSize : State::kDone;
+          fileTime_ = sfx::loadLe64(field_);
+          attributes_ = sfx::loadLe32(field_ + 8);
+          state_ = type_ == sfx::kEntryFile ? State::kSize : State::kDone;
         } else {
-          uint32_t word = le32(field_);
-          remaining_ = word & ~kStoredBit;
-          storedChunk_ = (word & kStoredBit) != 0;
+          uint32_t word = sfx::loadLe32(field_);
+          remaining_ = word & sfx::kChunkSizeMask;
+          storedChunk_ = (word & sfx::kStoredChunkBit) != 0;
           chunkFill_ = 0;
           if (word == 0 || remaining_ >= sfx::kChunkBufferSize || !chunk_) {
             state_ = State::kDone;  // end of the file, or a chunk refused

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/payload_format.h"
 #include "archive/simple_archive.h"
 #include "branding.h"
 #include "config_keys.h"
@@ -218,8 +219,9 @@ const OptionRow kCreateOptions[] = {
        size_t eq = v.find('=');
        if (eq == std::string::npos || eq == 0)
          return usageError("--arg needs NAME=VALUE, got '" + v + "'");
-       if (v.compare(0, eq, "xmlConfig") == 0)
-         return usageError("--arg xmlConfig: give --config FILE instead");
+       if (v.compare(0, eq, sfx::kConfigArg) == 0)
+         return usageError(std::string("--arg ") + sfx::kConfigArg +
+                           ": give --config FILE instead");
        if (v.compare(0, eq, "kdf") == 0)
          return usageError(
              "--arg kdf: the packer writes it; give --kdf-iterations N");
@@ -901,7 +903,7 @@ int runCreate(Options& o) {
   for (const std::string& w : warnings) fprintf(stderr, "sfxpack: warning: %s\n", w.c_str());
 
   auto& args = o.pack.args;
-  args.emplace_back("xmlConfig", xml);
+  args.emplace_back(sfx::kConfigArg, xml);
   for (const auto& kv : o.extraArgs) {
     auto same = [&](const auto& p) { return p.first == kv.first; };
     auto it = std::find_if(args.begin(), args.end(), same);
@@ -1223,7 +1225,7 @@ int cmdConfig(int argc, char** argv) {
     return failure(name + ": " + error + "\n" + text.getString(), o.verbose);
   }
   sfx::XString doc;
-  if (!archive.getArg("xmlConfig", doc)) {
+  if (!archive.getArg(sfx::kConfigArg, doc)) {
     printf("(no configuration: the stub's defaults apply)\n");
     return kExitOk;
   }

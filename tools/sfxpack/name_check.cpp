@@ -6,6 +6,8 @@
 #include <cstring>
 #include <set>
 
+#include "charset/convert_util.h"
+
 namespace sfxpack {
 namespace {
 
@@ -23,53 +25,20 @@ uint32_t foldUnit(uint32_t c) {
   return it != std::end(kFoldTable) && it->from == c ? it->to : c;
 }
 
-// Decodes the UTF-8 sequence at s[i]. Returns its length and sets *cp, or
-// returns 0 for a byte that does not start a well-formed sequence
-// (overlong forms, surrogates and values above U+10FFFF are not UTF-8).
+// The UTF-8 sequence at s[i], decoded by the stub's own converter rule
+// (charset/convert_util.h): returns its length and sets *cp, or returns 0
+// for a byte that does not start a well-formed sequence (a stray
+// continuation byte, an overlong form, a surrogate, a value above U+10FFFF,
+// a sequence cut short).
 size_t decodeUtf8(const std::string& s, size_t i, uint32_t* cp) {
-  unsigned char b = static_cast<unsigned char>(s[i]);
-  if (b < 0x80) {
-    *cp = b;
-    return 1;
-  }
-  size_t n;
-  uint32_t v, min;
-  if ((b & 0xE0) == 0xC0) {
-    n = 2, v = b & 0x1F, min = 0x80;
-  } else if ((b & 0xF0) == 0xE0) {
-    n = 3, v = b & 0x0F, min = 0x800;
-  } else if ((b & 0xF8) == 0xF0) {
-    n = 4, v = b & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    unsigned char c = static_cast<unsigned char>(s[i + k]);
-    if ((c & 0xC0) != 0x80) return 0;
-    v = v << 6 | (c & 0x3F);
-  }
-  if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
-  *cp = v;
-  return n;
+  size_t left = std::min<size_t>(s.size() - i, 4);
+  return sfx::decodeUtf8(reinterpret_cast<const uint8_t*>(s.data()) + i,
+                         static_cast<uint32_t>(left), cp);
 }
 
 void appendUtf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    *out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    *out += static_cast<char>(0xC0 | cp >> 6);
-    *out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *out += static_cast<char>(0xE0 | cp >> 12);
-    *out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    *out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | cp >> 18);
-    *out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-    *out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    *out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  uint8_t bytes[4];
+  out->append(reinterpret_cast<const char*>(bytes), sfx::encodeUtf8(cp, bytes));
 }
 
 bool isForbidden(unsigned char c) {

@@ -49,6 +49,15 @@ TEST(NameCheck, ComponentProblems) {
       {std::string("bad\xff.txt"), kNotUtf8},
       {std::string("overlong\xc0\xaf"), kNotUtf8},
       {std::string("surrogate\xed\xa0\x80"), kNotUtf8},
+      // The rest of what the stub's converter refuses as UTF-8.
+      {std::string("overlong3\xe0\x80\xaf"), kNotUtf8},
+      {std::string("overlong4\xf0\x80\x80\xaf"), kNotUtf8},
+      {std::string("beyond\xf4\x90\x80\x80"), kNotUtf8},
+      {std::string("lead\xf5\x80\x80\x80"), kNotUtf8},
+      {std::string("stray\x80"), kNotUtf8},
+      {std::string("cut\xe2\x82"), kNotUtf8},
+      {std::string("cut\xe2\x82.txt"), kNotUtf8},
+      {std::string("last\xf4\x8f\xbf\xbf"), 0},  // U+10FFFF
       {std::string(255, 'a'), 0},
       {std::string(256, 'a'), kTooLong},
       // 128 characters outside the BMP: 256 UTF-16 units in 512 bytes.

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "archive/integrity_record.h"
+#include "archive/payload_format.h"
 #include "codec/aes.h"
 #include "codec/crc32.h"
 #include "codec/kdf.h"
@@ -33,14 +34,6 @@
 namespace fs = std::filesystem;
 
 namespace sfxpack {
-namespace {
-
-constexpr uint32_t kAttrArchive = 0x20;
-constexpr uint32_t kAttrHidden = 0x02;
-constexpr uint32_t kAttrDirectory = 0x10;
-constexpr char kVerifierText[] = "qmzv";
-
-}  // namespace
 
 uint64_t localFileTimeOf(const struct stat& st) {
   constexpr int64_t kUnixEpoch = 116444736000000000LL;
@@ -472,7 +465,7 @@ struct Writer {
     if (!storedName(name, &stored, error)) return false;
     PayloadWriter w;
     w.AddDirectory(stored, e.fileTime,
-                   kAttrDirectory | (e.hidden ? kAttrHidden : 0));
+                   sfx::kAttrDirectory | (e.hidden ? sfx::kAttrHidden : 0));
     ++stats.directories;
     ++nextRow;
     ++entryNumber;
@@ -491,7 +484,7 @@ struct Writer {
     FileCloser closer{fd};
     PayloadWriter head;
     head.AddFileHead(stored, e.fileTime,
-                     kAttrArchive | (e.hidden ? kAttrHidden : 0));
+                     sfx::kAttrArchive | (e.hidden ? sfx::kAttrHidden : 0));
     if (!pipe.addRecord(head.takeBytes(), error)) return false;
     // Reads sized by what the file still holds (one byte more, to see its
     // end without another read), not by the chunk size: small files are many.
@@ -877,11 +870,12 @@ bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
     for (size_t i = 0; i < plan.entries.size(); ++i) {
       const PackEntry& e = plan.entries[i];
       IntegrityTable::Row row;
-      if (e.isDirectory) row.type = EntryType::kDirectory;
+      if (e.isDirectory) row.type = sfx::kEntryDirectory;
       row.name = storedPath(plan.names, i);
       row.fileTime = e.fileTime;
-      row.attributes = (e.isDirectory ? kAttrDirectory : kAttrArchive) |
-                       (e.hidden ? kAttrHidden : 0);
+      row.attributes =
+          (e.isDirectory ? sfx::kAttrDirectory : sfx::kAttrArchive) |
+          (e.hidden ? sfx::kAttrHidden : 0);
       table.Add(row);
     }
     recordBytes = table.EncodedSize();
@@ -905,9 +899,9 @@ bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
   if (!head.AddArgs(args, error)) return false;
   if (encrypted) {
     std::vector<uint8_t> verifier;
-    if (!pipe.encryptPiece(reinterpret_cast<const uint8_t*>(kVerifierText), 4,
-                           sfx::kPieceNoEntry, sfx::kPieceVerifier,
-                           &verifier)) {
+    if (!pipe.encryptPiece(reinterpret_cast<const uint8_t*>(sfx::kVerifierText),
+                           sfx::kVerifierTextBytes, sfx::kPieceNoEntry,
+                           sfx::kPieceVerifier, &verifier)) {
       *error = "cannot encrypt the password verifier";
       return false;
     }
@@ -938,7 +932,7 @@ bool writePayload(const PackOptions& opts, const PackPlan& plan, FILE* out,
 
   uint32_t configCrc = 0;
   for (const auto& [name, value] : opts.args) {
-    if (name == "xmlConfig")
+    if (name == sfx::kConfigArg)
       configCrc = sfx::ZipCRC::oneShot(value.data(), value.size());
   }
   std::vector<uint8_t> record = table.Encode(configCrc);

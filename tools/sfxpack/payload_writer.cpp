@@ -4,6 +4,7 @@
 
 #include "archive/integrity_record.h"
 #include "codec/crc32.h"
+#include "text/little_endian.h"
 
 namespace sfxpack {
 
@@ -23,7 +24,7 @@ std::vector<uint8_t> IntegrityTable::Encode(uint32_t configCrc) const {
   put(rows_.size(), 4);
   put(configCrc, 4);
   for (const Row& r : rows_) {
-    put(static_cast<uint8_t>(r.type), 1);
+    put(r.type, 1);
     put(r.name.size(), 2);
     out.insert(out.end(), r.name.begin(), r.name.end());
     put(r.fileTime, 8);
@@ -50,18 +51,21 @@ std::vector<std::pair<std::string, std::string>> IntegrityArgs(
 }
 
 void PayloadWriter::put16(uint16_t v) {
-  put8(static_cast<uint8_t>(v));
-  put8(static_cast<uint8_t>(v >> 8));
+  uint8_t b[2];
+  sfx::storeLe16(b, v);
+  putBytes(b, sizeof b);
 }
 
 void PayloadWriter::put32(uint32_t v) {
-  put16(static_cast<uint16_t>(v));
-  put16(static_cast<uint16_t>(v >> 16));
+  uint8_t b[4];
+  sfx::storeLe32(b, v);
+  putBytes(b, sizeof b);
 }
 
 void PayloadWriter::put64(uint64_t v) {
-  put32(static_cast<uint32_t>(v));
-  put32(static_cast<uint32_t>(v >> 32));
+  uint8_t b[8];
+  sfx::storeLe64(b, v);
+  putBytes(b, sizeof b);
 }
 
 void PayloadWriter::putBytes(const void* p, size_t n) {
@@ -70,9 +74,9 @@ void PayloadWriter::putBytes(const void* p, size_t n) {
 }
 
 void PayloadWriter::BeginPayload(bool encrypted, uint8_t keyLengthCode) {
-  put32(kMarkerLow);
-  put32(kMarkerHigh);
-  put32(1);  // reserved
+  put32(sfx::payloadMarkerConstant(0));
+  put32(sfx::payloadMarkerConstant(1));
+  put32(sfx::kHeaderReserved);
   put8(encrypted ? 1 : 0);
   put8(keyLengthCode);
 }
@@ -85,12 +89,12 @@ bool PayloadWriter::AddArgs(
     return false;
   }
   for (const auto& [name, value] : args) {
-    if (name.empty() || name.size() > kMaxArgBytes) {
+    if (name.empty() || name.size() > sfx::kMaxArgBytes) {
       *error = "argument name must be 1 to 65535 bytes: '" +
                name.substr(0, 40) + "'";
       return false;
     }
-    if (value.size() > kMaxArgBytes) {
+    if (value.size() > sfx::kMaxArgBytes) {
       *error = "value of argument '" + name + "' is " +
                std::to_string(value.size()) + " bytes; at most 65535 fit";
       return false;
@@ -106,10 +110,10 @@ bool PayloadWriter::AddArgs(
   return true;
 }
 
-void PayloadWriter::entryHead(EntryType type, const std::string& name,
+void PayloadWriter::entryHead(uint8_t type, const std::string& name,
                               uint64_t time, uint32_t attributes) {
-  put32(kEntryMarker);
-  put8(static_cast<uint8_t>(type));
+  put32(sfx::kEntryMarker);
+  put8(type);
   put16(static_cast<uint16_t>(name.size()));
   putBytes(name.data(), name.size());
   put64(time);
@@ -118,16 +122,16 @@ void PayloadWriter::entryHead(EntryType type, const std::string& name,
 
 void PayloadWriter::AddDirectory(const std::string& utf8Name,
                                  uint64_t localFileTime, uint32_t attributes) {
-  entryHead(EntryType::kDirectory, utf8Name, localFileTime, attributes);
+  entryHead(sfx::kEntryDirectory, utf8Name, localFileTime, attributes);
 }
 
 void PayloadWriter::AddFileHead(const std::string& storedName,
                                 uint64_t localFileTime, uint32_t attributes) {
-  entryHead(EntryType::kFile, storedName, localFileTime, attributes);
+  entryHead(sfx::kEntryFile, storedName, localFileTime, attributes);
 }
 
 void PayloadWriter::AddChunk(bool stored, const uint8_t* bytes, size_t count) {
-  put32((stored ? kStoredChunkBit : 0) | static_cast<uint32_t>(count));
+  put32((stored ? sfx::kStoredChunkBit : 0) | static_cast<uint32_t>(count));
   putBytes(bytes, count);
 }
 
@@ -136,7 +140,7 @@ void PayloadWriter::AddFile(const std::string& utf8Name, uint64_t localFileTime,
                             const std::vector<uint8_t>& data,
                             size_t chunkSize) {
   AddFileHead(utf8Name, localFileTime, attributes);
-  chunkSize = std::clamp<size_t>(chunkSize, 1, kMaxChunkBytes);
+  chunkSize = std::clamp<size_t>(chunkSize, 1, sfx::kMaxChunkBytes);
   for (size_t off = 0; off < data.size(); off += chunkSize) {
     AddChunk(true, data.data() + off, std::min(chunkSize, data.size() - off));
   }
@@ -149,8 +153,8 @@ void PayloadWriter::AddVerifier(const std::vector<uint8_t>& ciphertext) {
 }
 
 void PayloadWriter::AddEnd() {
-  put32(kEntryMarker);
-  put8(static_cast<uint8_t>(EntryType::kEnd));
+  put32(sfx::kEntryMarker);
+  put8(sfx::kEntryEnd);
 }
 
 }  // namespace sfxpack

@@ -8,27 +8,21 @@
 #include <utility>
 #include <vector>
 
+#include "archive/payload_format.h"
+
 namespace sfxpack {
 
-// The record formats, as the stub reads them. All integers little-endian.
-constexpr uint32_t kMarkerLow =
-    0xBF6CD207u;  // first word of the payload marker
-constexpr uint32_t kMarkerHigh = 0xAAAB5921u;  // second word
-constexpr uint32_t kEntryMarker = 0x6D27E59Bu;
-constexpr uint32_t kStoredChunkBit = 0x80000000u;
-constexpr uint32_t kMaxChunkBytes =
-    2048575;                      // stored chunk size must stay below 2,048,576
-constexpr size_t kMaxArgs = 199;  // the reader stops after 200 records
-constexpr size_t kMaxArgBytes = 65535;
-
-enum class EntryType : uint8_t { kEnd = 0, kDirectory = 1, kFile = 2 };
+// The record formats are those of archive/payload_format.h (sfx::kEntry*,
+// sfx::kMaxArgBytes, ...). A payload carries at most this many arguments:
+// the reader stops after sfx::kMaxArgRecords records, the terminator included.
+constexpr size_t kMaxArgs = sfx::kMaxArgRecords - 1;
 
 // The rows of the integrity record, one per entry in payload order, and
 // their encoding (version 1; see the payload format).
 class IntegrityTable {
  public:
   struct Row {
-    EntryType type = EntryType::kFile;
+    uint8_t type = sfx::kEntryFile;  // sfx::kEntryFile or kEntryDirectory
     std::string name;  // UTF-8, as packed, before encryption
     uint64_t fileTime = 0;
     uint32_t attributes = 0;
@@ -102,7 +96,7 @@ class PayloadWriter {
   void put32(uint32_t v);
   void put64(uint64_t v);
   void putBytes(const void* p, size_t n);
-  void entryHead(EntryType type, const std::string& name, uint64_t time,
+  void entryHead(uint8_t type, const std::string& name, uint64_t time,
                  uint32_t attributes);
 
   std::vector<uint8_t> bytes_;

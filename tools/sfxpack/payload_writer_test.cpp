@@ -91,7 +91,7 @@ TEST(PayloadWriterTest, RejectsWhatDoesNotFit) {
 TEST(IntegrityTableTest, EncodesTheDocumentedExample) {
   IntegrityTable table;
   IntegrityTable::Row row;
-  row.type = EntryType::kFile;
+  row.type = sfx::kEntryFile;
   row.name = "a.txt";
   row.fileTime = 0x01DA3D285848C080ull;
   row.attributes = 0x20;

@@ -9,6 +9,8 @@
 #include <set>
 #include <utility>
 
+#include "text/little_endian.h"
+
 namespace sfxpack {
 namespace {
 
@@ -29,21 +31,11 @@ constexpr uint32_t kDirEntrySize = 8;
 constexpr uint32_t kDataEntrySize = 16;
 constexpr uint32_t kHighBit = 0x80000000u;
 
-uint16_t rd16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
-uint32_t rd32(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
-         static_cast<uint32_t>(b[at + 2]) << 16 |
-         static_cast<uint32_t>(b[at + 3]) << 24;
-}
-void wr16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void wr32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using sfx::loadLe16;
+using sfx::loadLe32;
+using sfx::storeLe16;
+using sfx::storeLe32;
+
 uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
 bool isPowerOfTwo(uint32_t v) { return v && !(v & (v - 1)); }
 
@@ -104,22 +96,22 @@ bool PeImage::parse(std::vector<uint8_t> file, std::string* error) {
     *error = "not a Windows executable (no MZ header)";
     return false;
   }
-  uint32_t peOffset = rd32(f, 0x3c);
+  uint32_t peOffset = loadLe32(f.data() + 0x3c);
   if (peOffset > f.size() || f.size() - peOffset < 24 ||
-      rd32(f, peOffset) != kPeSignature) {
+      loadLe32(f.data() + peOffset) != kPeSignature) {
     *error = "not a PE image (no PE header)";
     return false;
   }
   coffOffset_ = peOffset + 4;
-  machine_ = rd16(f, coffOffset_);
-  size_t sectionCount = rd16(f, coffOffset_ + 2);
-  size_t optSize = rd16(f, coffOffset_ + 16);
+  machine_ = loadLe16(f.data() + coffOffset_);
+  size_t sectionCount = loadLe16(f.data() + coffOffset_ + 2);
+  size_t optSize = loadLe16(f.data() + coffOffset_ + 16);
   optOffset_ = coffOffset_ + 20;
   if (f.size() - optOffset_ < optSize || optSize < 2) {
     *error = "truncated PE optional header";
     return false;
   }
-  uint16_t magic = rd16(f, optOffset_);
+  uint16_t magic = loadLe16(f.data() + optOffset_);
   if (magic != kMagicPe32 && magic != kMagicPe32Plus) {
     *error = "unknown PE optional header magic " + hex(magic);
     return false;
@@ -130,10 +122,10 @@ bool PeImage::parse(std::vector<uint8_t> file, std::string* error) {
     *error = "truncated PE optional header";
     return false;
   }
-  sectionAlignment_ = rd32(f, optOffset_ + 32);
-  fileAlignment_ = rd32(f, optOffset_ + 36);
-  sizeOfHeaders_ = rd32(f, optOffset_ + 60);
-  dataDirCount_ = rd32(f, optOffset_ + dirsAt - 4);
+  sectionAlignment_ = loadLe32(f.data() + optOffset_ + 32);
+  fileAlignment_ = loadLe32(f.data() + optOffset_ + 36);
+  sizeOfHeaders_ = loadLe32(f.data() + optOffset_ + 60);
+  dataDirCount_ = loadLe32(f.data() + optOffset_ + dirsAt - 4);
   dataDirOffset_ = optOffset_ + dirsAt;
   if (dataDirCount_ > 16 || dirsAt + dataDirCount_ * 8ull > optSize) {
     *error = "bad data directory count " + std::to_string(dataDirCount_);
@@ -161,11 +153,11 @@ bool PeImage::parse(std::vector<uint8_t> file, std::string* error) {
     size_t at = table + i * kSectionHeaderSize;
     Section s;
     memcpy(s.name, &f[at], 8);
-    s.virtualSize = rd32(f, at + 8);
-    s.virtualAddress = rd32(f, at + 12);
-    s.rawSize = rd32(f, at + 16);
-    s.rawOffset = rd32(f, at + 20);
-    s.characteristics = rd32(f, at + 36);
+    s.virtualSize = loadLe32(f.data() + at + 8);
+    s.virtualAddress = loadLe32(f.data() + at + 12);
+    s.rawSize = loadLe32(f.data() + at + 16);
+    s.rawOffset = loadLe32(f.data() + at + 20);
+    s.characteristics = loadLe32(f.data() + at + 36);
     s.headerOffset = at;
     if (s.rawSize &&
         (s.rawOffset > f.size() || f.size() - s.rawOffset < s.rawSize)) {
@@ -186,8 +178,8 @@ bool PeImage::parse(std::vector<uint8_t> file, std::string* error) {
   }
   certOffset_ = certSize_ = 0;
   if (dataDirCount_ > kDirSecurity) {
-    certOffset_ = rd32(f, dataDirOffset_ + kDirSecurity * 8);
-    certSize_ = rd32(f, dataDirOffset_ + kDirSecurity * 8 + 4);
+    certOffset_ = loadLe32(f.data() + dataDirOffset_ + kDirSecurity * 8);
+    certSize_ = loadLe32(f.data() + dataDirOffset_ + kDirSecurity * 8 + 4);
   }
   if (!parseResources(error)) return false;
   // One resource listed twice (the same type, name and language) would be
@@ -213,7 +205,7 @@ bool PeImage::parse(std::vector<uint8_t> file, std::string* error) {
 
 bool PeImage::parseResources(std::string* error) {
   if (dataDirCount_ <= kDirResource) return true;
-  uint32_t rva = rd32(file_, dataDirOffset_ + kDirResource * 8);
+  uint32_t rva = loadLe32(file_.data() + dataDirOffset_ + kDirResource * 8);
   if (rva == 0) return true;
   int si = sectionOfRva(rva);
   if (si < 0 || rva - sections_[si].virtualAddress >= sections_[si].rawSize) {
@@ -235,12 +227,12 @@ bool PeImage::parseResources(std::string* error) {
   };
   auto readName = [&](uint32_t off, ResId* out) {
     if (off > limit || limit - off < 2) return false;
-    size_t len = rd16(f, base + off);
+    size_t len = loadLe16(f.data() + base + off);
     if ((limit - off - 2) / 2 < len) return false;
     out->name.clear();
     for (size_t k = 0; k < len; ++k) {
       out->name.push_back(
-          static_cast<char16_t>(rd16(f, base + off + 2 + 2 * k)));
+          static_cast<char16_t>(loadLe16(f.data() + base + off + 2 + 2 * k)));
     }
     if (out->name.empty()) out->name.push_back(u'?');  // still a name
     return true;
@@ -255,7 +247,8 @@ bool PeImage::parseResources(std::string* error) {
       *error = "resource directory table at " + hex(off) + " is truncated";
       return false;
     }
-    size_t n = size_t(rd16(f, base + off + 12)) + rd16(f, base + off + 14);
+    size_t n = size_t(loadLe16(f.data() + base + off + 12)) +
+               loadLe16(f.data() + base + off + 14);
     if ((limit - off - kDirHeaderSize) / kDirEntrySize < n) {
       *error = "resource directory table at " + hex(off) +
                " claims more entries than fit";
@@ -263,9 +256,9 @@ bool PeImage::parseResources(std::string* error) {
     }
     for (size_t k = 0; k < n; ++k) {
       size_t at = base + off + kDirHeaderSize + k * kDirEntrySize;
-      uint32_t nameField = rd32(f, at);
+      uint32_t nameField = loadLe32(f.data() + at);
       Entry e;
-      e.target = rd32(f, at + 4);
+      e.target = loadLe32(f.data() + at + 4);
       if (nameField & kHighBit) {
         if (!readName(nameField & ~kHighBit, &e.id)) {
           *error = "resource name at " + hex(nameField & ~kHighBit) +
@@ -315,8 +308,8 @@ bool PeImage::parseResources(std::string* error) {
           return false;
         }
         size_t at = base + l.target;
-        uint32_t dataRva = rd32(f, at);
-        uint32_t size = rd32(f, at + 4);
+        uint32_t dataRva = loadLe32(f.data() + at);
+        uint32_t size = loadLe32(f.data() + at + 4);
         int ds = sectionOfRva(dataRva);
         if (ds < 0 || size > sections_[ds].rawSize ||
             dataRva - sections_[ds].virtualAddress >
@@ -337,7 +330,7 @@ bool PeImage::parseResources(std::string* error) {
         r.type = t.id;
         r.name = n.id;
         r.lang = l.id.id;
-        r.codePage = rd32(f, at + 8);
+        r.codePage = loadLe32(f.data() + at + 8);
         r.data.assign(f.begin() + from, f.begin() + from + size);
         resources_.push_back(std::move(r));
       }
@@ -366,7 +359,9 @@ void PeImage::put(Resource r) {
   resources_.push_back(std::move(r));
 }
 
-uint16_t PeImage::subsystem() const { return rd16(file_, optOffset_ + 68); }
+uint16_t PeImage::subsystem() const {
+  return loadLe16(file_.data() + optOffset_ + 68);
+}
 
 bool PeImage::checkLayout(std::string* error) const {
   if (sizeOfHeaders_ > file_.size()) {
@@ -404,7 +399,7 @@ bool PeImage::checkRewritable(std::string* error) const {
         "self-extractor after packing";
     return false;
   }
-  if (rd32(file_, coffOffset_ + 8) != 0) {
+  if (loadLe32(file_.data() + coffOffset_ + 8) != 0) {
     *error = "the stub carries a symbol table; strip it before branding";
     return false;
   }
@@ -468,18 +463,18 @@ std::vector<uint8_t> PeImage::buildResourceSection(uint32_t rva) const {
   auto writeHeader = [&](uint32_t at, const auto& children) {
     uint32_t named = 0, numbered = 0;
     for (auto& c : children) (c.first.isNumber() ? numbered : named)++;
-    wr16(out, at + 12, named);
-    wr16(out, at + 14, numbered);
+    storeLe16(out.data() + at + 12, named);
+    storeLe16(out.data() + at + 14, numbered);
   };
   auto writeName = [&](uint32_t at, const ResId& id) {
     if (id.isNumber()) {
-      wr32(out, at, id.id);
+      storeLe32(out.data() + at, id.id);
       return;
     }
-    wr32(out, at, nextString | kHighBit);
-    wr16(out, nextString, uint32_t(id.name.size()));
+    storeLe32(out.data() + at, nextString | kHighBit);
+    storeLe16(out.data() + nextString, uint32_t(id.name.size()));
     for (size_t k = 0; k < id.name.size(); ++k) {
-      wr16(out, nextString + 2 + 2 * uint32_t(k), id.name[k]);
+      storeLe16(out.data() + nextString + 2 + 2 * uint32_t(k), id.name[k]);
     }
     nextString += 2 + 2 * uint32_t(id.name.size());
   };
@@ -490,7 +485,7 @@ std::vector<uint8_t> PeImage::buildResourceSection(uint32_t rva) const {
     uint32_t typeTable = nextTable;
     nextTable += kDirHeaderSize + kDirEntrySize * uint32_t(t.second.size());
     writeName(slot, t.first);
-    wr32(out, slot + 4, typeTable | kHighBit);
+    storeLe32(out.data() + slot + 4, typeTable | kHighBit);
     slot += kDirEntrySize;
     writeHeader(typeTable, t.second);
     uint32_t nameSlot = typeTable + kDirHeaderSize;
@@ -499,19 +494,19 @@ std::vector<uint8_t> PeImage::buildResourceSection(uint32_t rva) const {
       nextLangTable +=
           kDirHeaderSize + kDirEntrySize * uint32_t(n.second.size());
       writeName(nameSlot, n.first);
-      wr32(out, nameSlot + 4, langTable | kHighBit);
+      storeLe32(out.data() + nameSlot + 4, langTable | kHighBit);
       nameSlot += kDirEntrySize;
-      wr16(out, langTable + 14, uint32_t(n.second.size()));
+      storeLe16(out.data() + langTable + 14, uint32_t(n.second.size()));
       uint32_t langSlot = langTable + kDirHeaderSize;
       for (auto& l : n.second) {
-        wr32(out, langSlot, l.first);
-        wr32(out, langSlot + 4, nextEntry);
+        storeLe32(out.data() + langSlot, l.first);
+        storeLe32(out.data() + langSlot + 4, nextEntry);
         langSlot += kDirEntrySize;
         const Resource& r = *l.second;
         nextData = uint32_t(alignUp(nextData, 8));
-        wr32(out, nextEntry, rva + nextData);
-        wr32(out, nextEntry + 4, uint32_t(r.data.size()));
-        wr32(out, nextEntry + 8, r.codePage);
+        storeLe32(out.data() + nextEntry, rva + nextData);
+        storeLe32(out.data() + nextEntry + 4, uint32_t(r.data.size()));
+        storeLe32(out.data() + nextEntry + 8, r.codePage);
         nextEntry += kDataEntrySize;
         if (!r.data.empty())
           memcpy(&out[nextData], r.data.data(), r.data.size());
@@ -535,10 +530,13 @@ bool PeImage::write(std::vector<uint8_t>* out, std::string* error) const {
   std::vector<uint8_t> img = file_;
   const Section& last = sections_.back();
   auto dirRva = [&](uint32_t d) {
-    return d < dataDirCount_ ? rd32(file_, dataDirOffset_ + d * 8) : 0;
+    return d < dataDirCount_ ? loadLe32(file_.data() + dataDirOffset_ + d * 8)
+                             : 0;
   };
   auto dirSize = [&](uint32_t d) {
-    return d < dataDirCount_ ? rd32(file_, dataDirOffset_ + d * 8 + 4) : 0;
+    return d < dataDirCount_
+               ? loadLe32(file_.data() + dataDirOffset_ + d * 8 + 4)
+               : 0;
   };
   uint32_t resRva = dirRva(kDirResource);
   int rs = resRva ? sectionOfRva(resRva) : -1;
@@ -578,8 +576,8 @@ bool PeImage::write(std::vector<uint8_t>* out, std::string* error) const {
     uint32_t size = std::min(dirSize(kDirBaseReloc), rel.rawSize);
     size_t at = 0;
     while (inPlace && size - at >= 8) {
-      uint32_t page = rd32(file_, rel.rawOffset + at);
-      uint32_t blockSize = rd32(file_, rel.rawOffset + at + 4);
+      uint32_t page = loadLe32(file_.data() + rel.rawOffset + at);
+      uint32_t blockSize = loadLe32(file_.data() + rel.rawOffset + at + 4);
       if (blockSize < 8 || blockSize > size - at) break;
       int s = sectionOfRva(page);
       if (s == rs || s == relocIndex) inPlace = false;
@@ -602,22 +600,24 @@ bool PeImage::write(std::vector<uint8_t>* out, std::string* error) const {
     img.resize(res.rawOffset);
     img.insert(img.end(), blob.begin(), blob.end());
     img.resize(res.rawOffset + size_t(raw), 0);
-    wr32(img, res.headerOffset + 8, uint32_t(blob.size()));
-    wr32(img, res.headerOffset + 16, raw);
+    storeLe32(img.data() + res.headerOffset + 8, uint32_t(blob.size()));
+    storeLe32(img.data() + res.headerOffset + 16, raw);
     if (res.characteristics & kScnInitializedData) {
       initializedDelta += int64_t(raw) - res.rawSize;
     }
-    wr32(img, dataDirOffset_ + kDirResource * 8 + 4, uint32_t(blob.size()));
+    storeLe32(img.data() + dataDirOffset_ + kDirResource * 8 + 4,
+              uint32_t(blob.size()));
     if (relocIndex >= 0) {
       const Section& rel = sections_[relocIndex];
       uint32_t newVa =
           uint32_t(alignUp(uint64_t(res.virtualAddress) + blob.size(), sa));
       uint32_t newRaw = uint32_t(img.size());
       img.insert(img.end(), relocBytes.begin(), relocBytes.end());
-      wr32(img, rel.headerOffset + 12, newVa);
-      wr32(img, rel.headerOffset + 20, relocBytes.empty() ? 0 : newRaw);
-      wr32(img, dataDirOffset_ + kDirBaseReloc * 8,
-           dirRva(kDirBaseReloc) - rel.virtualAddress + newVa);
+      storeLe32(img.data() + rel.headerOffset + 12, newVa);
+      storeLe32(img.data() + rel.headerOffset + 20,
+                relocBytes.empty() ? 0 : newRaw);
+      storeLe32(img.data() + dataDirOffset_ + kDirBaseReloc * 8,
+                dirRva(kDirBaseReloc) - rel.virtualAddress + newVa);
     }
   } else {
     if (dataDirCount_ <= kDirResource) {
@@ -653,59 +653,63 @@ bool PeImage::write(std::vector<uint8_t>* out, std::string* error) const {
     size_t h = end - kSectionHeaderSize;
     memset(&img[h], 0, kSectionHeaderSize);
     memcpy(&img[h], ".rsrc", 5);
-    wr32(img, h + 8, uint32_t(blob.size()));
-    wr32(img, h + 12, va);
-    wr32(img, h + 16, raw);
-    wr32(img, h + 20, uint32_t(rawOffset));
-    wr32(img, h + 36, kScnInitializedData | kScnMemRead);
-    wr16(img, coffOffset_ + 2, uint32_t(sections_.size() + 1));
+    storeLe32(img.data() + h + 8, uint32_t(blob.size()));
+    storeLe32(img.data() + h + 12, va);
+    storeLe32(img.data() + h + 16, raw);
+    storeLe32(img.data() + h + 20, uint32_t(rawOffset));
+    storeLe32(img.data() + h + 36, kScnInitializedData | kScnMemRead);
+    storeLe16(img.data() + coffOffset_ + 2, uint32_t(sections_.size() + 1));
     initializedDelta += raw;
     if (rs >= 0 && memcmp(sections_[rs].name, ".rsrc\0\0\0", 8) == 0) {
       memcpy(&img[sections_[rs].headerOffset], ".oldrsrc", 8);
     }
-    wr32(img, dataDirOffset_ + kDirResource * 8, va);
-    wr32(img, dataDirOffset_ + kDirResource * 8 + 4, uint32_t(blob.size()));
+    storeLe32(img.data() + dataDirOffset_ + kDirResource * 8, va);
+    storeLe32(img.data() + dataDirOffset_ + kDirResource * 8 + 4,
+              uint32_t(blob.size()));
   }
 
   // SizeOfImage: the end of the last section in memory, section-aligned.
-  size_t sectionCount = rd16(img, coffOffset_ + 2);
+  size_t sectionCount = loadLe16(img.data() + coffOffset_ + 2);
   uint64_t imageSize = 0;
   for (size_t i = 0; i < sectionCount; ++i) {
     size_t h = sections_.front().headerOffset + i * kSectionHeaderSize;
-    imageSize = std::max<uint64_t>(
-        imageSize, uint64_t(rd32(img, h + 12)) +
-                       std::max(rd32(img, h + 8), rd32(img, h + 16)));
+    imageSize = std::max<uint64_t>(imageSize,
+                                   uint64_t(loadLe32(img.data() + h + 12)) +
+                                       std::max(loadLe32(img.data() + h + 8),
+                                                loadLe32(img.data() + h + 16)));
   }
   if (imageSize > 0xffffffffull - sa) {
     *error = "the branded image would exceed 4 GB";
     return false;
   }
-  wr32(img, optOffset_ + 56, uint32_t(alignUp(imageSize, sa)));
-  uint32_t initialized = rd32(img, optOffset_ + 8);
-  wr32(img, optOffset_ + 8, uint32_t(int64_t(initialized) + initializedDelta));
+  storeLe32(img.data() + optOffset_ + 56, uint32_t(alignUp(imageSize, sa)));
+  uint32_t initialized = loadLe32(img.data() + optOffset_ + 8);
+  storeLe32(img.data() + optOffset_ + 8,
+            uint32_t(int64_t(initialized) + initializedDelta));
   PeChecksum sum(checksumOffset());
   sum.add(img.data(), img.size());
-  wr32(img, checksumOffset(), sum.finish());
+  storeLe32(img.data() + checksumOffset(), sum.finish());
   *out = std::move(img);
   return true;
 }
 
 bool peImageEndFromHeaders(const std::vector<uint8_t>& f, uint64_t* end) {
   if (f.size() < 64 || f[0] != 'M' || f[1] != 'Z') return false;
-  uint64_t pe = rd32(f, 0x3c);
-  if (pe + 24 > f.size() || rd32(f, size_t(pe)) != kPeSignature) return false;
-  size_t count = rd16(f, size_t(pe) + 6);
-  uint64_t table = pe + 24 + rd16(f, size_t(pe) + 20);
+  uint64_t pe = loadLe32(f.data() + 0x3c);
+  if (pe + 24 > f.size() || loadLe32(f.data() + size_t(pe)) != kPeSignature)
+    return false;
+  size_t count = loadLe16(f.data() + size_t(pe) + 6);
+  uint64_t table = pe + 24 + loadLe16(f.data() + size_t(pe) + 20);
   if (pe + 24 + 64 > f.size() ||
       table + count * kSectionHeaderSize > f.size()) {
     return false;
   }
-  *end = rd32(f, size_t(pe) + 24 + 60);  // SizeOfHeaders
+  *end = loadLe32(f.data() + size_t(pe) + 24 + 60);  // SizeOfHeaders
   for (size_t i = 0; i < count; ++i) {
     size_t h = size_t(table) + i * kSectionHeaderSize;
-    if (rd32(f, h + 16)) {
-      *end =
-          std::max<uint64_t>(*end, uint64_t(rd32(f, h + 20)) + rd32(f, h + 16));
+    if (loadLe32(f.data() + h + 16)) {
+      *end = std::max<uint64_t>(*end, uint64_t(loadLe32(f.data() + h + 20)) +
+                                          loadLe32(f.data() + h + 16));
     }
   }
   return true;

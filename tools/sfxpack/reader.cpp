@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "archive/payload_format.h"
 #include "archive/simple_archive.h"
 #include "entry_meter.h"
 #include "fs/confined_paths.h"
@@ -35,7 +36,6 @@ namespace {
 
 constexpr uint64_t kTicksPerSecond = 10000000;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
-constexpr uint8_t kTypeDirectory = 1;
 
 // The reason followed by the log's indented text.
 std::string withLog(const std::string& reason, sfx::Logger& log) {
@@ -159,7 +159,7 @@ bool openPayload(const ReadOptions& opts, const std::string& archivePath,
     // payload: a header that says encrypted under a configuration that
     // does not was damaged.
     sfx::XString config;
-    if (archive->getArg("xmlConfig", config) &&
+    if (archive->getArg(sfx::kConfigArg, config) &&
         std::string(config.getUtf8()).find("<Encryption>1</Encryption>") ==
             std::string::npos) {
       *error =
@@ -414,14 +414,14 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
     }
     if (mode != ReadMode::kList) continue;
     stats->plainBytes += meter.plainSize();
-    std::string size = meter.type() == kTypeDirectory || *kind == 'o'
+    std::string size = meter.type() == sfx::kEntryDirectory || *kind == 'o'
                            ? "-"
                            : std::to_string(meter.plainSize());
     char attributes[16];
     snprintf(attributes, sizeof attributes, "0x%08x", meter.attributes());
     char crc[16] = "-";
     sfx::IntegrityEntry row;
-    if (archive.lastIntegrityEntry(&row) && row.type == 2)
+    if (archive.lastIntegrityEntry(&row) && row.type == sfx::kEntryFile)
       snprintf(crc, sizeof crc, "%08x", row.crc);
     fprintf(listing, "%-5s %12s  %s  %-10s  %-8s  %s\n", kind, size.c_str(),
             formatFileTime(meter.fileTime()).c_str(), attributes, crc,
