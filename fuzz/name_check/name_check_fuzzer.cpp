@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "name_check.h"
+#include "pack/name_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 8192) return 0;

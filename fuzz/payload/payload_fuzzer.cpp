@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 
+#include "archive/payload_format.h"
 #include "archive/simple_archive.h"
 #include "log/log_base.h"
 #include "stream/data_source.h"
@@ -42,7 +43,7 @@ void extractAll(const uint8_t* data, size_t size, bool dryRun,
     return;
   }
   sfx::XString arg;
-  archive.getArg("xmlConfig", arg);
+  archive.getArg(sfx::kConfigArg, arg);
   if (archive.isEncrypted()) {
     sfx::DataBuffer cache;
     archive.setPassword("wrong");

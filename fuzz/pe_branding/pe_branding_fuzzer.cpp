@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "branding.h"
-#include "pe_resources.h"
+#include "pe/branding.h"
+#include "pe/pe_resources.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Helpers shared by the converter's source files: the block writer that
 // collects output before appending it to a DataBuffer, and the UTF-8 and
-// UTF-16 code-unit primitives.
+// UTF-16 code-unit primitives. The packer's name checks decode and encode
+// UTF-8 with the same two functions, so both sides agree on what is UTF-8.
 #ifndef SFX_CHARSET_CONVERT_UTIL_H_
 #define SFX_CHARSET_CONVERT_UTIL_H_
 
