@@ -19,10 +19,12 @@
 #                     build/win32/bin/sfxstub.exe of this tree)
 #   FLOOR64, FLOOR32  the floors (default build/win64/bin/write_floor.exe and
 #                     build/win32/bin/write_floor.exe)
-#   BENCH_RUNS        pairs of the 64-bit twin (default 3)
+#   BENCH_RUNS        pairs of the 64-bit twin (default 3; 0 leaves it out)
 #   BENCH_RUNS32      pairs of the PE32 stub (default 1; 0 leaves it out)
 #   FLOOR_SIZES       the small-file counts (default "10000 100000")
 #   FLOOR_CORPUS      1 (default) adds the corpus, 0 leaves it out
+# startup_min.exe beside each floor (the win32 and win64 presets build it)
+# holds Wine's desktop during the rounds.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -42,6 +44,14 @@ if [ "${1:-}" = --rounds ]; then
     timed "$arch-floor-$1" wine "$floor" "$(winpath "$work/$1.lst")" \
       "$(winpath "$work/$1.dat")" "$(winpath "$2")"
   }
+  # A window kept open holds Wine's desktop (its explorer process, which
+  # ends soon after the last program with a window), so that each start of
+  # the stub does not bring it up again.
+  if [ -f "$work/startup_min-$arch.exe" ]; then
+    wine "$work/startup_min-$arch.exe" hold >/dev/null 2>&1 </dev/null &
+    holder=$!
+    trap 'kill "$holder" 2>/dev/null || true; wait "$holder" 2>/dev/null || true' EXIT
+  fi
   # The first starts after the prefix came up are not timed.
   wine "$work/tiny-$arch.exe" -unzipDir "$(winpath "$out/warm-$arch-stub")" </dev/null ||
     { echo "bench: the $arch stub failed under Wine (exit $?; is the prefix whole?)" >&2; exit 1; }
@@ -102,7 +112,8 @@ mkdir -p "$work/tiny"
 printf 'x' >"$work/tiny/x.txt"
 python3 "$here/floor/make_listing.py" "$work/tiny" "$work/tiny.lst" "$work/tiny.dat"
 
-arches=(x64)
+arches=()
+[ "$runs64" = 0 ] || arches+=(x64)
 [ "$runs32" = 0 ] || arches+=(x86)
 for arch in "${arches[@]}"; do
   stub=$stub64 floor=$floor64
@@ -111,6 +122,9 @@ for arch in "${arches[@]}"; do
     [ -f "$f" ] || { echo "bench: $f is missing (build the win64 and win32 presets)" >&2; exit 1; }
   done
   cp "$floor" "$work/write_floor-$arch.exe"
+  holder=$(dirname "$floor")/startup_min.exe
+  rm -f "$work/startup_min-$arch.exe"
+  [ ! -f "$holder" ] || cp "$holder" "$work/startup_min-$arch.exe"
   for shape in tiny "${shapes[@]}"; do
     # A placeholder folder: each run names its own on the command line.
     "$sfxpack" create -q -o "$work/$shape-$arch.exe" --stub "$stub" --silent \

@@ -3,7 +3,7 @@
 // It reads a listing and one file holding every file's bytes in listing
 // order (bench/run_floor.sh makes both from the tree the self-extractor
 // carries), then for each listed folder calls CreateDirectoryW, and for each
-// file CreateFileW (the attributes given at creation), WriteFile,
+// file CreateFileW (a new file, the attributes given at creation), WriteFile,
 // SetFileTime and CloseHandle; at the end it sets the folders' times, the
 // deepest first, as the stub does. Paths go in their extended-length form,
 // as the stub's do. Built with the stub's compiler and link flags for both
@@ -121,8 +121,10 @@ int main(int argc, char** argv) {
       fprintf(stderr, "write_floor: the data file is shorter than listed\n");
       return 2;
     }
+    // CREATE_NEW, as the stub creates a file where nothing is: the tree is
+    // new, so there is nothing to replace.
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+                           CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr);
     if (h == INVALID_HANDLE_VALUE) fail("CreateFileW", path);
     DWORD written = 0;
     if (size != 0 && (!WriteFile(h, data.data() + offset,
