@@ -6,6 +6,7 @@
 #include <new>
 
 #include "archive/simple_archive.h"
+#include "archive/payload_format.h"
 #include "archive/decoder_pool.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
@@ -19,22 +20,11 @@
 #include "stream/output_file.h"
 #include "stream/progress_monitor.h"
 #include "text/data_buffer.h"
+#include "text/little_endian.h"
 #include "text/xstring.h"
 
 namespace sfx {
 namespace {
-
-constexpr uint32_t kStoredBit = 0x80000000u;
-constexpr uint32_t kAttrHidden = 0x2;
-constexpr uint32_t kAttrArchive = 0x20;
-constexpr uint8_t kTypeEnd = 0;
-constexpr uint8_t kTypeDirectory = 1;
-constexpr uint8_t kTypeFile = 2;
-
-uint32_t le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // Passes every write on to another output and keeps the CRC-32 of the
 // bytes, so that a file's CRC is taken while it is written.
@@ -118,12 +108,12 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
     *failure = "Failed to read compressed size.";
     return ChunkRead::kFailed;
   }
-  uint32_t sizeWord = le32(word);
+  uint32_t sizeWord = loadLe32(word);
   if (sizeWord == 0) {
     if (endBytes) *endBytes = 4;
     return ChunkRead::kEnd;
   }
-  uint32_t size = sizeWord & ~kStoredBit;
+  uint32_t size = sizeWord & kChunkSizeMask;
   if (size >= kChunkBufferSize) {
     *failure = "Too much data.";
     return ChunkRead::kFailed;
@@ -137,7 +127,7 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
     return ChunkRead::kFailed;
   }
   slot.size = size;
-  slot.stored = (sizeWord & kStoredBit) != 0;
+  slot.stored = (sizeWord & kStoredChunkBit) != 0;
   slot.endPosition = source_->getPosition();
   slot.encrypted = encrypted_;
   if (encrypted_ && hasKdf_ &&
@@ -406,7 +396,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     if (source_->endOfStream()) log.logError("End of stream.");
     return false;
   }
-  uint32_t marker = le32(word);
+  uint32_t marker = loadLe32(word);
   if (marker != kEntryMarker) {
     log.logError("File marker is invalid.");
     log.logDataUint32("marker", marker);
@@ -417,8 +407,8 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     log.logError("Failed to get entry type.");
     return false;
   }
-  if (type != kTypeEnd) currentEntry_ = entryCount_++;
-  if (type == kTypeEnd) {
+  if (type != kEntryEnd) currentEntry_ = entryCount_++;
+  if (type == kEntryEnd) {
     IntegrityEntry missing;
     if (integrityActive_ && integrityLeft_ > 0 &&
         readIntegrityEntry(integrity_.getData(), integrity_.getSize(),
@@ -436,7 +426,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     log.logError("Failed to get filename length");
     return false;
   }
-  uint32_t nameLen = static_cast<uint32_t>(word[0] | word[1] << 8);
+  uint32_t nameLen = loadLe16(word);
   std::unique_ptr<char[]> stored(new (std::nothrow) char[nameLen + 1u]);
   if (!stored) return false;
   if (!readExact(stored.get(), nameLen, pm, log)) {
@@ -464,15 +454,15 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     log.logError("Failed to get filetime");
     return false;
   }
-  uint64_t localTime = static_cast<uint64_t>(le32(word)) |
-                       static_cast<uint64_t>(le32(word + 4)) << 32;
+  uint64_t localTime = static_cast<uint64_t>(loadLe32(word)) |
+                       static_cast<uint64_t>(loadLe32(word + 4)) << 32;
   uint64_t utcTime = localTime;
   localFileTimeToUtc(localTime, &utcTime);
   if (!readExact(word, 4, pm, log)) {
     log.logError("Failed to get file attributes");
     return false;
   }
-  uint32_t attributes = le32(word);
+  uint32_t attributes = loadLe32(word);
 
   // Against the integrity record: an entry that differs is read to its end
   // as a dry run, so nothing is created for it, and then fails.
@@ -505,7 +495,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     if (mismatch) dryRun = true;
   }
 
-  if (type != kTypeDirectory && type != kTypeFile) {
+  if (type != kEntryDirectory && type != kEntryFile) {
     if (mismatch) {
       resumable_ = true;
       return integrityMismatch(packedName, mismatch, log);
@@ -536,7 +526,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     full.copyFrom(name);
   }
 
-  if (type == kTypeDirectory) {
+  if (type == kEntryDirectory) {
     *isDirectory = true;
     if (!dryRun && !ensureDir(full, undo, log)) {
       log.logError("Failed to ensure directory exists.");
