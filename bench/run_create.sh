@@ -2,7 +2,9 @@
 # Packing speed: "sfxpack create" (all cores) against "zip -r -6" on the same
 # data, in two shapes: the many-file corpus and one 100 MB file of mixed
 # content. Prints medians of BENCH_RUNS runs (default 3), the output sizes,
-# peak memory and the ratios. SFXPACK_BEFORE names a second sfxpack (an
+# peak memory, the ratios and the verdicts: at most 0.2 of zip's wall time
+# with a payload at most zip's size, on both shapes; exits 1 when one is
+# missed. SFXPACK_BEFORE names a second sfxpack (an
 # earlier build) timed in the same rounds, for a before-and-after figure.
 # Usage: bench/run_create.sh SFXPACK [WORKDIR]   (SFXPACK from a release build)
 set -eu
@@ -33,6 +35,7 @@ for run in $(seq 1 "$BENCH_RUNS"); do
   done
 done
 
+missed=0
 for shape in corpus mixed; do
   zsize=$(stat -c %s "$work/$shape.zip")
   ssize=$(( $(stat -c %s "$work/$shape.exe") - $(stat -c %s "$work/stub.exe") ))
@@ -41,8 +44,12 @@ for shape in corpus mixed; do
   print_row "$shape-zip"
   print_row "$shape-sfxpack"
   r=$(ratio "$(median "$shape-sfxpack" 2)" "$(median "$shape-zip" 2)")
-  echo "  sfxpack/zip wall $r (at most 0.2: $(verdict "$r" 0.2))"
-  echo "  output: zip $zsize bytes, sfxpack payload $ssize bytes ($(ratio "$ssize" "$zsize") of zip's; at most 1: $(verdict "$(ratio "$ssize" "$zsize")" 1))"
+  vt=$(verdict "$r" 0.2)
+  echo "  sfxpack/zip wall $r (at most 0.2: $vt)"
+  # The sizes compared exactly (a ratio to two decimals would round up to 1).
+  vs=$([ "$ssize" -le "$zsize" ] && echo ok || echo OVER)
+  echo "  output: zip $zsize bytes, sfxpack payload $ssize bytes ($(ratio "$ssize" "$zsize") of zip's; at most 1: $vs)"
+  [ "$vt" = ok ] && [ "$vs" = ok ] || missed=1
   if [ -n "$before" ]; then
     print_row "$shape-before"
     bsize=$(( $(stat -c %s "$work/$shape-before.exe") - $(stat -c %s "$work/stub.exe") ))
@@ -50,3 +57,6 @@ for shape in corpus mixed; do
   fi
 done
 [ -n "${2:-}" ] || rm -rf "$work"
+echo
+[ "$missed" = 0 ] && echo "verdict: ok" || echo "verdict: a target is missed"
+exit "$missed"

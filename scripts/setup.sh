@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on Debian 12, as root: CMake and
 # Ninja, GoogleTest sources, MinGW-w64 for i686 (and x86_64), 32-bit Wine (and
 # 64-bit Wine, for kernels that run no 32-bit programs), Xvfb, libdeflate,
-# zip, unzip, GNU time and the MinGW zlib for the benchmarks, and clang with
+# zip, unzip, GNU time, the MinGW zlib, NSIS (the installer the peer benchmark
+# builds) and gnuplot for the benchmarks, and clang with
 # libFuzzer for the fuzz targets.
 # Machines come in two kinds: where the kernel runs 32-bit programs, 32-bit
 # Wine runs natively and nothing more is needed; where it runs none, the
@@ -15,7 +16,8 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok install
 for p in cmake ninja-build g++ googletest libgtest-dev libdeflate-dev zlib1g-dev libssl-dev libz-mingw-w64-dev \
          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xvfb xauth x11-utils \
          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-         wine wine32:i386 wine64 osslsigncode openssl icoutils zip unzip time clang libclang-rt-14-dev locales pigz zopfli 7zip dpkg-dev lintian; do
+         wine wine32:i386 wine64 osslsigncode openssl icoutils zip unzip time clang libclang-rt-14-dev locales pigz zopfli 7zip dpkg-dev lintian \
+         nsis gnuplot-nox; do
   have_pkg "$p" || need+=("$p")
 done
 

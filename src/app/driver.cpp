@@ -215,6 +215,8 @@ bool UnzipToFile(HWND window, StringBuffer& errorText, ExtPtrArray& undo,
   bool ok = true;
   bool finished = false;
   DirectoryTimes directoryTimes;
+  // The folders made or found while extracting are not asked about again.
+  KnownFolders knownFolders;
   // What this run creates, kept apart from the cleanup list so that a
   // damaged self-extractor takes it away again.
   ExtPtrArray created;

@@ -557,7 +557,13 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   MarlithHandle handle;
   bool created = false;
   if (!dryRun && keepExisting_ && fileExists(full, nullptr)) *skipped = true;
+  // A new file is created by one call that fails where a file is: no
+  // existence check before it. Otherwise the file is asked about as below.
   if (!dryRun && !*skipped) {
+    created = openNewForWriteWin32(full, (attributes & kAttrHidden) != 0,
+                                   handle);
+  }
+  if (!dryRun && !*skipped && !created) {
     created = !fileExists(full, nullptr);
     // A file that exists already is replaced only by data that decodes (and
     // matches the record, when there is one): the entry's chunks are decoded

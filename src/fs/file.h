@@ -6,6 +6,7 @@
 #ifndef SFX_FS_FILE_H_
 #define SFX_FS_FILE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -183,6 +184,17 @@ MarlithHandle* openForReadWriteWin32(const XString& path, bool exclusive,
 bool openForReadWriteWin32(const XString& path, bool exclusive,
                            MarlithHandle& out, int* errorKind, LogBase* log);
 
+// Creates the file at `path` for writing (unshared; hidden when `hidden`)
+// only when nothing of that name is there: one system call, where
+// openForWriteWin32 reads the attributes first. Returns false, logging
+// nothing, when the file could not be created for any reason (one exists,
+// the folder is missing, ...): the caller then takes the usual way
+// (fileExists, openForWriteWin32), which reports the reason. The path is
+// repaired as openForWriteWin32 repairs it; the POSIX twin creates no file
+// where a name with a "\" exists as given and follows no link (as the
+// usual open).
+bool openNewForWriteWin32(const XString& path, bool hidden, MarlithHandle& out);
+
 // Opens an existing directory so that its times can be set. Returns a new
 // handle owned by the caller, or nullptr with the OS error logged.
 MarlithHandle* openDirForTimesWin32(const XString& path, LogBase* log);
@@ -222,6 +234,27 @@ bool createDirIfMissing(const XString& path, bool* created, LogBase* log);
 // ("\" separators) followed by "D". Fails with "Cannot ensure directory
 // existence (1)", "(2)" or "(3)" and the named value "path".
 bool ensureDir(const XString& dirPath, ExtPtrArray* undo, LogBase& log);
+
+// While one lives, ensureDir (and so ensureFile) remembers every folder it
+// found or made and asks the system about it no more: the files extracted
+// into one folder then cost no directory check each. It holds one entry a
+// folder (the path as ensureDir was given it), never one a file. Every
+// removeDirectory forgets them all, so a folder removed is made again. One
+// at a time, on the thread that extracts: while one lives, another made
+// does nothing.
+class KnownFolders {
+ public:
+  KnownFolders();
+  ~KnownFolders();
+  KnownFolders(const KnownFolders&) = delete;
+  KnownFolders& operator=(const KnownFolders&) = delete;
+
+  // The number of folders remembered (0 for one that is not in use).
+  size_t size() const;
+
+ private:
+  bool active_;
+};
 
 // Ensures the directory that `filePath` lies in (log context "ensureFile").
 // *dirPart receives the path cut at its last "\"; a path with no directory

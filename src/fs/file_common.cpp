@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <unordered_set>
 
 #include "codec/random.h"
 #include "fs/file.h"
@@ -19,6 +20,17 @@ namespace {
 
 // makeTempName tries the first name and at most this many more.
 constexpr int kMaxTempNameRetries = 200;
+
+// The folders of the KnownFolders that lives, or nullptr.
+std::unordered_set<std::string>* g_knownFolders = nullptr;
+
+bool isKnownFolder(const std::string& path) {
+  return g_knownFolders && g_knownFolders->count(path) != 0;
+}
+
+void rememberFolder(const std::string& path) {
+  if (g_knownFolders) g_knownFolders->insert(path);
+}
 
 bool isTrimChar(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -47,13 +59,17 @@ bool recordCreated(ExtPtrArray* undo, const std::string& path) {
   return true;
 }
 
-// createDirIfMissing on `path`, recording it when it was created.
+// createDirIfMissing on `path` unless it is a known folder, recording it
+// when it was created and remembering it.
 bool createAndRecord(const std::string& path, ExtPtrArray* undo, LogBase* log) {
+  if (isKnownFolder(path)) return true;
   XString x;
   x.setFromUtf8(path.c_str());
   bool created = false;
   if (!createDirIfMissing(x, &created, log)) return false;
-  return !created || recordCreated(undo, path);
+  if (created && !recordCreated(undo, path)) return false;
+  rememberFolder(path);
+  return true;
 }
 
 // Where the walk of ensureDir starts: the index after the root of `s`, or
@@ -91,6 +107,26 @@ char randomNameChar() {
 }
 
 }  // namespace
+
+KnownFolders::KnownFolders() : active_(false) {
+  if (g_knownFolders) return;
+  g_knownFolders = new (std::nothrow) std::unordered_set<std::string>();
+  active_ = g_knownFolders != nullptr;
+}
+
+KnownFolders::~KnownFolders() {
+  if (!active_) return;
+  delete g_knownFolders;
+  g_knownFolders = nullptr;
+}
+
+size_t KnownFolders::size() const {
+  return active_ ? g_knownFolders->size() : 0;
+}
+
+void forgetKnownFolders() {
+  if (g_knownFolders) g_knownFolders->clear();
+}
 
 MarlithHandle::~MarlithHandle() { close(); }
 
@@ -273,6 +309,13 @@ bool fileExists(const XString& path, LogBase* log) {
 bool createDirIfMissing(const XString& path, bool* created, LogBase* log) {
   *created = false;
   if (path.isEmpty() || path.equalsUtf8(".")) return true;
+  // Created first, asked about only when that failed: a new folder costs
+  // one call. A failure for a name that exists is no failure; any other is
+  // logged by one more attempt (the error path only).
+  if (createDirWin32(path, nullptr)) {
+    *created = true;
+    return true;
+  }
   if (fileExists(path, nullptr)) return true;
   if (!createDirWin32(path, log)) return false;
   *created = true;
@@ -282,7 +325,7 @@ bool createDirIfMissing(const XString& path, bool* created, LogBase* log) {
 bool ensureDir(const XString& dirPath, ExtPtrArray* undo, LogBase& log) {
   LogContextExitor ctx(log, "ensureDir");
   std::string s = trimmedBackslashed(dirPath);
-  if (s.empty()) return true;
+  if (s.empty() || isKnownFolder(s)) return true;
 
   // The whole path at once; a failure here only means that levels above it
   // are missing too, so nothing is logged for it.
@@ -290,8 +333,11 @@ bool ensureDir(const XString& dirPath, ExtPtrArray* undo, LogBase& log) {
     XString whole;
     whole.setFromUtf8(s.c_str());
     bool created = false;
-    if (createDirIfMissing(whole, &created, nullptr))
-      return !created || recordCreated(undo, s);
+    if (createDirIfMissing(whole, &created, nullptr)) {
+      if (created && !recordCreated(undo, s)) return false;
+      rememberFolder(s);
+      return true;
+    }
   }
 
   size_t i = walkStart(s);

@@ -15,6 +15,10 @@ class LogBase;
 // Nothing is logged without a log.
 void logWindowsErrorCode(LogBase* log, uint32_t code);
 
+// Forgets the folders a living KnownFolders remembers (removeDirectory
+// calls it on both platforms).
+void forgetKnownFolders();
+
 // The two steps of replacing a file with CREATE_ALWAYS, behind an interface
 // so that the retry below can be driven without Windows.
 class ReplaceOpener {

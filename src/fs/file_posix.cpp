@@ -576,6 +576,28 @@ bool openFileWin32(const XString& path, bool forRead, bool forWrite,
   return true;
 }
 
+bool openNewForWriteWin32(const XString& path, bool hidden,
+                          MarlithHandle& out) {
+  (void)hidden;  // Hidden is a property of the name here.
+  out.close();
+  XString p = backslashed(path);
+  if (p.isEmpty()) return false;
+  std::string np = nativePath(p);
+  // Where a name with a "\" exists as given, openFileWin32 writes that file:
+  // the usual way decides.
+  struct stat literal;
+  std::string asGiven = path.getUtf8();
+  if (np != asGiven && stat(asGiven.c_str(), &literal) == 0) return false;
+  ParentDir parent(np);
+  if (!parent.ok()) return false;
+  int fd = ::openat(parent.fd(), parent.leaf(),
+                    O_CLOEXEC | O_WRONLY | O_CREAT | O_EXCL | parent.noFollow(),
+                    0666);
+  if (fd < 0) return false;
+  out.adoptOsHandle(fd);
+  return true;
+}
+
 MarlithHandle* openDirForTimesWin32(const XString& path, LogBase* log) {
   std::string np = nativePath(path);
   ParentDir parent(np);
@@ -667,6 +689,7 @@ bool createDirWin32(const XString& path, LogBase* log) {
 }
 
 bool removeDirectory(const XString& path, LogBase* log) {
+  forgetKnownFolders();
   std::string np = nativePath(path);
   ParentDir parent(np);
   if (parent.ok() && unlinkat(parent.fd(), parent.leaf(), AT_REMOVEDIR) == 0)

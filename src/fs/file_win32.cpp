@@ -538,6 +538,24 @@ bool openFileWin32(const XString& path, bool forRead, bool forWrite,
   return true;
 }
 
+bool openNewForWriteWin32(const XString& path, bool hidden,
+                          MarlithHandle& out) {
+  out.close();
+  XString p = backslashed(path);
+  sanitizeFileName(p, true, nullptr);
+  if (p.isEmpty()) return false;
+  DWORD flags = hidden ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL;
+  HANDLE h =
+      chooseOpenCallForm(p, isLegacySystem()) == PathCallForm::kAnsi
+          ? CreateFileA(p.getAnsi(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                        flags, nullptr)
+          : CreateFileW(extendedWide(p).c_str(), GENERIC_WRITE, 0, nullptr,
+                        CREATE_NEW, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  out.adoptOsHandle(reinterpret_cast<intptr_t>(h));
+  return true;
+}
+
 MarlithHandle* openDirForTimesWin32(const XString& path, LogBase* log) {
   XString p = backslashed(path);
   PathCallForm form = chooseOpenCallForm(p, isLegacySystem());
@@ -608,6 +626,7 @@ bool createDirWin32(const XString& path, LogBase* log) {
 }
 
 bool removeDirectory(const XString& path, LogBase* log) {
+  forgetKnownFolders();
   XString p = backslashed(path);
   std::wstring w = p.isEmpty() ? wideOf(p) : extendedWide(p);
   if (RemoveDirectoryW(w.c_str())) return true;
