@@ -33,14 +33,25 @@ constexpr uint32_t kMaxDecoders = 8;
 // is that many up to kMaxDecoders.
 uint32_t resolveDecoderCount(int configured);
 
-// One chunk in flight and the buffers it keeps.
+// Where a slot stands. Changed under the pool's mutex; a slot is the entry
+// thread's to fill or to read while kIdle.
+enum class SlotState {
+  kIdle,     // the entry thread's
+  kQueued,   // submitted, waiting for a decoder
+  kBusy,     // being decoded
+  kDecoded,  // done; the entry thread's again once waitDecoded saw it
+};
+
+// One chunk in flight and the buffers it keeps. `in` is written by the
+// entry's thread before it submits the slot, `out` by decodeChunk; each
+// side only reads the other's half.
 struct ChunkSlot {
   ChunkSlot() = default;
   ~ChunkSlot();
   ChunkSlot(const ChunkSlot&) = delete;
   ChunkSlot& operator=(const ChunkSlot&) = delete;
 
-  // Makes `input` hold at least `size` bytes (rounded up to 64 KB, never
+  // Makes in.buffer hold at least `size` bytes (rounded up to 64 KB, never
   // beyond kChunkBufferSize); false when memory runs out.
   bool reserveInput(uint32_t size);
   // Lends the slot a buffer of `capacity` bytes it does not own.
@@ -48,38 +59,41 @@ struct ChunkSlot {
 
   // What the decoding made of the chunk.
   enum Outcome {
-    kPlain,         // data[0 .. count) are the chunk's plain bytes
-    kStreamPlain,   // data[0 .. count) are deflated: inflate them streaming
-    kStreamCipher,  // decryption failed: decrypt and inflate the input again
+    kPlain,          // data[0 .. count) are the chunk's plain bytes
+    kStreamDeflated, // data[0 .. count) are still deflated: inflate them
+                     // streaming into the file
+    kStreamCipher,   // decryption failed: decrypt and inflate the input again
   };
 
-  // Filled by the entry's thread before submitting.
-  uint8_t* input = nullptr;
-  uint32_t inputCapacity = 0;
-  bool ownsInput = false;
-  uint32_t size = 0;
-  bool stored = false;
-  bool encrypted = false;
-  int64_t endPosition = 0;  // the source's position after the chunk
-  uint32_t progressBytes = 0;  // bytes read whose progress is held back
-  AesCipher cipher;  // the payload's settings, this slot's own context
+  // The chunk as read, filled by the entry's thread before submitting.
+  struct Input {
+    uint8_t* buffer = nullptr;  // the chunk's bytes as stored: [0 .. size)
+    uint32_t capacity = 0;
+    bool ownsBuffer = false;
+    uint32_t size = 0;
+    bool stored = false;
+    bool encrypted = false;
+    int64_t endPosition = 0;     // the source's position after the chunk
+    uint32_t progressBytes = 0;  // bytes read whose progress is held back
+    AesCipher cipher;  // the payload's settings, this slot's own context
+  } in;
 
-  // The decryption target and the inflated bytes; allocated on first need
-  // with kSlotOutputCapacity + kWholeOutputSlack bytes.
-  DataBuffer output;
+  // What decodeChunk made of it.
+  struct Decoded {
+    Outcome outcome = kPlain;
+    bool inflated = false;  // kPlain: the bytes came out of inflateWhole
+    const uint8_t* data = nullptr;
+    uint32_t count = 0;
+    // The decryption target and the inflated bytes; allocated on first
+    // need with kSlotOutputCapacity + kWholeOutputSlack bytes.
+    DataBuffer buffer;
+  } out;
 
-  // Set by decodeChunk.
-  Outcome outcome = kPlain;
-  bool inflated = false;  // kPlain: the bytes came out of inflateWhole
-  const uint8_t* data = nullptr;
-  uint32_t count = 0;
-
-  // Pool bookkeeping, under the pool's mutex.
-  int state = 0;
+  SlotState state = SlotState::kIdle;  // the pool's, under its mutex
 };
 
-// Decrypts (when `slot.encrypted`) and inflates (unless `slot.stored`) the
-// chunk in slot.input[0 .. slot.size) and sets the slot's outcome. Touches
+// Decrypts (when slot.in.encrypted) and inflates (unless slot.in.stored)
+// the chunk in slot.in.buffer[0 .. slot.in.size) and fills slot.out. Touches
 // nothing but the slot, so any thread may run it for a slot it holds.
 void decodeChunk(ChunkSlot& slot);
 

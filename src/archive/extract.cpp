@@ -96,31 +96,30 @@ bool isSafeEntryName(const char* name) {
 // Reads the next chunk of the current file entry into `slot`. Returns kEnd
 // at the entry's end word. On failure returns kFailed and puts the message
 // to log into *failure: the caller logs it once the chunks before this one
-// are written, so that their failures come first as they always did.
+// are written, so that their failures come first as they always did. The
+// reads report no progress but still see an abort, which fails the read as
+// an aborted source read does.
 SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
                                                   ProgressMonitor* pm,
                                                   LogBase& log,
                                                   const char** failure,
-                                                  bool deferred,
                                                   uint32_t* endBytes) {
-  // A deferred read reports no progress but still sees an abort, which
-  // fails the read as an aborted source read does.
-  ProgressMonitor* readPm = deferred ? nullptr : pm;
   auto aborted = [&]() {
-    if (!deferred || !pm || !pm->pollAbort()) return false;
+    if (!pm || !pm->pollAbort()) return false;
     log.logError("Source read aborted by application callback.");
     return true;
   };
+  ChunkSlot::Input& in = slot.in;
   unsigned char word[4];
   uint32_t got = 0;
-  if (!source_->readSourcePM(word, 4, &got, readPm, log) || got < 4 ||
+  if (!source_->readSourcePM(word, 4, &got, nullptr, log) || got < 4 ||
       aborted()) {
     *failure = "Failed to read compressed size.";
     return ChunkRead::kFailed;
   }
   uint32_t sizeWord = le32(word);
   if (sizeWord == 0) {
-    if (endBytes) *endBytes = 4;
+    *endBytes = 4;
     return ChunkRead::kEnd;
   }
   uint32_t size = sizeWord & ~kStoredBit;
@@ -132,21 +131,21 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
     *failure = "Internal memory error.";
     return ChunkRead::kFailed;
   }
-  if (!readExact(slot.input, size, readPm, log) || aborted()) {
+  if (!readExact(in.buffer, size, nullptr, log) || aborted()) {
     *failure = "Failed to read compressed data.";
     return ChunkRead::kFailed;
   }
-  slot.size = size;
-  slot.stored = (sizeWord & kStoredBit) != 0;
-  slot.endPosition = source_->getPosition();
-  slot.encrypted = encrypted_;
+  in.size = size;
+  in.stored = (sizeWord & kStoredBit) != 0;
+  in.endPosition = source_->getPosition();
+  in.encrypted = encrypted_;
   if (encrypted_ && hasKdf_ &&
-      !setPieceIv(slot.cipher, kdf_, currentEntry_, chunkPiece(chunkCount_))) {
+      !setPieceIv(in.cipher, kdf_, currentEntry_, chunkPiece(chunkCount_))) {
     *failure = "Internal memory error.";
     return ChunkRead::kFailed;
   }
   ++chunkCount_;
-  slot.progressBytes = deferred ? 4 + size : 0;
+  in.progressBytes = 4 + size;
   return ChunkRead::kChunk;
 }
 
@@ -185,19 +184,20 @@ bool SimpleArchive::inflateStreaming(const uint8_t* data, uint32_t count,
 // thread when the decoder left it to the streaming path.
 bool SimpleArchive::writeChunk(ChunkSlot& slot, Output* output,
                                ProgressMonitor* pm, LogBase& log) {
-  const uint8_t* data = slot.data;
-  uint32_t count = slot.count;
-  if (slot.outcome == ChunkSlot::kStreamCipher) {
+  const ChunkSlot::Decoded& out = slot.out;
+  const uint8_t* data = out.data;
+  uint32_t count = out.count;
+  if (out.outcome == ChunkSlot::kStreamCipher) {
     DataBuffer cipherText;
-    cipherText.borrowData(slot.input, slot.size);
-    if (!slot.cipher.decryptBuffer(cipherText, plain_, log)) return false;
+    cipherText.borrowData(slot.in.buffer, slot.in.size);
+    if (!slot.in.cipher.decryptBuffer(cipherText, plain_, log)) return false;
     data = plain_.getData();
     count = plain_.getSize();
   }
-  if (slot.outcome != ChunkSlot::kPlain && !slot.stored) {
+  if (out.outcome != ChunkSlot::kPlain && !slot.in.stored) {
     return inflateStreaming(data, count, output, pm, log);
   }
-  if (!slot.inflated) {
+  if (!out.inflated) {
     if (!output->writeBytesPM(data, count, pm, log)) {
       log.logError("Failed to write file data.");
       return false;
@@ -219,6 +219,18 @@ bool SimpleArchive::writeChunk(ChunkSlot& slot, Output* output,
   return false;
 }
 
+bool SimpleArchive::deliverChunk(ChunkSlot& slot, Output* output,
+                                 ProgressMonitor* pm, LogBase& log) {
+  return writeChunk(slot, output, pm, log) &&
+         reportDeferred(slot.in.progressBytes, pm, log);
+}
+
+void SimpleArchive::dropReadAhead(DecoderPool& pool, const ChunkSlot& failed) {
+  pool.cancel();
+  LogNull quiet;
+  source_->seekAbsolute(failed.in.endPosition, quiet);
+}
+
 // Reads, decodes and writes one chunk on this thread, its progress
 // reported once it is written. kEnd: the end word was read (and counted);
 // kFailed: the entry fails, and the reason is logged.
@@ -228,7 +240,7 @@ SimpleArchive::ChunkRead SimpleArchive::copyChunkHere(ChunkSlot& slot,
                                                       LogBase& log) {
   const char* failure = nullptr;
   uint32_t endBytes = 0;
-  ChunkRead r = readChunk(slot, pm, log, &failure, true, &endBytes);
+  ChunkRead r = readChunk(slot, pm, log, &failure, &endBytes);
   if (r == ChunkRead::kEnd) {
     return reportDeferred(endBytes, pm, log) ? r : ChunkRead::kFailed;
   }
@@ -237,11 +249,8 @@ SimpleArchive::ChunkRead SimpleArchive::copyChunkHere(ChunkSlot& slot,
     return r;
   }
   decodeChunk(slot);
-  if (!writeChunk(slot, output, pm, log) ||
-      !reportDeferred(slot.progressBytes, pm, log)) {
-    return ChunkRead::kFailed;
-  }
-  return ChunkRead::kChunk;
+  return deliverChunk(slot, output, pm, log) ? ChunkRead::kChunk
+                                             : ChunkRead::kFailed;
 }
 
 DecoderPool* SimpleArchive::decoderPool() {
@@ -264,8 +273,8 @@ uint32_t SimpleArchive::decoderCount() {
 uint64_t SimpleArchive::decodeMemory() const {
   uint64_t total = 0;
   auto add = [&total](const ChunkSlot& s) {
-    if (s.ownsInput) total += s.inputCapacity;
-    total += s.output.getCapacity();
+    if (s.in.ownsBuffer) total += s.in.capacity;
+    total += s.out.buffer.getCapacity();
   };
   if (inlineSlot_) add(*inlineSlot_);
   if (pool_) {
@@ -291,8 +300,8 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
       return false;
     }
     ChunkSlot& slot = *inlineSlot_;
-    if (slot.input != chunkBuffer_) slot.lendInput(chunkBuffer_, kChunkBufferSize);
-    if (encrypted_ && !slot.cipher.copySettingsFrom(decryptor_)) {
+    if (slot.in.buffer != chunkBuffer_) slot.lendInput(chunkBuffer_, kChunkBufferSize);
+    if (encrypted_ && !slot.in.cipher.copySettingsFrom(decryptor_)) {
       log.logError("Internal memory error.");
       return false;
     }
@@ -305,7 +314,7 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
   const uint32_t slots = pool->slotCount();
   if (encrypted_) {
     for (uint32_t i = 0; i < slots; ++i) {
-      if (!pool->slot(i).cipher.copySettingsFrom(decryptor_)) {
+      if (!pool->slot(i).in.cipher.copySettingsFrom(decryptor_)) {
         log.logError("Internal memory error.");
         return false;
       }
@@ -320,33 +329,24 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
   if (first != ChunkRead::kChunk) return first == ChunkRead::kEnd;
   uint64_t issued = 0;   // chunks read and submitted
   uint64_t written = 0;  // chunks taken back and written
-  bool writeFailed = false;
+  // Takes back the oldest chunk submitted and writes it. A chunk that fails
+  // leaves the source just after it, as when chunks are read one at a time;
+  // the chunks read ahead are dropped.
+  auto writeOldest = [&]() {
+    ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(written % slots));
+    pool->waitDecoded(oldest);
+    ++written;
+    if (deliverChunk(oldest, output, pm, log)) return true;
+    dropReadAhead(*pool, oldest);
+    return false;
+  };
   for (;;) {
-    if (issued - written == slots) {
-      ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(written % slots));
-      pool->waitDecoded(oldest);
-      ++written;
-      if (!writeChunk(oldest, output, pm, log) ||
-          !reportDeferred(oldest.progressBytes, pm, log)) {
-        writeFailed = true;
-        break;
-      }
-    }
+    if (issued - written == slots && !writeOldest()) return false;
     ChunkSlot& next = pool->slot(static_cast<uint32_t>(issued % slots));
-    ChunkRead r = readChunk(next, pm, log, &failure, true, &endBytes);
-    if (r == ChunkRead::kEnd) break;
-    if (r == ChunkRead::kFailed) break;
+    if (readChunk(next, pm, log, &failure, &endBytes) != ChunkRead::kChunk)
+      break;
     pool->submit(next);
     ++issued;
-  }
-  // A chunk that failed leaves the source just after it, as when chunks
-  // are read one at a time; the chunks read ahead are dropped.
-  LogNull quiet;
-  if (writeFailed) {
-    pool->cancel();
-    ChunkSlot& failed = pool->slot(static_cast<uint32_t>((written - 1) % slots));
-    source_->seekAbsolute(failed.endPosition, quiet);
-    return false;
   }
   // An abort ends the entry at once; a chunk that could not be read is
   // reported after the chunks before it.
@@ -356,15 +356,7 @@ bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
     return false;
   }
   while (written < issued) {
-    ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(written % slots));
-    pool->waitDecoded(oldest);
-    ++written;
-    if (!writeChunk(oldest, output, pm, log) ||
-        !reportDeferred(oldest.progressBytes, pm, log)) {
-      pool->cancel();
-      source_->seekAbsolute(oldest.endPosition, quiet);
-      return false;
-    }
+    if (!writeOldest()) return false;
   }
   if (failure) {
     log.logError(failure);

@@ -188,19 +188,26 @@ class SimpleArchive {
   // the reason logged, on a read, decode or write failure.
   bool copyChunks(Output* output, ProgressMonitor* pm, LogBase& log);
   enum class ChunkRead { kChunk, kEnd, kFailed };
-  // With `deferred`, the reads report no progress: their byte count is
-  // kept in the slot (or in *endBytes for the end word) and reported when
-  // the chunk is written, so that progress counts what is on disk even
-  // when chunks are read ahead. An abort is still seen at every read.
+  // The reads report no progress: their byte count is kept in the slot (or
+  // in *endBytes for the end word) and reported when the chunk is written,
+  // so that progress counts what is on disk even when chunks are read
+  // ahead. An abort is still seen at every read.
   ChunkRead readChunk(ChunkSlot& slot, ProgressMonitor* pm, LogBase& log,
-                      const char** failure, bool deferred = false,
-                      uint32_t* endBytes = nullptr);
+                      const char** failure, uint32_t* endBytes);
   ChunkRead copyChunkHere(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
                           LogBase& log);
   // Reports progress held back for bytes read ahead; false on an abort.
   bool reportDeferred(uint32_t bytes, ProgressMonitor* pm, LogBase& log);
   bool writeChunk(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
                   LogBase& log);
+  // Writes a decoded chunk and then reports its held-back progress; false,
+  // with the reason logged, when either fails.
+  bool deliverChunk(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
+                    LogBase& log);
+  // After `failed` could not be written: takes back the chunks read ahead
+  // and puts the source just after `failed`, where reading one chunk at a
+  // time would have stopped.
+  void dropReadAhead(DecoderPool& pool, const ChunkSlot& failed);
   bool inflateStreaming(const uint8_t* data, uint32_t count, Output* output,
                         ProgressMonitor* pm, LogBase& log);
   // The pool for the current setting, or null when the calling thread
