@@ -1,7 +1,10 @@
 // The payload reader. A payload follows the stub in its own executable:
 // marker, header, argument block, optional password verifier, entry records
-// and the end-of-archive record. SimpleArchive walks it strictly forward
-// through a DataSource; apart from the marker scan it never seeks.
+// and the end-of-archive record. SimpleArchive reads it in order through a
+// DataSource and seeks back only within the entry records: to a file's first
+// chunk after decoding it once for a file that exists already, and, when an
+// entry fails, over chunks read ahead for the decoders, to where reading one
+// chunk at a time would have stopped.
 #ifndef SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
 #define SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
 
