@@ -97,6 +97,39 @@ struct ChunkSlot {
 // nothing but the slot, so any thread may run it for a slot it holds.
 void decodeChunk(ChunkSlot& slot);
 
+// An entry record read ahead of the entry being written: its header bytes
+// as stored (marker to attributes), and how far its chunks were read.
+struct PendingEntry {
+  int64_t start = 0;       // the source's position at its marker
+  int64_t endPosition = 0;  // after its end word, once `ended`
+  uint32_t number = 0;     // its place among the entries, from 0
+  DataBuffer header;
+  uint32_t chunksRead = 0;  // chunks read into slots so far
+  uint32_t inFlight = 0;    // of those, submitted and not yet written
+  bool ended = false;       // its end word was read (a directory: at once)
+  // The chunks could not be read ahead: the entry is read again from
+  // `start` by its own call, so that it fails there as it would have.
+  bool failed = false;
+};
+
+// The reading ahead across entries. The entry's thread reads the records
+// after the one it writes, and their chunks into free slots, while the
+// decoders work; at most one pending entry per slot besides the current
+// one, so memory stays that of the slots however many files there are.
+struct ReadAhead {
+  static constexpr uint32_t kMaxPending = kMaxDecoders + 2;
+  PendingEntry entries[kMaxPending];
+  uint32_t first = 0;     // the oldest pending entry
+  uint32_t count = 0;     // pending entries, the current one included
+  bool current = false;   // entries[first] is the entry being extracted
+  bool stopped = false;   // met a record left to its own call
+  uint64_t issued = 0;    // chunks submitted to the pool, in slot order
+  uint64_t written = 0;   // of those, taken back
+  PendingEntry& front() { return entries[first]; }
+  PendingEntry& back() { return entries[(first + count - 1) % kMaxPending]; }
+  bool active() const { return count > 0 || issued != written; }
+};
+
 class DecoderPool {
  public:
   DecoderPool() = default;

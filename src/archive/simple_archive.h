@@ -26,6 +26,8 @@ class Output;
 class ProgressMonitor;
 class XString;
 struct ChunkSlot;
+struct PendingEntry;
+struct ReadAhead;
 
 // The payload's fixed values. The stub must never hold the 8 marker bytes
 // in sequence (the marker scan takes the first match from the start of the
@@ -56,7 +58,8 @@ class SimpleArchive {
   SimpleArchive& operator=(const SimpleArchive&) = delete;
 
   // Attaches the source every read goes through. Not owned; nothing is read.
-  void setSource(DataSource* source) { source_ = source; }
+  // Drops whatever was read ahead from the source before.
+  void setSource(DataSource* source);
   DataSource* source() const { return source_; }
 
   // Scans from the source's position for the payload marker and leaves the
@@ -189,14 +192,39 @@ class SimpleArchive {
   // Reads the current file entry's chunks up to its end word, decrypting
   // and inflating each, and writes the plain bytes to `output`. False, with
   // the reason logged, on a read, decode or write failure.
-  bool copyChunks(Output* output, ProgressMonitor* pm, LogBase& log);
+  // With `lookAhead` and decoder threads, the records after the entry and
+  // their chunks are read ahead into free slots while its chunks are
+  // written (readAheadStep).
+  bool copyChunks(Output* output, ProgressMonitor* pm, LogBase& log,
+                  bool lookAhead);
+  // extractSaToFile without the clean-up after a failure.
+  bool extractEntry(bool dryRun, bool* endOfArchive, const XString* baseDir,
+                    StringBuffer& path, bool* isDirectory, ExtPtrArray* undo,
+                    bool* skipped, ProgressMonitor* pm, LogBase& log);
+  // Reads `count` bytes of the current entry record's header: from the
+  // record read ahead when there is one, its progress reported now as the
+  // read would have reported it, else from the source.
+  bool readHeaderField(void* buf, uint32_t count, ProgressMonitor* pm,
+                       LogBase& log);
+  // One step of reading ahead, quietly and without progress: the next
+  // chunk of the last pending entry into the next slot, or the next entry
+  // record's header. False when nothing more is read ahead for now: no room
+  // for another pending entry, or a record left to its own call (the end
+  // of the archive, another type, a failed read), before which the source
+  // is put back.
+  bool readAheadStep(DecoderPool& pool);
+  // Drops everything read ahead (the pool's slots taken back) and, unless
+  // `position` is negative, puts the source there.
+  void abandonReadAhead(int64_t position);
   enum class ChunkRead { kChunk, kEnd, kFailed };
-  // The reads report no progress: their byte count is kept in the slot (or
-  // in *endBytes for the end word) and reported when the chunk is written,
-  // so that progress counts what is on disk even when chunks are read
-  // ahead. An abort is still seen at every read.
-  ChunkRead readChunk(ChunkSlot& slot, ProgressMonitor* pm, LogBase& log,
-                      const char** failure, uint32_t* endBytes);
+  // Reads a chunk of entry `entry` (its number `chunk` within the entry)
+  // into `slot`. The reads report no progress: their byte count is kept in
+  // the slot (or in *endBytes for the end word) and reported when the
+  // chunk is written, so that progress counts what is on disk even when
+  // chunks are read ahead. An abort is still seen at every read.
+  ChunkRead readChunk(ChunkSlot& slot, uint32_t entry, uint32_t chunk,
+                      ProgressMonitor* pm, LogBase& log, const char** failure,
+                      uint32_t* endBytes);
   ChunkRead copyChunkHere(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
                           LogBase& log);
   // Reports progress held back for bytes read ahead; false on an abort.
@@ -207,10 +235,6 @@ class SimpleArchive {
   // with the reason logged, when either fails.
   bool deliverChunk(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
                     LogBase& log);
-  // After `failed` could not be written: takes back the chunks read ahead
-  // and puts the source just after `failed`, where reading one chunk at a
-  // time would have stopped.
-  void dropReadAhead(DecoderPool& pool, const ChunkSlot& failed);
   bool inflateStreaming(const uint8_t* data, uint32_t count, Output* output,
                         ProgressMonitor* pm, LogBase& log);
   // The pool for the current setting, or null when the calling thread
@@ -246,13 +270,19 @@ class SimpleArchive {
   DecoderPool* pool_ = nullptr;
   uint32_t poolWanted_ = 0;
   ChunkSlot* inlineSlot_ = nullptr;
+  ReadAhead* ahead_ = nullptr;
+  PendingEntry* pending_ = nullptr;  // the current record, read ahead
+  uint32_t headerOffset_ = 0;        // bytes of its header taken so far
+  // Where reading one entry, one chunk at a time, would have left the
+  // source: a failure puts it back there.
+  int64_t settled_ = 0;
   StringBuffer password_;
   KdfSettings kdf_;
   bool hasKdf_ = false;
   StringBuffer kdfError_;
   uint32_t entryCount_ = 0;    // entry records met so far
   uint32_t currentEntry_ = 0;  // the number of the entry being read
-  uint32_t chunkCount_ = 0;    // chunks of that entry read so far
+  uint32_t chunkCount_ = 0;    // chunks of that entry read so far (alone)
   bool integrityLoaded_ = false;
   bool integrityActive_ = false;
   bool integrityDamaged_ = false;
