@@ -1,8 +1,9 @@
-// The slots and threads that decode a file entry's chunks ahead of the
+// The slots and threads that decode the chunks of file entries ahead of the
 // thread that writes them. The entry's thread reads a chunk into a free
-// slot and submits it; a decoder decrypts and inflates it into the slot's
-// output buffer; the entry's thread takes the slots back in the order it
-// submitted them and writes their bytes. A slot keeps its buffers from one
+// slot and submits it, in payload order and across entries (ReadAhead);
+// a decoder decrypts and inflates it into the slot's output buffer; the
+// entry's thread takes the slots back in the order it submitted them and
+// writes their bytes. A slot keeps its buffers from one
 // chunk to the next, so memory stays that of the slots however long the
 // payload is.
 #ifndef SFX_ARCHIVE_DECODER_POOL_H_

@@ -1,9 +1,11 @@
 // The payload reader. A payload follows the stub in its own executable:
 // marker, header, argument block, optional password verifier, entry records
 // and the end-of-archive record. SimpleArchive reads it in order through a
-// DataSource and seeks back only within the entry records: to a file's first
-// chunk after decoding it once for a file that exists already, and, when an
-// entry fails, over chunks read ahead for the decoders, to where reading one
+// DataSource. With decoder threads it reads ahead over the entry records
+// that follow a file, and seeks back only within the entry records: to a
+// record it leaves to its own call (the end of the archive, another type),
+// to a file's first chunk after decoding it once for a file that exists
+// already, and, when an entry fails, to where reading one entry and one
 // chunk at a time would have stopped.
 #ifndef SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
 #define SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
@@ -133,11 +135,18 @@ class SimpleArchive {
   // that existed before is opened only after the entry's data was decoded
   // once and matched, so damage never replaces it, and integrityDamaged()
   // is set. Without the record nothing is checked.
+  //
+  // With decoder threads, a call may read the records after its entry,
+  // and their chunks, ahead into the decoders' slots; the next calls take
+  // them in order, with the same results, messages and progress as when
+  // they read them. A failed call drops what was read ahead and leaves the
+  // source where reading one entry at a time would have left it. Reading
+  // another payload (readArgs) or another source (setSource) drops it too.
   bool extractSaToFile(bool dryRun, bool* endOfArchive, const XString* baseDir,
                        StringBuffer& path, bool* isDirectory, ExtPtrArray* undo,
                        bool* skipped, ProgressMonitor* pm, LogBase& log);
 
-  // The number of threads that decode a file's chunks (the configuration's
+  // The number of threads that decode the files' chunks (the configuration's
   // DecoderThreads): 0 or less is one per core (at most 2, so that memory
   // stays bounded), 1 decodes on the calling thread alone, more is that
   // many (at most 8). The decoders start with the first file that needs
