@@ -198,7 +198,7 @@ bool GetSettings(HWND owner) {
     return false;
   }
   XString xml;
-  g_launcher.archive.getArg("xmlConfig", xml);
+  g_launcher.archive.getArg(kConfigArg, xml);
   STARTUP_MARK("header and arguments read");
   g_launcher.config.loadDocument(xml);
   STARTUP_MARK("configuration loaded");

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_test_support.h"
 #include "archive/simple_archive.h"
 #include "codec/aes.h"
-#include "codec/inflate_test_util.h"
 #include "log/log_base.h"
 #include "os/os.h"
 #include "stream/data_source.h"
@@ -62,7 +62,10 @@ constexpr const char* kPassword = "sweep";
 // Builds a payload and records the field of every byte.
 class SweepPayload {
  public:
-  explicit SweepPayload(bool encrypted) : encrypted_(encrypted) {
+  explicit SweepPayload(bool encrypted)
+      : sealer_(encrypted ? archive_test::Scheme::kLegacy
+                          : archive_test::Scheme::kPlain,
+                kPassword, 128) {
     put32(payloadMarkerWord(0), Field::kFramed);
     put32(payloadMarkerWord(1), Field::kFramed);
     put32(1, Field::kHeader);
@@ -72,16 +75,7 @@ class SweepPayload {
     putBytes(Bytes{'n', 'a', 'm', 'e'}, Field::kArgs);
     putBytes(Bytes{2, 0, 'o', 'k'}, Field::kArgs);
     put16(0, Field::kFramed);
-    if (encrypted) {
-      cipher_.setKeyLength(128);
-      StringBuffer pw(kPassword);
-      DataBuffer key;
-      AesCipher::deriveKey(pw, 128, key);
-      cipher_.setKey(key);
-      Bytes v = seal(Bytes{'q', 'm', 'z', 'v'});
-      put(static_cast<uint8_t>(v.size()), Field::kFramed);
-      putBytes(v, Field::kFramed);
-    }
+    if (encrypted) putBytes(sealer_.verifierBlock(), Field::kFramed);
   }
 
   void directory(const std::string& name) { head(1, name, 0x10); }
@@ -93,11 +87,7 @@ class SweepPayload {
   // A file of one compressed chunk: a fixed block with the literals of text.
   void deflatedFile(const std::string& name, const std::string& text) {
     head(2, name, 0x20);
-    inflate_test::BitWriter w;
-    auto block = inflate_test::BlockWriter::fixed(w, true);
-    block.literals(text);
-    block.end();
-    chunk(false, w.bytes());
+    chunk(false, archive_test::deflateLiterals(text));
     put32(0, Field::kFramed);
   }
   void end() {
@@ -109,14 +99,8 @@ class SweepPayload {
   Field field(size_t offset) const { return fields_[offset]; }
 
  private:
-  Bytes seal(const Bytes& plain) {
-    if (!encrypted_) return plain;
-    DataBuffer in, out;
-    LogNull log;
-    in.append(plain.data(), static_cast<uint32_t>(plain.size()));
-    cipher_.encryptBuffer(in, out, log);
-    return Bytes(out.getData(), out.getData() + out.getSize());
-  }
+  // The unsalted scheme: every piece's vector is zero, whatever its place.
+  Bytes seal(const Bytes& plain) { return sealer_.seal(plain, 0, 0); }
   void head(uint8_t type, const std::string& name, uint32_t attributes) {
     put32(kEntryMarker, Field::kFramed);
     put(type, Field::kType);
@@ -129,7 +113,7 @@ class SweepPayload {
   }
   void chunk(bool stored, const Bytes& data) {
     Bytes s = seal(data);
-    put32((stored ? 0x80000000u : 0) | static_cast<uint32_t>(s.size()),
+    put32((stored ? kStoredChunkBit : 0) | static_cast<uint32_t>(s.size()),
           Field::kChunkLength);
     putBytes(s, Field::kChunkData);
   }
@@ -149,130 +133,37 @@ class SweepPayload {
     for (uint8_t v : b) put(v, f);
   }
 
-  bool encrypted_;
-  AesCipher cipher_;
+  archive_test::PieceSealer sealer_;
   Bytes bytes_;
   std::vector<Field> fields_;
 };
 
-// Counts the error lines it is given.
-class ErrorCountingLog : public LogBase {
- public:
-  bool logError(const char* text) override {
-    ++errors;
-    last = text;
-    return true;
-  }
-  int errors = 0;
-  std::string last;
-};
-
 // Where a run stopped and what it left on disk (relative path to content;
 // directories end in "/").
-struct Outcome {
-  enum Step { kMarker, kHeader, kArgs, kPassword, kEntries, kDone };
-  Step step = kMarker;
-  bool hasReason = false;
+struct Outcome : archive_test::ExtractRun {
   std::map<std::string, std::string> tree;
 };
-
-// A parameterised test's name ("Name/Decoders3") as one folder name.
-std::string safeName(std::string name) {
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  return name;
-}
 
 // Each sweep runs with the entry's thread decoding alone and with three
 // decoders.
 class ArchiveSweepTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    root_ =
-        fs::temp_directory_path() /
-        ("sfx_sweep_" +
-         safeName(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(root_);
-    out_ = root_ / "out";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
+    ASSERT_TRUE(folder_.ok()) << "no fresh folder for the test";
   }
 
-  // Extracts `payload` as the stub does, into a fresh out_, and reports
-  // how far it got. A step the stub reports itself (no marker, wrong
-  // password) counts as having its reason; the others must log one.
+  // Extracts `payload` as the stub does, into a fresh unzip folder, and
+  // reports how far it got.
   Outcome run(const Bytes& payload) {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-    fs::create_directories(out_);
-    XString base;
-    base.setFromUtf8(out_.string().c_str());
-    MemoryDataSource src;
-    src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
+    folder_.clearOut();
     SimpleArchive archive;
     archive.setDecoderThreads(GetParam());
-    archive.setSource(&src);
-    ErrorCountingLog log;
+    archive_test::ErrorLog log;
     Outcome o;
-    StringBuffer err;
-    o.hasReason = true;
-    if (!archive.findMarker(log, nullptr)) return o;
-    o.step = Outcome::kHeader;
-    if (!archive.readHeader(err, log, nullptr)) {
-      o.hasReason = err.getSize() > 0;
-      return o;
-    }
-    o.step = Outcome::kArgs;
-    if (!archive.readArgs(log, nullptr)) {
-      o.hasReason = log.errors > 0;
-      return o;
-    }
-    o.step = Outcome::kPassword;
-    if (archive.isEncrypted()) {
-      archive.setPassword(kPassword);
-      DataBuffer cache;
-      if (!archive.checkPassword(log, cache)) return o;
-    }
-    o.step = Outcome::kEntries;
-    ExtPtrArray undo;
-    undo.setOwnsObjects(true);
-    // A hang shows as more entries than the payload has bytes.
-    for (size_t n = 0; n <= payload.size(); ++n) {
-      bool end = true, isDir = false, skipped = false;
-      StringBuffer path;
-      if (!archive.extractSaToFile(false, &end, &base, path, &isDir, &undo,
-                                   &skipped, nullptr, log)) {
-        o.hasReason = log.errors > 0;
-        collect(o);
-        return o;
-      }
-      if (end) {
-        o.step = Outcome::kDone;
-        collect(o);
-        return o;
-      }
-    }
-    ADD_FAILURE() << "more entries than bytes";
+    static_cast<archive_test::ExtractRun&>(o) =
+        archive_test::extractInto(archive, payload, folder_.out(), kPassword, log);
+    o.tree = folder_.tree();
     return o;
-  }
-
-  void collect(Outcome& o) {
-    for (auto& e : fs::recursive_directory_iterator(out_)) {
-      std::string rel = fs::relative(e.path(), out_).generic_string();
-      if (e.is_directory()) {
-        o.tree[rel + "/"] = "";
-      } else {
-        std::ifstream in(e.path(), std::ios::binary);
-        o.tree[rel] = std::string(std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>());
-      }
-    }
-    for (auto& e : fs::directory_iterator(root_)) {
-      EXPECT_EQ(out_, e.path()) << "written outside the unzip folder";
-    }
   }
 
   // The packed tree: a directory, a stored and a deflated file.
@@ -288,7 +179,7 @@ class ArchiveSweepTest : public ::testing::TestWithParam<int> {
     return tree;
   }
 
-  fs::path root_, out_;
+  archive_test::TestFolder folder_{"sfx_sweep_"};
 };
 
 struct SweepCase {

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "archive/simple_archive.h"
+#include "archive/payload_format.h"
 #include "archive/decoder_pool.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
@@ -19,22 +20,11 @@
 #include "stream/output_file.h"
 #include "stream/progress_monitor.h"
 #include "text/data_buffer.h"
+#include "text/little_endian.h"
 #include "text/xstring.h"
 
 namespace sfx {
 namespace {
-
-constexpr uint32_t kStoredBit = 0x80000000u;
-constexpr uint32_t kAttrHidden = 0x2;
-constexpr uint32_t kAttrArchive = 0x20;
-constexpr uint8_t kTypeEnd = 0;
-constexpr uint8_t kTypeDirectory = 1;
-constexpr uint8_t kTypeFile = 2;
-
-uint32_t le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // Passes every write on to another output and keeps the CRC-32 of the
 // bytes, so that a file's CRC is taken while it is written.
@@ -115,12 +105,12 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(
     *failure = "Failed to read compressed size.";
     return ChunkRead::kFailed;
   }
-  uint32_t sizeWord = le32(word);
+  uint32_t sizeWord = loadLe32(word);
   if (sizeWord == 0) {
     *endBytes = 4;
     return ChunkRead::kEnd;
   }
-  uint32_t size = sizeWord & ~kStoredBit;
+  uint32_t size = sizeWord & kChunkSizeMask;
   if (size >= kChunkBufferSize) {
     *failure = "Too much data.";
     return ChunkRead::kFailed;
@@ -134,7 +124,7 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(
     return ChunkRead::kFailed;
   }
   in.size = size;
-  in.stored = (sizeWord & kStoredBit) != 0;
+  in.stored = (sizeWord & kStoredChunkBit) != 0;
   in.endPosition = source_->getPosition();
   in.encrypted = encrypted_;
   // The slot is idle here, so its cipher may be set up for this chunk.
@@ -278,15 +268,16 @@ bool SimpleArchive::readAheadStep(DecoderPool& pool) {
   };
   // Marker, type and name length; then the name, the time and the
   // attributes.
-  unsigned char fixed[7];
-  if (!readExact(fixed, 7, nullptr, quiet) || le32(fixed) != kEntryMarker ||
-      (fixed[4] != kTypeDirectory && fixed[4] != kTypeFile)) {
+  unsigned char fixed[kEntryHeadBytes];
+  if (!readExact(fixed, kEntryHeadBytes, nullptr, quiet) || loadLe32(fixed) != kEntryMarker ||
+      (fixed[4] != kEntryDirectory && fixed[4] != kEntryFile)) {
     return stop();
   }
-  const uint32_t rest = static_cast<uint32_t>(fixed[5] | fixed[6] << 8) + 12;
+  const uint32_t rest = loadLe16(fixed + 5) + kEntryTimeAttrBytes;
   PendingEntry& e = a.entries[(a.first + a.count) % ReadAhead::kMaxPending];
   e.header.clear();
-  if (!e.header.ensureCapacity(7 + rest) || !e.header.append(fixed, 7))
+  if (!e.header.ensureCapacity(kEntryHeadBytes + rest) ||
+      !e.header.append(fixed, kEntryHeadBytes))
     return stop();
   unsigned char small[256];
   std::unique_ptr<unsigned char[]> large;
@@ -303,7 +294,7 @@ bool SimpleArchive::readAheadStep(DecoderPool& pool) {
   e.chunksRead = 0;
   e.inFlight = 0;
   e.failed = false;
-  e.ended = fixed[4] == kTypeDirectory;
+  e.ended = fixed[4] == kEntryDirectory;
   e.endPosition = e.ended ? source_->getPosition() : 0;
   ++a.count;
   return true;
@@ -543,7 +534,7 @@ bool SimpleArchive::extractEntry(bool dryRun, bool* endOfArchive,
     if (source_->endOfStream()) log.logError("End of stream.");
     return false;
   }
-  uint32_t marker = le32(word);
+  uint32_t marker = loadLe32(word);
   if (marker != kEntryMarker) {
     log.logError("File marker is invalid.");
     log.logDataUint32("marker", marker);
@@ -554,8 +545,8 @@ bool SimpleArchive::extractEntry(bool dryRun, bool* endOfArchive,
     log.logError("Failed to get entry type.");
     return false;
   }
-  if (type != kTypeEnd) currentEntry_ = entryCount_++;
-  if (type == kTypeEnd) {
+  if (type != kEntryEnd) currentEntry_ = entryCount_++;
+  if (type == kEntryEnd) {
     IntegrityEntry missing;
     if (integrityActive_ && integrityLeft_ > 0 &&
         readIntegrityEntry(integrity_.getData(), integrity_.getSize(),
@@ -573,7 +564,7 @@ bool SimpleArchive::extractEntry(bool dryRun, bool* endOfArchive,
     log.logError("Failed to get filename length");
     return false;
   }
-  uint32_t nameLen = static_cast<uint32_t>(word[0] | word[1] << 8);
+  uint32_t nameLen = loadLe16(word);
   std::unique_ptr<char[]> stored(new (std::nothrow) char[nameLen + 1u]);
   if (!stored) return false;
   if (!readHeaderField(stored.get(), nameLen, pm, log)) {
@@ -601,16 +592,16 @@ bool SimpleArchive::extractEntry(bool dryRun, bool* endOfArchive,
     log.logError("Failed to get filetime");
     return false;
   }
-  uint64_t localTime = static_cast<uint64_t>(le32(word)) |
-                       static_cast<uint64_t>(le32(word + 4)) << 32;
+  uint64_t localTime = static_cast<uint64_t>(loadLe32(word)) |
+                       static_cast<uint64_t>(loadLe32(word + 4)) << 32;
   uint64_t utcTime = localTime;
   localFileTimeToUtc(localTime, &utcTime);
   if (!readHeaderField(word, 4, pm, log)) {
     log.logError("Failed to get file attributes");
     return false;
   }
-  uint32_t attributes = le32(word);
-  if (pending_ && type == kTypeDirectory) {
+  uint32_t attributes = loadLe32(word);
+  if (pending_ && type == kEntryDirectory) {
     // A directory has no chunks: the record read ahead is used up.
     ahead_->first = (ahead_->first + 1) % ReadAhead::kMaxPending;
     --ahead_->count;
@@ -649,7 +640,7 @@ bool SimpleArchive::extractEntry(bool dryRun, bool* endOfArchive,
     if (mismatch) dryRun = true;
   }
 
-  if (type != kTypeDirectory && type != kTypeFile) {
+  if (type != kEntryDirectory && type != kEntryFile) {
     if (mismatch) {
       resumable_ = true;
       return integrityMismatch(packedName, mismatch, log);
@@ -680,7 +671,7 @@ bool SimpleArchive::extractEntry(bool dryRun, bool* endOfArchive,
     full.copyFrom(name);
   }
 
-  if (type == kTypeDirectory) {
+  if (type == kEntryDirectory) {
     *isDirectory = true;
     if (!dryRun && !ensureDir(full, undo, log)) {
       log.logError("Failed to ensure directory exists.");

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_test_support.h"
 #include "archive/integrity_record.h"
 #include "archive/simple_archive.h"
 #include "codec/aes.h"
 #include "codec/crc32.h"
 #include "codec/kdf.h"
-#include "codec/inflate_test_util.h"
 #include "log/log_base.h"
 #include "stream/data_source.h"
 #include "text/data_buffer.h"
@@ -57,11 +57,15 @@ struct Spoil {
   bool noRecord = false;
 };
 
-void put(Bytes& b, uint64_t v, int n) {
-  for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+using archive_test::ErrorLog;
+using archive_test::PieceSealer;
+using archive_test::Scheme;
 
-enum Scheme { kPlain, kLegacy, kSalted };
+void put(Bytes& b, uint64_t v, int n) { archive_test::putLe(b, v, n); }
+
+constexpr Scheme kPlain = Scheme::kPlain;
+constexpr Scheme kLegacy = Scheme::kLegacy;
+constexpr Scheme kSalted = Scheme::kSalted;
 
 // Writes payloads the way the format describes them, the integrity record
 // as the last argument: plain, encrypted with the unsalted key and zero
@@ -69,28 +73,10 @@ enum Scheme { kPlain, kLegacy, kSalted };
 // vector for every piece.
 class Writer {
  public:
-  explicit Writer(Scheme scheme)
-      : encrypted_(scheme != kPlain), salted_(scheme == kSalted) {
-    kdf_.iterations = 1000;
-    for (uint32_t i = 0; i < kKdfSaltSize; ++i)
-      kdf_.salt[i] = static_cast<uint8_t>(0x30 + i);
-    if (encrypted_) {
-      cipher_.setKeyLength(128);
-      DataBuffer key;
-      deriveArchiveKey(kPassword, static_cast<uint32_t>(strlen(kPassword)),
-                       salted_ ? &kdf_ : nullptr, 128, key);
-      cipher_.setKey(key);
-    }
-  }
+  explicit Writer(Scheme scheme) : sealer_(scheme, kPassword, 128) {}
 
   Bytes seal(const Bytes& plain, uint32_t entry, uint32_t piece) {
-    if (!encrypted_) return plain;
-    if (salted_) setPieceIv(cipher_, kdf_, entry, piece);
-    DataBuffer in, out;
-    LogNull log;
-    in.append(plain.data(), static_cast<uint32_t>(plain.size()));
-    cipher_.encryptBuffer(in, out, log);
-    return Bytes(out.getData(), out.getData() + out.getSize());
+    return sealer_.seal(plain, entry, piece);
   }
 
   Bytes record(const std::vector<Entry>& entries, const Spoil& spoil) {
@@ -101,7 +87,7 @@ class Writer {
     uint32_t configCrc = ZipCRC::oneShot(kConfig, strlen(kConfig));
     put(r, spoil.otherConfigCrc ? configCrc ^ 1 : configCrc, 4);
     std::vector<Entry> listed = entries;
-    if (spoil.extraRow) listed.push_back({2, "ghost.txt", "boo"});
+    if (spoil.extraRow) listed.push_back({kEntryFile, "ghost.txt", "boo"});
     for (size_t i = 0; i < listed.size(); ++i) {
       const Entry& e = listed[i];
       if (static_cast<int>(i) == spoil.dropRow) continue;
@@ -110,7 +96,7 @@ class Writer {
       r.insert(r.end(), e.name.begin(), e.name.end());
       put(r, static_cast<int>(i) == spoil.wrongTimeRow ? kTime + 1 : kTime, 8);
       put(r, e.attributes, 4);
-      bool file = e.type == 2;
+      bool file = e.type == kEntryFile;
       put(r, file ? e.data.size() : 0, 8);
       uint32_t crc = file ? ZipCRC::oneShot(e.data.data(), e.data.size()) : 0;
       put(r, static_cast<int>(i) == spoil.wrongCrcRow ? crc ^ 0x100 : crc, 4);
@@ -121,26 +107,13 @@ class Writer {
   }
 
   Bytes payload(const std::vector<Entry>& entries, const Spoil& spoil = {}) {
-    Bytes b;
-    put(b, payloadMarkerWord(0), 4);
-    put(b, payloadMarkerWord(1), 4);
-    put(b, 1, 4);
-    put(b, encrypted_ ? 1 : 0, 1);
-    put(b, 0, 1);  // 128-bit key
-    arg(b, "xmlConfig", Bytes(kConfig, kConfig + strlen(kConfig)));
-    arg(b, "name", Bytes{'o', 'k'});
-    if (salted_) {
-      StringBuffer text;
-      formatKdfArg(kdf_, text);
-      arg(b, kKdfArg, Bytes(text.getString(), text.getString() + text.getSize()));
-    }
-    if (!spoil.noRecord) arg(b, kIntegrityArg, record(entries, spoil));
+    Bytes b = archive_test::markerAndHeader(sealer_.encrypted() ? 1 : 0, 0);  // 128 bits
+    archive_test::putArg(b, kConfigArg, archive_test::bytesOf(kConfig));
+    archive_test::putArg(b, "name", Bytes{'o', 'k'});
+    if (sealer_.salted()) archive_test::putArg(b, kKdfArg, sealer_.kdfArgValue());
+    if (!spoil.noRecord) archive_test::putArg(b, kIntegrityArg, record(entries, spoil));
     put(b, 0, 2);
-    if (encrypted_) {
-      Bytes v = seal(Bytes{'q', 'm', 'z', 'v'}, kPieceNoEntry, kPieceVerifier);
-      put(b, v.size(), 1);
-      b.insert(b.end(), v.begin(), v.end());
-    }
+    if (sealer_.encrypted()) archive_test::putBytes(b, sealer_.verifierBlock());
     uint32_t number = 0;
     for (const Entry& e : entries) {
       const uint32_t entry = number++;
@@ -151,39 +124,23 @@ class Writer {
       b.insert(b.end(), n.begin(), n.end());
       put(b, kTime, 8);
       put(b, e.attributes, 4);
-      if (e.type != 2) continue;
+      if (e.type != kEntryFile) continue;
       if (!e.data.empty()) {
-        Bytes body(e.data.begin(), e.data.end());
-        if (e.deflated) {
-          inflate_test::BitWriter w;
-          auto block = inflate_test::BlockWriter::fixed(w, true);
-          block.literals(e.data);
-          block.end();
-          body = w.bytes();
-        }
+        Bytes body = e.deflated ? archive_test::deflateLiterals(e.data)
+                                : archive_test::bytesOf(e.data);
         Bytes s = seal(body, entry, chunkPiece(0));
-        put(b, (e.deflated ? 0 : 0x80000000u) | s.size(), 4);
+        put(b, (e.deflated ? 0 : kStoredChunkBit) | s.size(), 4);
         b.insert(b.end(), s.begin(), s.end());
       }
       put(b, 0, 4);
     }
     put(b, kEntryMarker, 4);
-    put(b, 0, 1);
+    put(b, kEntryEnd, 1);
     return b;
   }
 
  private:
-  static void arg(Bytes& b, const std::string& name, const Bytes& value) {
-    put(b, name.size(), 2);
-    b.insert(b.end(), name.begin(), name.end());
-    put(b, value.size(), 2);
-    b.insert(b.end(), value.begin(), value.end());
-  }
-
-  bool encrypted_;
-  bool salted_;
-  KdfSettings kdf_;
-  AesCipher cipher_;
+  PieceSealer sealer_;
 };
 
 const std::vector<Entry>& packedEntries() {
@@ -195,15 +152,6 @@ const std::vector<Entry>& packedEntries() {
   };
   return entries;
 }
-
-class ErrorLog : public LogBase {
- public:
-  bool logError(const char* text) override {
-    errors.push_back(text);
-    return true;
-  }
-  std::vector<std::string> errors;
-};
 
 // What a run left: path to content and modification time; directories end
 // in "/".
@@ -218,27 +166,12 @@ struct Outcome {
   Tree tree;
 };
 
-// A parameterised test's name ("Name/Decoders3") as one folder name.
-std::string safeName(std::string name) {
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  return name;
-}
-
 // Each sweep runs with the entry's thread decoding alone and with three
 // decoders.
 class IntegritySweepTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("sfx_integrity_" +
-             safeName(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    out_ = root_ / "out";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
+    ASSERT_TRUE(folder_.ok()) << "no fresh folder for the test";
   }
 
   // Extracts `payload` for real into a fresh folder, as the stub does,
@@ -246,79 +179,27 @@ class IntegritySweepTest : public ::testing::TestWithParam<int> {
   // `before` holds files (path to content) that exist before the run.
   Outcome run(const Bytes& payload,
               const std::map<std::string, std::string>& before = {}) {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-    fs::create_directories(out_);
+    folder_.clearOut();
     for (const auto& [rel, content] : before) {
-      fs::create_directories((out_ / rel).parent_path());
-      std::ofstream(out_ / rel, std::ios::binary) << content;
+      fs::create_directories((folder_.out() / rel).parent_path());
+      std::ofstream(folder_.out() / rel, std::ios::binary) << content;
     }
-    XString base;
-    base.setFromUtf8(out_.string().c_str());
-    MemoryDataSource src;
-    src.setData(payload.data(), static_cast<uint32_t>(payload.size()));
     SimpleArchive archive;
     archive.setDecoderThreads(GetParam());
-    archive.setSource(&src);
     ErrorLog log;
+    archive_test::ExtractRun run =
+        archive_test::extractInto(archive, payload, folder_.out(), kPassword, log);
     Outcome o;
-    StringBuffer err;
-    o.hasReason = true;  // the marker and password steps are the stub's
-    bool ready = archive.findMarker(log, nullptr);
-    if (ready && !archive.readHeader(err, log, nullptr)) {
-      o.hasReason = err.getSize() > 0;
-      ready = false;
-    }
-    if (ready && !archive.readArgs(log, nullptr)) {
-      o.hasReason = !log.errors.empty();
-      ready = false;
-    }
-    if (ready && archive.isEncrypted()) {
-      archive.setPassword(kPassword);
-      DataBuffer cache;
-      ready = archive.checkPassword(log, cache);
-    }
-    ExtPtrArray undo;
-    undo.setOwnsObjects(true);
-    for (size_t n = 0; ready && n <= payload.size(); ++n) {
-      bool end = true, isDir = false, skipped = false;
-      StringBuffer path;
-      if (!archive.extractSaToFile(false, &end, &base, path, &isDir, &undo,
-                                   &skipped, nullptr, log)) {
-        o.hasReason = !log.errors.empty();
-        break;
-      }
-      if (end) {
-        o.done = true;
-        break;
-      }
-    }
+    o.done = run.step == archive_test::ExtractRun::kDone;
+    o.hasReason = run.hasReason;
     o.damaged = archive.integrityDamaged();
     o.damagedName = archive.damagedName().getString();
     o.errors = log.errors;
-    collect(o);
+    o.tree = folder_.tree(true);
     return o;
   }
 
-  void collect(Outcome& o) {
-    for (auto& e : fs::recursive_directory_iterator(out_)) {
-      std::string rel = fs::relative(e.path(), out_).generic_string();
-      if (e.is_directory()) {
-        o.tree[rel + "/"] = "";
-        continue;
-      }
-      std::ifstream in(e.path(), std::ios::binary);
-      auto mtime = fs::last_write_time(e.path()).time_since_epoch().count();
-      o.tree[rel] = std::string(std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>()) +
-                    "@" + std::to_string(mtime);
-    }
-    for (auto& e : fs::directory_iterator(root_)) {
-      EXPECT_EQ(out_, e.path()) << "written outside the unzip folder";
-    }
-  }
-
-  fs::path root_, out_;
+  archive_test::TestFolder folder_{"sfx_integrity_"};
 };
 
 struct Variant {

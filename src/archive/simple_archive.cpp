@@ -10,6 +10,7 @@
 #include "log/log_base.h"
 #include "stream/data_source.h"
 #include "text/data_buffer.h"
+#include "text/little_endian.h"
 #include "text/xstring.h"
 
 namespace sfx {
@@ -17,14 +18,7 @@ namespace {
 
 // The marker words' top bytes live apart from their 24-bit bodies, in data,
 // so the compiler cannot fold them into the 32-bit constants.
-volatile uint32_t g_markerTopBytes[2] = {0xBFu, 0xAAu};
-
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+volatile uint32_t g_markerTopBytes[2] = {kMarkerLowTop, kMarkerHighTop};
 
 }  // namespace
 
@@ -64,10 +58,10 @@ bool SimpleArchive::findMarker(LogBase& log, ProgressMonitor* pm) {
     unsigned char next[4];
     if (!readExact(next, 4, pm, log)) return false;
     // A run of first words: the last of them may begin the real marker.
-    while (le32(next) == first) {
+    while (loadLe32(next) == first) {
       if (!readExact(next, 4, pm, log)) return false;
     }
-    if (le32(next) == second) return true;
+    if (loadLe32(next) == second) return true;
     // A false first half: go on scanning after the 4 bytes just read.
   }
 }
@@ -105,7 +99,7 @@ bool SimpleArchive::readArgs(LogBase& log, ProgressMonitor* pm) {
       log.logError("Failed to read arg name len");
       return false;
     }
-    uint16_t nameLen = le16(len);
+    uint16_t nameLen = loadLe16(len);
     if (nameLen == 0) break;
     std::unique_ptr<char[]> name(new (std::nothrow) char[nameLen + 1u]);
     if (!name) return false;
@@ -118,7 +112,7 @@ bool SimpleArchive::readArgs(LogBase& log, ProgressMonitor* pm) {
       log.logError("Failed to read arg value len");
       return false;
     }
-    uint16_t valueLen = le16(len);
+    uint16_t valueLen = loadLe16(len);
     StringBuffer value;
     std::unique_ptr<char[]> bytes(new (std::nothrow) char[valueLen + 1u]);
     if (!bytes) return false;
@@ -197,7 +191,8 @@ bool SimpleArchive::checkPassword(LogBase& log, DataBuffer& verifierCache) {
   }
   DataBuffer plain;
   if (!decryptor_.decryptBuffer(verifierCache, plain, log)) return false;
-  bool ok = plain.getSize() == 4 && memcmp(plain.getData(), "qmzv", 4) == 0;
+  bool ok = plain.getSize() == kVerifierTextBytes &&
+            memcmp(plain.getData(), kVerifierText, kVerifierTextBytes) == 0;
   plain.secureClear();
   return ok;
 }
@@ -236,7 +231,7 @@ bool SimpleArchive::loadIntegrity(LogBase& log) {
     log.logDataLong("version", version);
     return true;
   }
-  const StringBuffer* config = args_.lookup("xmlConfig");
+  const StringBuffer* config = args_.lookup(kConfigArg);
   uint32_t crc =
       config ? ZipCRC::oneShot(config->getString(), config->getSize()) : 0;
   if (crc != configCrc) {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include "archive/integrity_record.h"
+#include "archive/payload_format.h"
 #include "codec/aes.h"
 #include "codec/kdf.h"
 #include "text/data_buffer.h"
@@ -30,17 +31,6 @@ class XString;
 struct ChunkSlot;
 struct PendingEntry;
 struct ReadAhead;
-
-// The payload's fixed values. The stub must never hold the 8 marker bytes
-// in sequence (the marker scan takes the first match from the start of the
-// file), so each marker word is kept as a 24-bit constant and its top byte
-// and put together at run time by payloadMarkerWord.
-constexpr uint32_t kMarkerLow24 = 0x6CD207u;
-constexpr uint32_t kMarkerHigh24 = 0xAB5921u;
-constexpr uint32_t kEntryMarker = 0x6D27E59Bu;
-constexpr uint32_t kChunkBufferSize =
-    2048576;  // stored chunks are smaller than this
-constexpr int kMaxArgRecords = 200;
 
 // Word 0 (0xBF6CD207) or word 1 (0xAAAB5921) of the payload marker.
 uint32_t payloadMarkerWord(int index);

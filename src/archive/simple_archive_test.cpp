@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_test_support.h"
 #include "codec/aes.h"
 #include "codec/kdf.h"
 #include "log/log_base.h"
@@ -17,36 +18,14 @@
 namespace sfx {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using archive_test::Bytes;
 
 using log_test::CapturingLog;
 
-void put16(Bytes& b, uint16_t v) {
-  b.push_back(static_cast<unsigned char>(v));
-  b.push_back(static_cast<unsigned char>(v >> 8));
-}
-
-void put32(Bytes& b, uint32_t v) {
-  put16(b, static_cast<uint16_t>(v));
-  put16(b, static_cast<uint16_t>(v >> 16));
-}
-
-void putArg(Bytes& b, const std::string& name, const std::string& value) {
-  put16(b, static_cast<uint16_t>(name.size()));
-  b.insert(b.end(), name.begin(), name.end());
-  put16(b, static_cast<uint16_t>(value.size()));
-  b.insert(b.end(), value.begin(), value.end());
-}
-
-Bytes markerAndHeader(unsigned char encrypted = 0, unsigned char keyCode = 0) {
-  Bytes b;
-  put32(b, payloadMarkerWord(0));
-  put32(b, payloadMarkerWord(1));
-  put32(b, 1);
-  b.push_back(encrypted);
-  b.push_back(keyCode);
-  return b;
-}
+using archive_test::markerAndHeader;
+using archive_test::put16;
+using archive_test::put32;
+using archive_test::putArg;
 
 // A source over a copy of the bytes, and an archive attached to it.
 struct Reader {

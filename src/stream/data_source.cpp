@@ -7,6 +7,7 @@
 #include "fs/file.h"
 #include "log/log_base.h"
 #include "stream/progress_monitor.h"
+#include "text/little_endian.h"
 #include "text/xstring.h"
 
 namespace sfx {
@@ -14,11 +15,6 @@ namespace {
 
 constexpr uint32_t kDiscardPiece = 20000;
 constexpr uint32_t kScanWindow = 20000;
-
-uint32_t le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // A heap block freed on scope exit; allocation failure leaves it empty.
 struct ScratchBlock {
@@ -263,7 +259,7 @@ bool FileDataSource::scanForUint32(uint32_t value, LogBase& log) {
       }
       i = static_cast<uint32_t>(static_cast<const unsigned char*>(hit) -
                                 window.p);
-      if (le32(window.p + i) == value) {
+      if (loadLe32(window.p + i) == value) {
         int64_t after = static_cast<int64_t>(filled) - (i + 4);
         return seekRelative(-after, log);
       }
@@ -360,7 +356,7 @@ bool MemoryDataSource::scanForUint32(uint32_t value, LogBase&) {
     return false;
   }
   for (uint64_t i = position_; i + 4 <= size_; ++i) {
-    if (le32(data_ + i) == value) {
+    if (loadLe32(data_ + i) == value) {
       position_ = i + 4;
       return true;
     }
