@@ -12,12 +12,6 @@
 namespace sfx {
 namespace {
 
-// The slot states, changed under the pool's mutex.
-constexpr int kIdle = 0;     // the entry thread's
-constexpr int kQueued = 1;   // waiting for a decoder
-constexpr int kBusy = 2;     // being decoded
-constexpr int kDecoded = 3;  // done; the entry thread's once it has seen it
-
 constexpr uint32_t kInputGranule = 65536;
 
 }  // namespace
@@ -36,66 +30,68 @@ uint32_t resolveDecoderCount(int configured) {
 }
 
 ChunkSlot::~ChunkSlot() {
-  if (ownsInput) delete[] input;
+  if (in.ownsBuffer) delete[] in.buffer;
 }
 
 bool ChunkSlot::reserveInput(uint32_t need) {
-  if (need <= inputCapacity) return true;
+  if (need <= in.capacity) return true;
   uint64_t rounded = (static_cast<uint64_t>(need) + kInputGranule - 1) /
                      kInputGranule * kInputGranule;
   if (rounded > kChunkBufferSize) rounded = kChunkBufferSize;
   if (rounded < need) rounded = need;
   uint8_t* fresh = new (std::nothrow) uint8_t[rounded];
   if (!fresh) return false;
-  if (ownsInput) delete[] input;
-  input = fresh;
-  inputCapacity = static_cast<uint32_t>(rounded);
-  ownsInput = true;
+  if (in.ownsBuffer) delete[] in.buffer;
+  in.buffer = fresh;
+  in.capacity = static_cast<uint32_t>(rounded);
+  in.ownsBuffer = true;
   return true;
 }
 
 void ChunkSlot::lendInput(uint8_t* buffer, uint32_t capacity) {
-  if (ownsInput) delete[] input;
-  input = buffer;
-  inputCapacity = buffer ? capacity : 0;
-  ownsInput = false;
+  if (in.ownsBuffer) delete[] in.buffer;
+  in.buffer = buffer;
+  in.capacity = buffer ? capacity : 0;
+  in.ownsBuffer = false;
 }
 
 void decodeChunk(ChunkSlot& s) {
-  s.outcome = ChunkSlot::kPlain;
-  s.inflated = false;
-  s.data = s.input;
-  s.count = s.size;
+  const ChunkSlot::Input& in = s.in;
+  ChunkSlot::Decoded& out = s.out;
+  out.outcome = ChunkSlot::kPlain;
+  out.inflated = false;
+  out.data = in.buffer;
+  out.count = in.size;
   const uint32_t outputBytes = kSlotOutputCapacity + kWholeOutputSlack;
-  if (s.encrypted && s.size > 0) {
+  if (in.encrypted && in.size > 0) {
     // Into the output buffer, so that the ciphertext stays for the entry
     // thread should this fail. The plaintext is never longer.
     DataBuffer cipherText;
-    cipherText.borrowData(s.input, s.size);
+    cipherText.borrowData(in.buffer, in.size);
     LogNull quiet;
-    if (!s.output.ensureCapacity(outputBytes) ||
-        !s.cipher.decryptBuffer(cipherText, s.output, quiet)) {
-      s.outcome = ChunkSlot::kStreamCipher;
+    if (!out.buffer.ensureCapacity(outputBytes) ||
+        !s.in.cipher.decryptBuffer(cipherText, out.buffer, quiet)) {
+      out.outcome = ChunkSlot::kStreamCipher;
       return;
     }
-    s.count = s.output.getSize();
-    if (s.stored) {
-      s.data = s.output.getData();
+    out.count = out.buffer.getSize();
+    if (in.stored) {
+      out.data = out.buffer.getData();
       return;
     }
-    if (s.count) memcpy(s.input, s.output.getData(), s.count);
+    if (out.count) memcpy(in.buffer, out.buffer.getData(), out.count);
   }
-  if (s.stored) return;
+  if (in.stored) return;
   uint32_t produced = 0;
-  if (s.output.ensureCapacity(outputBytes) &&
-      inflateWhole(s.data, s.count, s.output.getData(), kSlotOutputCapacity,
-                   &produced) == WholeInflate::kDone) {
-    s.inflated = true;
-    s.data = s.output.getData();
-    s.count = produced;
+  if (out.buffer.ensureCapacity(outputBytes) &&
+      inflateWhole(out.data, out.count, out.buffer.getData(),
+                   kSlotOutputCapacity, &produced) == WholeInflate::kDone) {
+    out.inflated = true;
+    out.data = out.buffer.getData();
+    out.count = produced;
     return;
   }
-  s.outcome = ChunkSlot::kStreamPlain;
+  out.outcome = ChunkSlot::kStreamDeflated;
 }
 
 DecoderPool::~DecoderPool() {
@@ -131,7 +127,7 @@ uint32_t DecoderPool::start(uint32_t decoders) {
 
 void DecoderPool::submit(ChunkSlot& slot) {
   OsMutexLock hold(mutex_);
-  slot.state = kQueued;
+  slot.state = SlotState::kQueued;
   queue_[(queueHead_ + queueLength_) % slotCount_] = &slot;
   ++queueLength_;
   workReady_.signalOne();
@@ -139,20 +135,20 @@ void DecoderPool::submit(ChunkSlot& slot) {
 
 void DecoderPool::waitDecoded(ChunkSlot& slot) {
   OsMutexLock hold(mutex_);
-  while (slot.state != kDecoded) slotDone_.wait(mutex_);
-  slot.state = kIdle;
+  while (slot.state != SlotState::kDecoded) slotDone_.wait(mutex_);
+  slot.state = SlotState::kIdle;
 }
 
 void DecoderPool::cancel() {
   OsMutexLock hold(mutex_);
   while (queueLength_ > 0) {
-    queue_[queueHead_]->state = kIdle;
+    queue_[queueHead_]->state = SlotState::kIdle;
     queueHead_ = (queueHead_ + 1) % slotCount_;
     --queueLength_;
   }
   for (uint32_t i = 0; i < slotCount_; ++i) {
-    while (slots_[i].state == kBusy) slotDone_.wait(mutex_);
-    slots_[i].state = kIdle;
+    while (slots_[i].state == SlotState::kBusy) slotDone_.wait(mutex_);
+    slots_[i].state = SlotState::kIdle;
   }
 }
 
@@ -168,11 +164,11 @@ void DecoderPool::run() {
     ChunkSlot* slot = queue_[queueHead_];
     queueHead_ = (queueHead_ + 1) % slotCount_;
     --queueLength_;
-    slot->state = kBusy;
+    slot->state = SlotState::kBusy;
     mutex_.unlock();
     decodeChunk(*slot);
     mutex_.lock();
-    slot->state = kDecoded;
+    slot->state = SlotState::kDecoded;
     slotDone_.signalAll();
   }
 }

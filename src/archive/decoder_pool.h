@@ -1,8 +1,9 @@
-// The slots and threads that decode a file entry's chunks ahead of the
+// The slots and threads that decode the chunks of file entries ahead of the
 // thread that writes them. The entry's thread reads a chunk into a free
-// slot and submits it; a decoder decrypts and inflates it into the slot's
-// output buffer; the entry's thread takes the slots back in the order it
-// submitted them and writes their bytes. A slot keeps its buffers from one
+// slot and submits it, in payload order and across entries (ReadAhead);
+// a decoder decrypts and inflates it into the slot's output buffer; the
+// entry's thread takes the slots back in the order it submitted them and
+// writes their bytes. A slot keeps its buffers from one
 // chunk to the next, so memory stays that of the slots however long the
 // payload is.
 #ifndef SFX_ARCHIVE_DECODER_POOL_H_
@@ -33,14 +34,25 @@ constexpr uint32_t kMaxDecoders = 8;
 // is that many up to kMaxDecoders.
 uint32_t resolveDecoderCount(int configured);
 
-// One chunk in flight and the buffers it keeps.
+// Where a slot stands. Changed under the pool's mutex; a slot is the entry
+// thread's to fill or to read while kIdle.
+enum class SlotState {
+  kIdle,     // the entry thread's
+  kQueued,   // submitted, waiting for a decoder
+  kBusy,     // being decoded
+  kDecoded,  // done; the entry thread's again once waitDecoded saw it
+};
+
+// One chunk in flight and the buffers it keeps. `in` is written by the
+// entry's thread before it submits the slot, `out` by decodeChunk; each
+// side only reads the other's half.
 struct ChunkSlot {
   ChunkSlot() = default;
   ~ChunkSlot();
   ChunkSlot(const ChunkSlot&) = delete;
   ChunkSlot& operator=(const ChunkSlot&) = delete;
 
-  // Makes `input` hold at least `size` bytes (rounded up to 64 KB, never
+  // Makes in.buffer hold at least `size` bytes (rounded up to 64 KB, never
   // beyond kChunkBufferSize); false when memory runs out.
   bool reserveInput(uint32_t size);
   // Lends the slot a buffer of `capacity` bytes it does not own.
@@ -48,40 +60,76 @@ struct ChunkSlot {
 
   // What the decoding made of the chunk.
   enum Outcome {
-    kPlain,         // data[0 .. count) are the chunk's plain bytes
-    kStreamPlain,   // data[0 .. count) are deflated: inflate them streaming
-    kStreamCipher,  // decryption failed: decrypt and inflate the input again
+    kPlain,          // data[0 .. count) are the chunk's plain bytes
+    kStreamDeflated, // data[0 .. count) are still deflated: inflate them
+                     // streaming into the file
+    kStreamCipher,   // decryption failed: decrypt and inflate the input again
   };
 
-  // Filled by the entry's thread before submitting.
-  uint8_t* input = nullptr;
-  uint32_t inputCapacity = 0;
-  bool ownsInput = false;
-  uint32_t size = 0;
-  bool stored = false;
-  bool encrypted = false;
-  int64_t endPosition = 0;  // the source's position after the chunk
-  uint32_t progressBytes = 0;  // bytes read whose progress is held back
-  AesCipher cipher;  // the payload's settings, this slot's own context
+  // The chunk as read, filled by the entry's thread before submitting.
+  struct Input {
+    uint8_t* buffer = nullptr;  // the chunk's bytes as stored: [0 .. size)
+    uint32_t capacity = 0;
+    bool ownsBuffer = false;
+    uint32_t size = 0;
+    bool stored = false;
+    bool encrypted = false;
+    int64_t endPosition = 0;     // the source's position after the chunk
+    uint32_t progressBytes = 0;  // bytes read whose progress is held back
+    AesCipher cipher;  // the payload's settings, this slot's own context
+  } in;
 
-  // The decryption target and the inflated bytes; allocated on first need
-  // with kSlotOutputCapacity + kWholeOutputSlack bytes.
-  DataBuffer output;
+  // What decodeChunk made of it.
+  struct Decoded {
+    Outcome outcome = kPlain;
+    bool inflated = false;  // kPlain: the bytes came out of inflateWhole
+    const uint8_t* data = nullptr;
+    uint32_t count = 0;
+    // The decryption target and the inflated bytes; allocated on first
+    // need with kSlotOutputCapacity + kWholeOutputSlack bytes.
+    DataBuffer buffer;
+  } out;
 
-  // Set by decodeChunk.
-  Outcome outcome = kPlain;
-  bool inflated = false;  // kPlain: the bytes came out of inflateWhole
-  const uint8_t* data = nullptr;
-  uint32_t count = 0;
-
-  // Pool bookkeeping, under the pool's mutex.
-  int state = 0;
+  SlotState state = SlotState::kIdle;  // the pool's, under its mutex
 };
 
-// Decrypts (when `slot.encrypted`) and inflates (unless `slot.stored`) the
-// chunk in slot.input[0 .. slot.size) and sets the slot's outcome. Touches
+// Decrypts (when slot.in.encrypted) and inflates (unless slot.in.stored)
+// the chunk in slot.in.buffer[0 .. slot.in.size) and fills slot.out. Touches
 // nothing but the slot, so any thread may run it for a slot it holds.
 void decodeChunk(ChunkSlot& slot);
+
+// An entry record read ahead of the entry being written: its header bytes
+// as stored (marker to attributes), and how far its chunks were read.
+struct PendingEntry {
+  int64_t start = 0;       // the source's position at its marker
+  int64_t endPosition = 0;  // after its end word, once `ended`
+  uint32_t number = 0;     // its place among the entries, from 0
+  DataBuffer header;
+  uint32_t chunksRead = 0;  // chunks read into slots so far
+  uint32_t inFlight = 0;    // of those, submitted and not yet written
+  bool ended = false;       // its end word was read (a directory: at once)
+  // The chunks could not be read ahead: the entry is read again from
+  // `start` by its own call, so that it fails there as it would have.
+  bool failed = false;
+};
+
+// The reading ahead across entries. The entry's thread reads the records
+// after the one it writes, and their chunks into free slots, while the
+// decoders work; at most one pending entry per slot besides the current
+// one, so memory stays that of the slots however many files there are.
+struct ReadAhead {
+  static constexpr uint32_t kMaxPending = kMaxDecoders + 2;
+  PendingEntry entries[kMaxPending];
+  uint32_t first = 0;     // the oldest pending entry
+  uint32_t count = 0;     // pending entries, the current one included
+  bool current = false;   // entries[first] is the entry being extracted
+  bool stopped = false;   // met a record left to its own call
+  uint64_t issued = 0;    // chunks submitted to the pool, in slot order
+  uint64_t written = 0;   // of those, taken back
+  PendingEntry& front() { return entries[first]; }
+  PendingEntry& back() { return entries[(first + count - 1) % kMaxPending]; }
+  bool active() const { return count > 0 || issued != written; }
+};
 
 class DecoderPool {
  public:

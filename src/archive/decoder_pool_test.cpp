@@ -58,15 +58,15 @@ Bytes seal(const Bytes& plain) {
 
 void load(ChunkSlot& s, const Bytes& chunk, bool stored, bool encrypted) {
   ASSERT_TRUE(s.reserveInput(static_cast<uint32_t>(chunk.size())));
-  if (!chunk.empty()) memcpy(s.input, chunk.data(), chunk.size());
-  s.size = static_cast<uint32_t>(chunk.size());
-  s.stored = stored;
-  s.encrypted = encrypted;
-  if (encrypted) keyed(s.cipher);
+  if (!chunk.empty()) memcpy(s.in.buffer, chunk.data(), chunk.size());
+  s.in.size = static_cast<uint32_t>(chunk.size());
+  s.in.stored = stored;
+  s.in.encrypted = encrypted;
+  if (encrypted) keyed(s.in.cipher);
 }
 
 std::string dataOf(const ChunkSlot& s) {
-  return std::string(reinterpret_cast<const char*>(s.data), s.count);
+  return std::string(reinterpret_cast<const char*>(s.out.data), s.out.count);
 }
 
 TEST(DecodeChunkTest, EachKindOfChunk) {
@@ -88,11 +88,11 @@ TEST(DecodeChunkTest, EachKindOfChunk) {
        ChunkSlot::kPlain, false, text},
       {"deflated, encrypted", seal(deflated(text)), false, true,
        ChunkSlot::kPlain, true, text},
-      {"bad data", bad, false, false, ChunkSlot::kStreamPlain, false,
+      {"bad data", bad, false, false, ChunkSlot::kStreamDeflated, false,
        std::string(bad.begin(), bad.end())},
-      {"bad data, encrypted", seal(bad), false, true, ChunkSlot::kStreamPlain,
+      {"bad data, encrypted", seal(bad), false, true, ChunkSlot::kStreamDeflated,
        false, std::string(bad.begin(), bad.end())},
-      {"beyond the slot", big, false, false, ChunkSlot::kStreamPlain, false,
+      {"beyond the slot", big, false, false, ChunkSlot::kStreamDeflated, false,
        std::string(big.begin(), big.end())},
       {"empty stored, encrypted", Bytes(), true, true, ChunkSlot::kPlain,
        false, ""},
@@ -102,8 +102,8 @@ TEST(DecodeChunkTest, EachKindOfChunk) {
     ChunkSlot s;
     load(s, c.chunk, c.stored, c.encrypted);
     decodeChunk(s);
-    EXPECT_EQ(c.outcome, s.outcome);
-    EXPECT_EQ(c.inflated, s.inflated);
+    EXPECT_EQ(c.outcome, s.out.outcome);
+    EXPECT_EQ(c.inflated, s.out.inflated);
     EXPECT_EQ(c.data, dataOf(s));
   }
 }
@@ -114,25 +114,25 @@ TEST(DecodeChunkTest, FailedDecryptionKeepsTheCiphertext) {
   Bytes sealed = seal(deflated("text"));
   ChunkSlot s;
   load(s, sealed, false, true);
-  s.cipher.setMode(3);  // passes the set-up, refused by the buffer operations
+  s.in.cipher.setMode(3);  // passes the set-up, refused by the buffer operations
   decodeChunk(s);
-  EXPECT_EQ(ChunkSlot::kStreamCipher, s.outcome);
-  EXPECT_EQ(0, memcmp(s.input, sealed.data(), sealed.size()));
+  EXPECT_EQ(ChunkSlot::kStreamCipher, s.out.outcome);
+  EXPECT_EQ(0, memcmp(s.in.buffer, sealed.data(), sealed.size()));
 }
 
 TEST(DecodeChunkTest, InputGrowsInGranulesUpToTheChunkLimit) {
   ChunkSlot s;
   ASSERT_TRUE(s.reserveInput(1));
-  EXPECT_EQ(65536u, s.inputCapacity);
-  uint8_t* first = s.input;
+  EXPECT_EQ(65536u, s.in.capacity);
+  uint8_t* first = s.in.buffer;
   ASSERT_TRUE(s.reserveInput(65536));
-  EXPECT_EQ(first, s.input);  // no new buffer while it fits
+  EXPECT_EQ(first, s.in.buffer);  // no new buffer while it fits
   ASSERT_TRUE(s.reserveInput(2048575));
-  EXPECT_EQ(2048576u, s.inputCapacity);
+  EXPECT_EQ(2048576u, s.in.capacity);
   uint8_t lent[16];
   s.lendInput(lent, sizeof lent);
-  EXPECT_FALSE(s.ownsInput);
-  EXPECT_EQ(lent, s.input);
+  EXPECT_FALSE(s.in.ownsBuffer);
+  EXPECT_EQ(lent, s.in.buffer);
 }
 
 TEST(DecoderCountTest, ConfiguredValues) {

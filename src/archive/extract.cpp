@@ -86,31 +86,28 @@ bool isSafeEntryName(const char* name) {
 // Reads the next chunk of the current file entry into `slot`. Returns kEnd
 // at the entry's end word. On failure returns kFailed and puts the message
 // to log into *failure: the caller logs it once the chunks before this one
-// are written, so that their failures come first as they always did.
-SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
-                                                  ProgressMonitor* pm,
-                                                  LogBase& log,
-                                                  const char** failure,
-                                                  bool deferred,
-                                                  uint32_t* endBytes) {
-  // A deferred read reports no progress but still sees an abort, which
-  // fails the read as an aborted source read does.
-  ProgressMonitor* readPm = deferred ? nullptr : pm;
+// are written, so that their failures come first as they always did. The
+// reads report no progress but still see an abort, which fails the read as
+// an aborted source read does.
+SimpleArchive::ChunkRead SimpleArchive::readChunk(
+    ChunkSlot& slot, uint32_t entry, uint32_t chunk, ProgressMonitor* pm,
+    LogBase& log, const char** failure, uint32_t* endBytes) {
   auto aborted = [&]() {
-    if (!deferred || !pm || !pm->pollAbort()) return false;
+    if (!pm || !pm->pollAbort()) return false;
     log.logError("Source read aborted by application callback.");
     return true;
   };
+  ChunkSlot::Input& in = slot.in;
   unsigned char word[4];
   uint32_t got = 0;
-  if (!source_->readSourcePM(word, 4, &got, readPm, log) || got < 4 ||
+  if (!source_->readSourcePM(word, 4, &got, nullptr, log) || got < 4 ||
       aborted()) {
     *failure = "Failed to read compressed size.";
     return ChunkRead::kFailed;
   }
   uint32_t sizeWord = loadLe32(word);
   if (sizeWord == 0) {
-    if (endBytes) *endBytes = 4;
+    *endBytes = 4;
     return ChunkRead::kEnd;
   }
   uint32_t size = sizeWord & kChunkSizeMask;
@@ -122,21 +119,22 @@ SimpleArchive::ChunkRead SimpleArchive::readChunk(ChunkSlot& slot,
     *failure = "Internal memory error.";
     return ChunkRead::kFailed;
   }
-  if (!readExact(slot.input, size, readPm, log) || aborted()) {
+  if (!readExact(in.buffer, size, nullptr, log) || aborted()) {
     *failure = "Failed to read compressed data.";
     return ChunkRead::kFailed;
   }
-  slot.size = size;
-  slot.stored = (sizeWord & kStoredChunkBit) != 0;
-  slot.endPosition = source_->getPosition();
-  slot.encrypted = encrypted_;
-  if (encrypted_ && hasKdf_ &&
-      !setPieceIv(slot.cipher, kdf_, currentEntry_, chunkPiece(chunkCount_))) {
+  in.size = size;
+  in.stored = (sizeWord & kStoredChunkBit) != 0;
+  in.endPosition = source_->getPosition();
+  in.encrypted = encrypted_;
+  // The slot is idle here, so its cipher may be set up for this chunk.
+  if (encrypted_ &&
+      (!in.cipher.copySettingsFrom(decryptor_) ||
+       (hasKdf_ && !setPieceIv(in.cipher, kdf_, entry, chunkPiece(chunk))))) {
     *failure = "Internal memory error.";
     return ChunkRead::kFailed;
   }
-  ++chunkCount_;
-  slot.progressBytes = deferred ? 4 + size : 0;
+  in.progressBytes = 4 + size;
   return ChunkRead::kChunk;
 }
 
@@ -175,19 +173,20 @@ bool SimpleArchive::inflateStreaming(const uint8_t* data, uint32_t count,
 // thread when the decoder left it to the streaming path.
 bool SimpleArchive::writeChunk(ChunkSlot& slot, Output* output,
                                ProgressMonitor* pm, LogBase& log) {
-  const uint8_t* data = slot.data;
-  uint32_t count = slot.count;
-  if (slot.outcome == ChunkSlot::kStreamCipher) {
+  const ChunkSlot::Decoded& out = slot.out;
+  const uint8_t* data = out.data;
+  uint32_t count = out.count;
+  if (out.outcome == ChunkSlot::kStreamCipher) {
     DataBuffer cipherText;
-    cipherText.borrowData(slot.input, slot.size);
-    if (!slot.cipher.decryptBuffer(cipherText, plain_, log)) return false;
+    cipherText.borrowData(slot.in.buffer, slot.in.size);
+    if (!slot.in.cipher.decryptBuffer(cipherText, plain_, log)) return false;
     data = plain_.getData();
     count = plain_.getSize();
   }
-  if (slot.outcome != ChunkSlot::kPlain && !slot.stored) {
+  if (out.outcome != ChunkSlot::kPlain && !slot.in.stored) {
     return inflateStreaming(data, count, output, pm, log);
   }
-  if (!slot.inflated) {
+  if (!out.inflated) {
     if (!output->writeBytesPM(data, count, pm, log)) {
       log.logError("Failed to write file data.");
       return false;
@@ -209,6 +208,115 @@ bool SimpleArchive::writeChunk(ChunkSlot& slot, Output* output,
   return false;
 }
 
+bool SimpleArchive::deliverChunk(ChunkSlot& slot, Output* output,
+                                 ProgressMonitor* pm, LogBase& log) {
+  return writeChunk(slot, output, pm, log) &&
+         reportDeferred(slot.in.progressBytes, pm, log);
+}
+
+void SimpleArchive::abandonReadAhead(int64_t position) {
+  if (pool_) pool_->cancel();
+  if (ahead_) {
+    ahead_->first = 0;
+    ahead_->count = 0;
+    ahead_->current = false;
+    ahead_->stopped = false;
+    ahead_->issued = 0;
+    ahead_->written = 0;
+  }
+  pending_ = nullptr;
+  if (position < 0 || !source_) return;
+  LogNull quiet;
+  source_->seekAbsolute(position, quiet);
+}
+
+bool SimpleArchive::readAheadStep(DecoderPool& pool) {
+  ReadAhead& a = *ahead_;
+  if (a.stopped) return false;
+  LogNull quiet;
+  if (a.count > 0 && !a.back().ended) {
+    PendingEntry& e = a.back();
+    ChunkSlot& slot =
+        pool.slot(static_cast<uint32_t>(a.issued % pool.slotCount()));
+    const char* failure = nullptr;
+    uint32_t endBytes = 0;
+    ChunkRead r = readChunk(slot, e.number, e.chunksRead, nullptr, quiet,
+                            &failure, &endBytes);
+    if (r == ChunkRead::kFailed) {
+      // Left to the entry's own call, which reads it again and fails.
+      e.failed = true;
+      a.stopped = true;
+      return false;
+    }
+    if (r == ChunkRead::kEnd) {
+      e.ended = true;
+      e.endPosition = source_->getPosition();
+      return true;
+    }
+    ++e.chunksRead;
+    ++e.inFlight;
+    pool.submit(slot);
+    ++a.issued;
+    return true;
+  }
+  if (a.count == ReadAhead::kMaxPending) return false;
+  const int64_t start = source_->getPosition();
+  auto stop = [&]() {
+    source_->seekAbsolute(start, quiet);
+    a.stopped = true;
+    return false;
+  };
+  // Marker, type and name length; then the name, the time and the
+  // attributes.
+  unsigned char fixed[kEntryHeadBytes];
+  if (!readExact(fixed, kEntryHeadBytes, nullptr, quiet) || loadLe32(fixed) != kEntryMarker ||
+      (fixed[4] != kEntryDirectory && fixed[4] != kEntryFile)) {
+    return stop();
+  }
+  const uint32_t rest = loadLe16(fixed + 5) + kEntryTimeAttrBytes;
+  PendingEntry& e = a.entries[(a.first + a.count) % ReadAhead::kMaxPending];
+  e.header.clear();
+  if (!e.header.ensureCapacity(kEntryHeadBytes + rest) ||
+      !e.header.append(fixed, kEntryHeadBytes))
+    return stop();
+  unsigned char small[256];
+  std::unique_ptr<unsigned char[]> large;
+  unsigned char* bytes = small;
+  if (rest > sizeof small) {
+    large.reset(new (std::nothrow) unsigned char[rest]);
+    if (!large) return stop();
+    bytes = large.get();
+  }
+  if (!readExact(bytes, rest, nullptr, quiet) || !e.header.append(bytes, rest))
+    return stop();
+  e.start = start;
+  e.number = entryCount_ + a.count - (a.current ? 1 : 0);
+  e.chunksRead = 0;
+  e.inFlight = 0;
+  e.failed = false;
+  e.ended = fixed[4] == kEntryDirectory;
+  e.endPosition = e.ended ? source_->getPosition() : 0;
+  ++a.count;
+  return true;
+}
+
+bool SimpleArchive::readHeaderField(void* buf, uint32_t count,
+                                    ProgressMonitor* pm, LogBase& log) {
+  if (!pending_) return readExact(buf, count, pm, log);
+  if (count == 0) return true;
+  PendingEntry& e = *pending_;
+  memcpy(buf, e.header.getData() + headerOffset_, count);
+  headerOffset_ += count;
+  settled_ = e.start + headerOffset_;
+  if (!pm) return true;
+  bool aborted = source_->progressByBytes() ? pm->consumeBytes(count, log)
+                                            : pm->pollAbort();
+  if (!aborted) return true;
+  log.logError("Source read aborted by application callback.");
+  abandonReadAhead(settled_);
+  return false;
+}
+
 // Reads, decodes and writes one chunk on this thread, its progress
 // reported once it is written. kEnd: the end word was read (and counted);
 // kFailed: the entry fails, and the reason is logged.
@@ -218,7 +326,8 @@ SimpleArchive::ChunkRead SimpleArchive::copyChunkHere(ChunkSlot& slot,
                                                       LogBase& log) {
   const char* failure = nullptr;
   uint32_t endBytes = 0;
-  ChunkRead r = readChunk(slot, pm, log, &failure, true, &endBytes);
+  ChunkRead r =
+      readChunk(slot, currentEntry_, chunkCount_, pm, log, &failure, &endBytes);
   if (r == ChunkRead::kEnd) {
     return reportDeferred(endBytes, pm, log) ? r : ChunkRead::kFailed;
   }
@@ -226,17 +335,16 @@ SimpleArchive::ChunkRead SimpleArchive::copyChunkHere(ChunkSlot& slot,
     log.logError(failure);
     return r;
   }
+  ++chunkCount_;
   decodeChunk(slot);
-  if (!writeChunk(slot, output, pm, log) ||
-      !reportDeferred(slot.progressBytes, pm, log)) {
-    return ChunkRead::kFailed;
-  }
-  return ChunkRead::kChunk;
+  return deliverChunk(slot, output, pm, log) ? ChunkRead::kChunk
+                                             : ChunkRead::kFailed;
 }
 
 DecoderPool* SimpleArchive::decoderPool() {
   uint32_t wanted = resolveDecoderCount(decoderThreads_);
   if (pool_ && poolWanted_ == wanted) return pool_->decoders() ? pool_ : nullptr;
+  if (ahead_ && ahead_->active()) abandonReadAhead(settled_);
   delete pool_;
   pool_ = nullptr;
   poolWanted_ = wanted;
@@ -254,8 +362,8 @@ uint32_t SimpleArchive::decoderCount() {
 uint64_t SimpleArchive::decodeMemory() const {
   uint64_t total = 0;
   auto add = [&total](const ChunkSlot& s) {
-    if (s.ownsInput) total += s.inputCapacity;
-    total += s.output.getCapacity();
+    if (s.in.ownsBuffer) total += s.in.capacity;
+    total += s.out.buffer.getCapacity();
   };
   if (inlineSlot_) add(*inlineSlot_);
   if (pool_) {
@@ -265,100 +373,104 @@ uint64_t SimpleArchive::decodeMemory() const {
 }
 
 // Reads the chunks of the current file entry up to its end word and writes
-// their plain bytes to `output`, in order. With decoders, the chunks after
-// the first are read ahead, up to one per slot, and decoded on the pool
-// while earlier ones are written; a failure or an abort stops the reading,
-// and the chunks being decoded are waited for before returning.
+// their plain bytes to `output`, in order. With decoders, chunks are read
+// ahead, up to one per slot, and decoded on the pool while earlier ones are
+// written; once the entry's end word is read, the reading goes on into the
+// records after it (readAheadStep). A failure or an abort stops the
+// reading, and the chunks being decoded are waited for before returning.
 bool SimpleArchive::copyChunks(Output* output, ProgressMonitor* pm,
-                               LogBase& log) {
+                               LogBase& log, bool lookAhead) {
   const char* failure = nullptr;
-  chunkCount_ = 0;
   DecoderPool* pool = decoderPool();
   if (!pool) {
+    chunkCount_ = 0;
     if (!inlineSlot_) inlineSlot_ = new (std::nothrow) ChunkSlot();
     if (!inlineSlot_ || !chunkBuffer_) {
       log.logError("Internal memory error.");
       return false;
     }
     ChunkSlot& slot = *inlineSlot_;
-    if (slot.input != chunkBuffer_) slot.lendInput(chunkBuffer_, kChunkBufferSize);
-    if (encrypted_ && !slot.cipher.copySettingsFrom(decryptor_)) {
-      log.logError("Internal memory error.");
-      return false;
-    }
+    if (slot.in.buffer != chunkBuffer_) slot.lendInput(chunkBuffer_, kChunkBufferSize);
     for (;;) {
       ChunkRead r = copyChunkHere(slot, output, pm, log);
       if (r != ChunkRead::kChunk) return r == ChunkRead::kEnd;
     }
   }
-
-  const uint32_t slots = pool->slotCount();
-  if (encrypted_) {
-    for (uint32_t i = 0; i < slots; ++i) {
-      if (!pool->slot(i).cipher.copySettingsFrom(decryptor_)) {
-        log.logError("Internal memory error.");
-        return false;
-      }
-    }
+  if (!ahead_) ahead_ = new (std::nothrow) ReadAhead();
+  if (!ahead_) {
+    log.logError("Internal memory error.");
+    return false;
   }
+  ReadAhead& a = *ahead_;
+  const uint32_t slots = pool->slotCount();
+  // The entry as far as it was read ahead, if it was.
+  PendingEntry* cur = a.current ? &a.front() : nullptr;
+  uint32_t chunk = cur ? cur->chunksRead : 0;
+  uint32_t inFlight = cur ? cur->inFlight : 0;
+  bool ended = cur && cur->ended;
+  int64_t endPosition = cur ? cur->endPosition : 0;
   // The progress of each chunk is reported once it is written, so that it
   // counts what is on disk; the end word's after the last chunk.
-  uint32_t endBytes = 0;
-  // The first chunk is decoded on this thread: a file of one chunk, most
-  // files of a tree, then costs no hand-over to a decoder and back.
-  ChunkRead first = copyChunkHere(pool->slot(0), output, pm, log);
-  if (first != ChunkRead::kChunk) return first == ChunkRead::kEnd;
-  uint64_t issued = 0;   // chunks read and submitted
-  uint64_t written = 0;  // chunks taken back and written
-  bool writeFailed = false;
-  for (;;) {
-    if (issued - written == slots) {
-      ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(written % slots));
-      pool->waitDecoded(oldest);
-      ++written;
-      if (!writeChunk(oldest, output, pm, log) ||
-          !reportDeferred(oldest.progressBytes, pm, log)) {
-        writeFailed = true;
-        break;
-      }
-    }
-    ChunkSlot& next = pool->slot(static_cast<uint32_t>(issued % slots));
-    ChunkRead r = readChunk(next, pm, log, &failure, true, &endBytes);
-    if (r == ChunkRead::kEnd) break;
-    if (r == ChunkRead::kFailed) break;
-    pool->submit(next);
-    ++issued;
-  }
-  // A chunk that failed leaves the source just after it, as when chunks
-  // are read one at a time; the chunks read ahead are dropped.
-  LogNull quiet;
-  if (writeFailed) {
-    pool->cancel();
-    ChunkSlot& failed = pool->slot(static_cast<uint32_t>((written - 1) % slots));
-    source_->seekAbsolute(failed.endPosition, quiet);
-    return false;
-  }
-  // An abort ends the entry at once; a chunk that could not be read is
-  // reported after the chunks before it.
-  if (failure && pm && pm->isAborted()) {
-    pool->cancel();
-    log.logError(failure);
-    return false;
-  }
-  while (written < issued) {
-    ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(written % slots));
+  uint32_t endBytes = ended ? 4 : 0;
+  // Takes back the oldest chunk submitted, which is this entry's, and
+  // writes it. A chunk that fails leaves the source just after it, as when
+  // chunks are read one at a time; everything read ahead is dropped.
+  auto writeOldest = [&]() {
+    ChunkSlot& oldest = pool->slot(static_cast<uint32_t>(a.written % slots));
     pool->waitDecoded(oldest);
-    ++written;
-    if (!writeChunk(oldest, output, pm, log) ||
-        !reportDeferred(oldest.progressBytes, pm, log)) {
-      pool->cancel();
-      source_->seekAbsolute(oldest.endPosition, quiet);
-      return false;
+    ++a.written;
+    --inFlight;
+    if (deliverChunk(oldest, output, pm, log)) return true;
+    abandonReadAhead(oldest.in.endPosition);
+    return false;
+  };
+  while (!ended) {
+    if (a.issued - a.written == slots && !writeOldest()) return false;
+    ChunkSlot& next = pool->slot(static_cast<uint32_t>(a.issued % slots));
+    ChunkRead r = readChunk(next, currentEntry_, chunk, pm, log, &failure,
+                            &endBytes);
+    if (r == ChunkRead::kFailed) break;
+    if (r == ChunkRead::kEnd) {
+      ended = true;
+      endPosition = source_->getPosition();
+      break;
     }
+    ++chunk;
+    pool->submit(next);
+    ++a.issued;
+    ++inFlight;
   }
   if (failure) {
+    // An abort ends the entry at once; a chunk that could not be read is
+    // reported after the chunks before it. Nothing lies read ahead beyond
+    // this entry, and the source stays where the read failed.
+    if (!(pm && pm->isAborted())) {
+      while (inFlight > 0) {
+        if (!writeOldest()) return false;
+      }
+    }
+    abandonReadAhead(-1);
     log.logError(failure);
     return false;
+  }
+  // The entry is read: its remaining chunks are written while the records
+  // after it are read ahead into the slots that come free.
+  if (cur) cur->ended = true;
+  while (inFlight > 0) {
+    if (lookAhead && a.issued - a.written < slots && readAheadStep(*pool))
+      continue;
+    if (!writeOldest()) return false;
+  }
+  if (cur) {
+    a.first = (a.first + 1) % ReadAhead::kMaxPending;
+    --a.count;
+  }
+  a.current = false;
+  pending_ = nullptr;
+  settled_ = endPosition;
+  if (lookAhead) {
+    while (a.issued - a.written < slots && readAheadStep(*pool)) {
+    }
   }
   return reportDeferred(endBytes, pm, log);
 }
@@ -376,6 +488,19 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
                                     bool* skipped, ProgressMonitor* pm,
                                     LogBase& log) {
   LogContextExitor ctx(log, "extractSaToFile");
+  bool ok = extractEntry(dryRun, endOfArchive, baseDir, path, isDirectory,
+                         undo, skipped, pm, log);
+  // A failed entry leaves nothing read ahead, and the source where reading
+  // one entry at a time would have left it.
+  if (!ok && ahead_ && ahead_->active()) abandonReadAhead(settled_);
+  return ok;
+}
+
+bool SimpleArchive::extractEntry(bool dryRun, bool* endOfArchive,
+                                 const XString* baseDir, StringBuffer& path,
+                                 bool* isDirectory, ExtPtrArray* undo,
+                                 bool* skipped, ProgressMonitor* pm,
+                                 LogBase& log) {
   path.clear();
   *isDirectory = false;
   *skipped = false;
@@ -389,9 +514,22 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   haveLastEntry_ = false;
   if (!integrityLoaded_ && !loadIntegrity(log)) return false;
 
+  // The record may have been read ahead while the one before was written.
+  pending_ = nullptr;
+  if (ahead_ && ahead_->count > 0) {
+    if (ahead_->front().failed) {
+      abandonReadAhead(ahead_->front().start);
+    } else {
+      pending_ = &ahead_->front();
+      headerOffset_ = 0;
+      ahead_->current = true;
+    }
+  } else if (ahead_) {
+    ahead_->stopped = false;
+  }
+
   unsigned char word[8];
-  uint32_t got = 0;
-  if (!source_->readSourcePM(word, 4, &got, pm, log) || got < 4) {
+  if (!readHeaderField(word, 4, pm, log)) {
     log.logError("Failed to find file marker");
     if (source_->endOfStream()) log.logError("End of stream.");
     return false;
@@ -403,7 +541,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     return false;
   }
   unsigned char type = 0;
-  if (!readExact(&type, 1, pm, log)) {
+  if (!readHeaderField(&type, 1, pm, log)) {
     log.logError("Failed to get entry type.");
     return false;
   }
@@ -422,14 +560,14 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     return true;
   }
 
-  if (!readExact(word, 2, pm, log)) {
+  if (!readHeaderField(word, 2, pm, log)) {
     log.logError("Failed to get filename length");
     return false;
   }
   uint32_t nameLen = loadLe16(word);
   std::unique_ptr<char[]> stored(new (std::nothrow) char[nameLen + 1u]);
   if (!stored) return false;
-  if (!readExact(stored.get(), nameLen, pm, log)) {
+  if (!readHeaderField(stored.get(), nameLen, pm, log)) {
     log.logError("Failed to get filename");
     return false;
   }
@@ -450,7 +588,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   }
   name.setFromUtf8N(nameBytes, nameCount);
 
-  if (!readExact(word, 8, pm, log)) {
+  if (!readHeaderField(word, 8, pm, log)) {
     log.logError("Failed to get filetime");
     return false;
   }
@@ -458,11 +596,18 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
                        static_cast<uint64_t>(loadLe32(word + 4)) << 32;
   uint64_t utcTime = localTime;
   localFileTimeToUtc(localTime, &utcTime);
-  if (!readExact(word, 4, pm, log)) {
+  if (!readHeaderField(word, 4, pm, log)) {
     log.logError("Failed to get file attributes");
     return false;
   }
   uint32_t attributes = loadLe32(word);
+  if (pending_ && type == kEntryDirectory) {
+    // A directory has no chunks: the record read ahead is used up.
+    ahead_->first = (ahead_->first + 1) % ReadAhead::kMaxPending;
+    --ahead_->count;
+    ahead_->current = false;
+    pending_ = nullptr;
+  }
 
   // Against the integrity record: an entry that differs is read to its end
   // as a dry run, so nothing is created for it, and then fails.
@@ -570,10 +715,12 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
     // once without writing, and the file is opened (and so truncated) only
     // when that worked. A new file costs no second pass.
     if (!created) {
+      // The probe reads the entry from the source, and nothing beyond it.
+      if (ahead_ && ahead_->active()) abandonReadAhead(settled_);
       int64_t start = source_->getPosition();
       Output discard;
       CrcOutput probe(&discard, integrityActive_ && !mismatch);
-      if (!copyChunks(&probe, nullptr, log)) {
+      if (!copyChunks(&probe, nullptr, log, false)) {
         if (integrityActive_ && !mismatch)
           return integrityDataFault(packedName);
         return false;
@@ -619,7 +766,7 @@ bool SimpleArchive::extractSaToFile(bool dryRun, bool* endOfArchive,
   CrcOutput checked(sink.get(), integrityActive_ && !mismatch);
   Output* output = &checked;
 
-  if (!copyChunks(output, pm, log)) {
+  if (!copyChunks(output, pm, log, true)) {
     // A failed entry leaves no half-written file: one this call created is
     // deleted again (an existing one was opened only after its data
     // decoded). With the record, data that cannot be read or decoded is

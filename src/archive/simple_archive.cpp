@@ -32,9 +32,15 @@ SimpleArchive::SimpleArchive() : chunkBuffer_(new (std::nothrow) unsigned char[k
 SimpleArchive::~SimpleArchive() {
   delete pool_;
   delete inlineSlot_;
+  delete ahead_;
   delete[] chunkBuffer_;
   plain_.secureClear();
   password_.secureClear();
+}
+
+void SimpleArchive::setSource(DataSource* source) {
+  if (ahead_) abandonReadAhead(-1);
+  source_ = source;
 }
 
 bool SimpleArchive::readExact(void* buf, uint32_t count, ProgressMonitor* pm, LogBase& log) {
@@ -132,6 +138,7 @@ void SimpleArchive::loadKdf(LogBase& log) {
   hasKdf_ = false;
   kdfError_.clear();
   entryCount_ = 0;  // the entries that follow are numbered from 0
+  if (ahead_) abandonReadAhead(-1);
   const StringBuffer* value = encrypted_ ? args_.lookup(kKdfArg) : nullptr;
   if (!value) return;
   if (!parseKdfArg(value->getString(), value->getSize(), &kdf_, kdfError_)) {

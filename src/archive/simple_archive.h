@@ -1,7 +1,12 @@
 // The payload reader. A payload follows the stub in its own executable:
 // marker, header, argument block, optional password verifier, entry records
-// and the end-of-archive record. SimpleArchive walks it strictly forward
-// through a DataSource; apart from the marker scan it never seeks.
+// and the end-of-archive record. SimpleArchive reads it in order through a
+// DataSource. With decoder threads it reads ahead over the entry records
+// that follow a file, and seeks back only within the entry records: to a
+// record it leaves to its own call (the end of the archive, another type),
+// to a file's first chunk after decoding it once for a file that exists
+// already, and, when an entry fails, to where reading one entry and one
+// chunk at a time would have stopped.
 #ifndef SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
 #define SFX_ARCHIVE_SIMPLE_ARCHIVE_H_
 
@@ -24,6 +29,8 @@ class Output;
 class ProgressMonitor;
 class XString;
 struct ChunkSlot;
+struct PendingEntry;
+struct ReadAhead;
 
 // Word 0 (0xBF6CD207) or word 1 (0xAAAB5921) of the payload marker.
 uint32_t payloadMarkerWord(int index);
@@ -43,7 +50,8 @@ class SimpleArchive {
   SimpleArchive& operator=(const SimpleArchive&) = delete;
 
   // Attaches the source every read goes through. Not owned; nothing is read.
-  void setSource(DataSource* source) { source_ = source; }
+  // Drops whatever was read ahead from the source before.
+  void setSource(DataSource* source);
   DataSource* source() const { return source_; }
 
   // Scans from the source's position for the payload marker and leaves the
@@ -117,11 +125,18 @@ class SimpleArchive {
   // that existed before is opened only after the entry's data was decoded
   // once and matched, so damage never replaces it, and integrityDamaged()
   // is set. Without the record nothing is checked.
+  //
+  // With decoder threads, a call may read the records after its entry,
+  // and their chunks, ahead into the decoders' slots; the next calls take
+  // them in order, with the same results, messages and progress as when
+  // they read them. A failed call drops what was read ahead and leaves the
+  // source where reading one entry at a time would have left it. Reading
+  // another payload (readArgs) or another source (setSource) drops it too.
   bool extractSaToFile(bool dryRun, bool* endOfArchive, const XString* baseDir,
                        StringBuffer& path, bool* isDirectory, ExtPtrArray* undo,
                        bool* skipped, ProgressMonitor* pm, LogBase& log);
 
-  // The number of threads that decode a file's chunks (the configuration's
+  // The number of threads that decode the files' chunks (the configuration's
   // DecoderThreads): 0 or less is one per core (at most 2, so that memory
   // stays bounded), 1 decodes on the calling thread alone, more is that
   // many (at most 8). The decoders start with the first file that needs
@@ -176,21 +191,49 @@ class SimpleArchive {
   // Reads the current file entry's chunks up to its end word, decrypting
   // and inflating each, and writes the plain bytes to `output`. False, with
   // the reason logged, on a read, decode or write failure.
-  bool copyChunks(Output* output, ProgressMonitor* pm, LogBase& log);
+  // With `lookAhead` and decoder threads, the records after the entry and
+  // their chunks are read ahead into free slots while its chunks are
+  // written (readAheadStep).
+  bool copyChunks(Output* output, ProgressMonitor* pm, LogBase& log,
+                  bool lookAhead);
+  // extractSaToFile without the clean-up after a failure.
+  bool extractEntry(bool dryRun, bool* endOfArchive, const XString* baseDir,
+                    StringBuffer& path, bool* isDirectory, ExtPtrArray* undo,
+                    bool* skipped, ProgressMonitor* pm, LogBase& log);
+  // Reads `count` bytes of the current entry record's header: from the
+  // record read ahead when there is one, its progress reported now as the
+  // read would have reported it, else from the source.
+  bool readHeaderField(void* buf, uint32_t count, ProgressMonitor* pm,
+                       LogBase& log);
+  // One step of reading ahead, quietly and without progress: the next
+  // chunk of the last pending entry into the next slot, or the next entry
+  // record's header. False when nothing more is read ahead for now: no room
+  // for another pending entry, or a record left to its own call (the end
+  // of the archive, another type, a failed read), before which the source
+  // is put back.
+  bool readAheadStep(DecoderPool& pool);
+  // Drops everything read ahead (the pool's slots taken back) and, unless
+  // `position` is negative, puts the source there.
+  void abandonReadAhead(int64_t position);
   enum class ChunkRead { kChunk, kEnd, kFailed };
-  // With `deferred`, the reads report no progress: their byte count is
-  // kept in the slot (or in *endBytes for the end word) and reported when
-  // the chunk is written, so that progress counts what is on disk even
-  // when chunks are read ahead. An abort is still seen at every read.
-  ChunkRead readChunk(ChunkSlot& slot, ProgressMonitor* pm, LogBase& log,
-                      const char** failure, bool deferred = false,
-                      uint32_t* endBytes = nullptr);
+  // Reads a chunk of entry `entry` (its number `chunk` within the entry)
+  // into `slot`. The reads report no progress: their byte count is kept in
+  // the slot (or in *endBytes for the end word) and reported when the
+  // chunk is written, so that progress counts what is on disk even when
+  // chunks are read ahead. An abort is still seen at every read.
+  ChunkRead readChunk(ChunkSlot& slot, uint32_t entry, uint32_t chunk,
+                      ProgressMonitor* pm, LogBase& log, const char** failure,
+                      uint32_t* endBytes);
   ChunkRead copyChunkHere(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
                           LogBase& log);
   // Reports progress held back for bytes read ahead; false on an abort.
   bool reportDeferred(uint32_t bytes, ProgressMonitor* pm, LogBase& log);
   bool writeChunk(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
                   LogBase& log);
+  // Writes a decoded chunk and then reports its held-back progress; false,
+  // with the reason logged, when either fails.
+  bool deliverChunk(ChunkSlot& slot, Output* output, ProgressMonitor* pm,
+                    LogBase& log);
   bool inflateStreaming(const uint8_t* data, uint32_t count, Output* output,
                         ProgressMonitor* pm, LogBase& log);
   // The pool for the current setting, or null when the calling thread
@@ -226,13 +269,19 @@ class SimpleArchive {
   DecoderPool* pool_ = nullptr;
   uint32_t poolWanted_ = 0;
   ChunkSlot* inlineSlot_ = nullptr;
+  ReadAhead* ahead_ = nullptr;
+  PendingEntry* pending_ = nullptr;  // the current record, read ahead
+  uint32_t headerOffset_ = 0;        // bytes of its header taken so far
+  // Where reading one entry, one chunk at a time, would have left the
+  // source: a failure puts it back there.
+  int64_t settled_ = 0;
   StringBuffer password_;
   KdfSettings kdf_;
   bool hasKdf_ = false;
   StringBuffer kdfError_;
   uint32_t entryCount_ = 0;    // entry records met so far
   uint32_t currentEntry_ = 0;  // the number of the entry being read
-  uint32_t chunkCount_ = 0;    // chunks of that entry read so far
+  uint32_t chunkCount_ = 0;    // chunks of that entry read so far (alone)
   bool integrityLoaded_ = false;
   bool integrityActive_ = false;
   bool integrityDamaged_ = false;
