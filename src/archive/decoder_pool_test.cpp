@@ -3,6 +3,8 @@
 // in order and taken back by cancel.
 #include "archive/decoder_pool.h"
 
+#include "archive/archive_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -19,14 +21,10 @@
 namespace sfx {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using archive_test::Bytes;
 
 Bytes deflated(const std::string& text) {
-  inflate_test::BitWriter w;
-  auto block = inflate_test::BlockWriter::fixed(w, true);
-  block.literals(text);
-  block.end();
-  return w.bytes();
+  return archive_test::deflateLiterals(text);
 }
 
 // 3,000,000 bytes 'z' in fixed-code matches: more than a slot holds.
@@ -46,14 +44,10 @@ void keyed(AesCipher& c) {
   ASSERT_TRUE(c.setKey(key));
 }
 
+// The chunk as the unsalted scheme encrypts it (an all-zero vector).
 Bytes seal(const Bytes& plain) {
-  AesCipher c;
-  keyed(c);
-  DataBuffer in, out;
-  LogNull log;
-  in.append(plain.data(), static_cast<uint32_t>(plain.size()));
-  c.encryptBuffer(in, out, log);
-  return Bytes(out.getData(), out.getData() + out.getSize());
+  archive_test::PieceSealer sealer(archive_test::Scheme::kLegacy, "pw", 256);
+  return sealer.seal(plain, 0, 0);
 }
 
 void load(ChunkSlot& s, const Bytes& chunk, bool stored, bool encrypted) {

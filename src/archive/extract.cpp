@@ -766,7 +766,7 @@ bool SimpleArchive::extractEntry(bool dryRun, bool* endOfArchive,
   CrcOutput checked(sink.get(), integrityActive_ && !mismatch);
   Output* output = &checked;
 
-  if (!copyChunks(output, pm, log, true)) {
+  if (!copyChunks(output, pm, log, readAheadAcrossEntries_)) {
     // A failed entry leaves no half-written file: one this call created is
     // deleted again (an existing one was opened only after its data
     // decoded). With the record, data that cannot be read or decoded is

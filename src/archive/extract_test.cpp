@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "archive/simple_archive.h"
+#include "archive/archive_test_support.h"
 #include "codec/aes.h"
 #include "codec/inflate_test_util.h"
 #include "fs/file.h"
@@ -37,67 +38,31 @@ namespace sfx {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using archive_test::Bytes;
+using archive_test::bytesOf;
+using archive_test::deflateLiterals;
+using archive_test::put16;
+using archive_test::put32;
+using archive_test::put64;
+using archive_test::putBytes;
 
 constexpr uint64_t kTime2020 = 132223104000000000ULL;  // 2020-01-01, local
-
-void put16(Bytes& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void put32(Bytes& b, uint32_t v) {
-  put16(b, v & 0xFFFF);
-  put16(b, v >> 16);
-}
-void put64(Bytes& b, uint64_t v) {
-  put32(b, static_cast<uint32_t>(v));
-  put32(b, static_cast<uint32_t>(v >> 32));
-}
-void putBytes(Bytes& b, const Bytes& v) {
-  b.insert(b.end(), v.begin(), v.end());
-}
-Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-// One compressed chunk: a fixed block with the literals of `text`.
-Bytes deflateLiterals(const std::string& text) {
-  inflate_test::BitWriter w;
-  auto block = inflate_test::BlockWriter::fixed(w, true);
-  block.literals(text);
-  block.end();
-  return w.bytes();
-}
 
 // Builds a payload: header (plain or encrypted with `password`), an empty
 // argument block, the verifier, then entries.
 class PayloadBuilder {
  public:
   explicit PayloadBuilder(const std::string& password = "")
-      : password_(password) {
-    put32(b_, payloadMarkerWord(0));
-    put32(b_, payloadMarkerWord(1));
-    put32(b_, 1);
-    b_.push_back(password.empty() ? 0 : 1);
-    b_.push_back(2);  // 256-bit key
-    put16(b_, 0);     // no arguments
-    if (!password.empty()) {
-      cipher_.setKeyLength(256);
-      StringBuffer pw(password.c_str());
-      DataBuffer key;
-      AesCipher::deriveKey(pw, 256, key);
-      cipher_.setKey(key);
-      Bytes v = seal(bytesOf("qmzv"));
-      b_.push_back(static_cast<uint8_t>(v.size()));
-      putBytes(b_, v);
-    }
+      : sealer_(password.empty() ? archive_test::Scheme::kPlain
+                                 : archive_test::Scheme::kLegacy,
+                password, 256),
+        b_(archive_test::markerAndHeader(password.empty() ? 0 : 1,
+                                         2)) {  // 256-bit key
+    put16(b_, 0);  // no arguments
+    if (!password.empty()) putBytes(b_, sealer_.verifierBlock());
   }
-  Bytes seal(const Bytes& plain) {
-    if (password_.empty()) return plain;
-    DataBuffer in, out;
-    LogNull log;
-    in.append(plain.data(), static_cast<uint32_t>(plain.size()));
-    cipher_.encryptBuffer(in, out, log);
-    return Bytes(out.getData(), out.getData() + out.getSize());
-  }
+  // The unsalted scheme: every piece's vector is zero.
+  Bytes seal(const Bytes& plain) { return sealer_.seal(plain, 0, 0); }
   PayloadBuilder& head(uint8_t type, const std::string& name,
                        uint32_t attributes = 0x20) {
     put32(b_, kEntryMarker);
@@ -143,9 +108,8 @@ class PayloadBuilder {
   Bytes& bytes() { return b_; }
 
  private:
+  archive_test::PieceSealer sealer_;
   Bytes b_;
-  std::string password_;
-  AesCipher cipher_;
   uint64_t time_ = kTime2020;
 };
 
@@ -154,28 +118,9 @@ class PayloadBuilder {
 class ExtractFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A folder no one else uses, even a concurrent run of the same test: a
-    // random suffix drawn again until the folder is new.
-    std::string name =
-        std::string("sfx_extract_") +
-        ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
-    for (char& c : name) {
-      if (c == '/') c = '_';  // a parameterised test's name
-    }
-    std::random_device random;
-    uint64_t salt = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    for (int tries = 0;; ++tries) {
-      root_ = fs::temp_directory_path() /
-              (name + std::to_string((random() ^ salt) % 100000000u) + "-" +
-               std::to_string(tries));
-      std::error_code ec;
-      if (fs::create_directory(root_, ec)) break;
-      if (tries == 100) {
-        root_.clear();  // not ours: TearDown must leave it alone
-        FAIL() << "no fresh folder for " << name;
-      }
-    }
+    // A folder no one else uses, even a concurrent run of the same test.
+    root_ = archive_test::freshTestFolder("sfx_extract_");
+    if (root_.empty()) FAIL() << "no fresh folder for the test";
     out_ = root_ / "out";
     fs::create_directories(out_);
     base_.setFromUtf8(out_.string().c_str());

@@ -144,6 +144,12 @@ class SimpleArchive {
   // the same way whatever the count.
   void setDecoderThreads(int count) { decoderThreads_ = count; }
   int decoderThreads() const { return decoderThreads_; }
+  // With false, a call reads nothing of the records after its entry: the
+  // decoders still work ahead within a file, but the source delivers each
+  // entry record's bytes during that entry's own call, as a reader that
+  // watches the bytes between the source and the archive needs (the
+  // packer's listing). True (reading ahead across entries) by default.
+  void setReadAheadAcrossEntries(bool on) { readAheadAcrossEntries_ = on; }
   // With `keep`, a file entry whose path exists already is read without
   // writing it and reported through *skipped (the packer's
   // --skip-existing).
@@ -268,6 +274,7 @@ class SimpleArchive {
   bool keepExisting_ = false;
   DecoderPool* pool_ = nullptr;
   uint32_t poolWanted_ = 0;
+  bool readAheadAcrossEntries_ = true;
   ChunkSlot* inlineSlot_ = nullptr;
   ReadAhead* ahead_ = nullptr;
   PendingEntry* pending_ = nullptr;  // the current record, read ahead

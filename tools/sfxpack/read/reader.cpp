@@ -277,12 +277,14 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
   }
 
   // The file source reads ahead itself; the list's meter sits between the
-  // reader and the file.
+  // reader and the file, and measures each entry record as its own call
+  // reads it: nothing of the next records may pass it earlier.
   EntryMeter meter(&file,
                    archive.isEncrypted() ? &archive.decryptor() : nullptr,
                    archive.kdf());
   if (mode == ReadMode::kList) {
     archive.setSource(&meter);
+    archive.setReadAheadAcrossEntries(false);
     if (!opts.quiet)
       fprintf(listing, "%-5s %12s  %-19s  %-10s  %-8s  %s\n", "type",
               "size", "modified", "attributes", "crc32", "name");
