@@ -760,7 +760,9 @@ bool SimpleArchive::extractEntry(bool dryRun, bool* endOfArchive,
   CrcOutput checked(sink.get(), integrityActive_ && !mismatch);
   Output* output = &checked;
 
-  if (!copyChunks(output, pm, log, true)) {
+  // Reading ahead across entries stays off until the packer's entry meter,
+  // which counts the bytes each entry reads from the source, allows it.
+  if (!copyChunks(output, pm, log, false)) {
     // A failed entry leaves no half-written file: one this call created is
     // deleted again (an existing one was opened only after its data
     // decoded). With the record, data that cannot be read or decoded is
