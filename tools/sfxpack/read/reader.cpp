@@ -330,6 +330,9 @@ bool readArchive(const ReadOptions& opts, ReadMode mode, FILE* listing,
   }
   std::unique_ptr<ConfinedScope> confined;
   if (mode == ReadMode::kExtract) confined.reset(new ConfinedScope());
+  // Folders made or found once are not asked about again for every file in
+  // them (each file is still opened without following a link).
+  sfx::KnownFolders knownFolders;
   sfx::XString baseDir;
   baseDir.setFromUtf8(".");
   bool dryRun = mode != ReadMode::kExtract;
