@@ -101,13 +101,16 @@ for mode in direct emulated; do
 
   # A signal to run32.sh ends COMMAND and all it started, and the exit code
   # names the signal. (Job control, so that the background run32.sh does not
-  # start with SIGINT ignored.)
+  # start with SIGINT ignored; and the signal's default handling, since a
+  # shell cannot trap a signal it was started with ignored: under nohup,
+  # SIGHUP is.)
   set -m
   for sig in TERM INT HUP; do
     marker="run32_test_signalled_${mode}_${sig}_$$"
     rm -f "$tmp/up"
     mkfifo "$tmp/up"
-    SFX_RUN32_MODE=$mode "$run32" bash -c "(exec -a $marker sleep 600) & echo >'$tmp/up'; wait" &
+    SFX_RUN32_MODE=$mode env --default-signal="$sig" "$run32" \
+      bash -c "(exec -a $marker sleep 600) & echo >'$tmp/up'; wait" &
     runner=$!
     read -r _ <"$tmp/up"
     kill -"$sig" "$runner"
